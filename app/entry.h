@@ -1,0 +1,24 @@
+// The module's entry point and its exported dispatchers.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/graphics.h"
+#include "platform/kernel.h"
+
+extern vestra::GWorldPtr gDrawPort;
+extern vestra::GWorldPtr gLCDPort;
+extern vestra::GWorldPtr gLCDPort1;
+extern vestra::GWorldPtr gLCDPort2;
+extern std::uint8_t altAppID;
+extern vestra::SEM_ID semIdDelete;
+extern vestra::CIconHandle gLogoIcon;
+extern std::int16_t gFontNum;
+
+extern "C" [[noreturn]] void entry();
+extern "C" void AppIdle();
+extern "C" void AppExit();
+void AppInit();
+
+// The pixel base address of a port: its pixel map's first word.
+inline void* PixelBase(vestra::GWorldPtr port) { return (*port->portPixMap)->baseAddr; }

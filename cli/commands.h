@@ -1,0 +1,14 @@
+// The subcommands of vupdate.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+// Exit codes shared by every subcommand.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Each adds its subcommand; the callback stores the exit code in *exitCode.
+void AddRunCommand(CLI::App& app, int* exitCode);
+void AddPackCommand(CLI::App& app, int* exitCode);
+void AddInspectCommand(CLI::App& app, int* exitCode);

@@ -1,0 +1,13 @@
+// Reading an update file: header, byte sums, tagged trailer.
+#pragma once
+
+#include <cstdint>
+
+#include "package/camera_info.h"
+
+constexpr std::uint32_t kFileHeaderSize = 64;
+
+std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header);
+std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length, std::uint32_t expected);
+std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record);
+void TagString(std::uint32_t tag, char* text);

@@ -1,0 +1,4 @@
+// Showing the draw port on the LCD.
+#pragma once
+
+void UpdateLCD();

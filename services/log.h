@@ -1,0 +1,9 @@
+// The update log on the card.
+#pragma once
+
+constexpr int kMessageSize = 256;
+extern char message[kMessageSize];
+
+void LogText(const char* text);
+// Formats into message, cut to fit, and logs it.
+void LogFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,85 @@
+// The simulated camera: one instance is current while the module runs on it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/clock.h"
+#include "sim/profile.h"
+
+namespace sim {
+
+class Graphics;      // sim/graphics.h: ports, drawing, text, icons, LCD frames
+class Card;          // sim/card.h: drive B as a host folder, descriptors, streams
+class FlashBus;      // sim/flash.h: the flash device and the write-enable registers
+class EventQueue;    // sim/events.h: the key script
+class SoundService;  // sim/sound.h: plays recorded
+class Resources;     // sim/resources.h: the resource block (sounds, logo icon)
+
+// PMPowerDown unwinds out of entry with this.
+struct PoweredDown {};
+// The key script ran out while the module polled for more.
+struct ScriptEnded {};
+
+// What a run leaves behind besides the card and the flash file.
+struct SoundPlay {
+  std::int16_t id;
+  bool wait;
+};
+
+struct CameraOptions {
+  Profile profile;
+  std::filesystem::path cardDir;    // drive B
+  std::filesystem::path flashFile;  // empty: the flash lives in memory only
+  std::string keys;                 // the key script
+};
+
+class Camera {
+ public:
+  explicit Camera(CameraOptions options);
+  ~Camera();
+  Camera(const Camera&) = delete;
+  Camera& operator=(const Camera&) = delete;
+
+  const Profile& profile() const { return options_.profile; }
+  const CameraOptions& options() const { return options_; }
+  Clock& clock() { return clock_; }
+
+  Graphics& graphics() { return *graphics_; }
+  Card& card() { return *card_; }
+  FlashBus& flash() { return *flash_; }
+  EventQueue& events() { return *events_; }
+  SoundService& sound() { return *sound_; }
+  Resources& resources() { return *resources_; }
+
+  // Parameter store: the EEPROM region once rewritten.
+  std::optional<std::uint32_t> eepromRegion;
+  std::optional<std::uint32_t> pendingRegion;
+  bool lcdOn = true;
+  int lcdEnableCalls = 0;
+  int ledValue = -1;
+  bool interruptsLocked = false;
+  int faultsInsideLock = 0;  // drawing or file access with interrupts locked
+
+ private:
+  CameraOptions options_;
+  Clock clock_;
+  std::unique_ptr<Graphics> graphics_;
+  std::unique_ptr<Card> card_;
+  std::unique_ptr<FlashBus> flash_;
+  std::unique_ptr<EventQueue> events_;
+  std::unique_ptr<SoundService> sound_;
+  std::unique_ptr<Resources> resources_;
+};
+
+// The camera the platform calls reach; throws std::logic_error when none is current.
+Camera& Current();
+// Makes a camera current for its lifetime (nullptr: none).
+void SetCurrent(Camera* camera);
+
+}  // namespace sim
