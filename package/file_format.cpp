@@ -1,0 +1,116 @@
+// Taking an update file apart: the header, byte sums over stretches, and the tagged trailer.
+#include "package/file_format.h"
+
+#include <cstring>
+
+#include "package/tags.h"
+#include "platform/bytes.h"
+#include "platform/files.h"
+#include "services/log.h"
+
+namespace {
+
+constexpr std::int32_t kSeekSet = 0;
+constexpr std::uint32_t kSumBlockSize = 1024;
+constexpr std::uint32_t kLargestItemData = kTextFieldSize;
+
+}  // namespace
+
+std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
+  std::uint8_t bytes[kFileHeaderSize];
+  if (vestra::read(fd, bytes, sizeof bytes) != static_cast<std::int32_t>(sizeof bytes)) return -2;
+  header->fileType = vestra::LoadBE32(bytes + 0);
+  header->headerSize = vestra::LoadBE32(bytes + 4);
+  header->trailerOffset = vestra::LoadBE32(bytes + 8);
+  header->imageChecksum = vestra::LoadBE32(bytes + 12);
+  header->imageStart = vestra::LoadBE32(bytes + 16);
+  header->imageEnd = vestra::LoadBE32(bytes + 20);
+  for (std::uint32_t i = 0; i < 10; ++i) header->reserved[i] = vestra::LoadBE32(bytes + 24 + 4 * i);
+  return 0;
+}
+
+std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length,
+                            std::uint32_t expected) {
+  // An offset beyond what a seek can express cannot be reached, and a failed seek must not
+  // pass for a position that happens to equal its error value.
+  if (offset > 0x7FFFFFFFu) return -2;
+  const std::int32_t position = vestra::lseek(fd, static_cast<std::int32_t>(offset), kSeekSet);
+  if (position < 0 || static_cast<std::uint32_t>(position) != offset) return -2;
+
+  std::uint8_t block[kSumBlockSize];
+  std::uint32_t sum = 0;
+  std::int32_t consumed = 0;
+  while (consumed < length) {
+    const std::uint32_t left = static_cast<std::uint32_t>(length - consumed);
+    const std::int32_t got = vestra::read(fd, block, left < kSumBlockSize ? left : kSumBlockSize);
+    if (got == 0) break;
+    // A partial sum after a read error says nothing about the file; it fails as damaged.
+    if (got < 0) return -2;
+    for (std::int32_t i = 0; i < got; ++i) sum += block[i];
+    consumed += got;
+  }
+  if (sum == expected) return 0;
+  LogFormat("CHKSUM: requiredChecksum=%08X vs. calculated=%08X", static_cast<unsigned>(expected),
+            static_cast<unsigned>(sum));
+  return -2;
+}
+
+std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
+  const std::uint32_t trailerOffset = record->header.trailerOffset;
+  const std::int32_t position = trailerOffset > 0x7FFFFFFFu
+                                    ? -1
+                                    : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), kSeekSet);
+  if (position < 0 || static_cast<std::uint32_t>(position) != trailerOffset) {
+    LogText("Could not seek to trailer offset.");
+    return -2;
+  }
+  record->debugText[0] = 0;
+
+  bool done = false;
+  while (!done) {
+    std::uint8_t tagBytes[4];
+    const std::int32_t got = vestra::read(fd, tagBytes, sizeof tagBytes);
+    if (got == 0) break;
+    if (got != static_cast<std::int32_t>(sizeof tagBytes)) {
+      LogText("Could not read tag type.");
+      return -2;
+    }
+    const std::uint32_t tag = vestra::LoadBE32(tagBytes);
+    char tagText[5];
+    const TrailerTag* row = FindTrailerTag(tag);
+    if (row == nullptr) {
+      TagString(tag, tagText);
+      LogFormat("Unknown tag (%s) found.", tagText);
+      return -2;
+    }
+    std::uint8_t data[kLargestItemData];
+    if (vestra::read(fd, data, row->width) != static_cast<std::int32_t>(row->width)) {
+      TagString(tag, tagText);
+      LogFormat("Could not read tag (%s) data.", tagText);
+      return -2;
+    }
+    if (row->number != nullptr) {
+      record->*(row->number) = vestra::LoadBE32(data);
+    } else {
+      // The texts are compared, copied and shown as zero-terminated texts later: one
+      // without a terminator is cut at the field's last byte rather than read past it.
+      char* field = record->*(row->text);
+      std::memcpy(field, data, kTextFieldSize);
+      field[kTextFieldSize - 1] = 0;
+    }
+    done = tag == kTagDone;
+  }
+  if (!done) {
+    LogText("'DONE' tag not found");
+    return -2;
+  }
+  return 0;
+}
+
+void TagString(std::uint32_t tag, char* text) {
+  text[0] = static_cast<char>(tag >> 24);
+  text[1] = static_cast<char>(tag >> 16);
+  text[2] = static_cast<char>(tag >> 8);
+  text[3] = static_cast<char>(tag);
+  text[4] = 0;
+}

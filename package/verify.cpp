@@ -1,0 +1,180 @@
+// Deciding whether the update files on the card are whole and fit this very camera.
+#include "package/verify.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "app/panel.h"
+#include "package/camera_info.h"
+#include "package/file_format.h"
+#include "package/file_set.h"
+#include "package/tags.h"
+#include "platform/files.h"
+#include "services/log.h"
+#include "services/sound.h"
+
+namespace {
+
+constexpr std::int32_t kSeekEnd = 2;
+constexpr std::uint32_t kImageSizeLimit = 0x1FFFFF;
+constexpr std::uint32_t kCapabilityDevelopment = 4;
+constexpr std::uint32_t kCapabilityEurope = 3;
+constexpr std::uint32_t kRegionDevelopmentFile = 6;
+constexpr std::uint32_t kRegionEuropeFile = 3;
+constexpr std::int16_t kErrorPanel = 8;
+
+// Texts of the records are read within their fields, so that a field without a terminator
+// (whatever put it there) never makes a comparison run past it.
+std::string_view FieldText(const char (&field)[kTextFieldSize]) {
+  const void* end = std::memchr(field, 0, kTextFieldSize);
+  return {field, end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : kTextFieldSize};
+}
+
+bool SameText(const char (&a)[kTextFieldSize], const char (&b)[kTextFieldSize]) {
+  return FieldText(a) == FieldText(b);
+}
+
+// Step 14: a debug file skips the region, version and serial rules but not these.
+bool DebugFileFits(const CameraInfo& file) {
+  return file.installerVersion == gCam.installerVersion && SameText(file.vendorName, gCam.vendorName) &&
+         SameText(file.productName, gCam.productName);
+}
+
+// The first row that recognises the camera decides; returns its line when the file breaks it.
+const char* RegionRuleBroken(const CameraInfo& file) {
+  std::uint32_t capability = 0;
+  const bool known = GetRegionCapability(&capability);
+  if (known && capability == kCapabilityDevelopment) {
+    return file.regionCode == kRegionDevelopmentFile ? nullptr : "camera is development and file is not";
+  }
+  if (gCam.regionCode == static_cast<std::uint32_t>(kRegionJapan)) {
+    return file.regionCode == gCam.regionCode ? nullptr : "camera is Japanese and file is not";
+  }
+  if (known && capability == kCapabilityEurope) {
+    return file.regionCode == kRegionEuropeFile ? nullptr : "camera is European and file is not";
+  }
+  return file.regionCode == gCam.regionCode ? nullptr : "camera is US and file is not";
+}
+
+bool ReleaseFits(const CameraInfo& file) {
+  return file.fwVersion >= gCam.fwVersion && file.ccsVersion >= gCam.ccsVersion &&
+         file.installerVersion == gCam.installerVersion && gCam.serialNumber >= file.minSerialNumber &&
+         gCam.serialNumber <= file.maxSerialNumber && SameText(file.vendorName, gCam.vendorName) &&
+         SameText(file.productName, gCam.productName);
+}
+
+void LogComparison(const CameraInfo& file) {
+  const auto hex = [](std::uint32_t v) { return static_cast<unsigned>(v); };
+  const auto text = [](const char(&field)[kTextFieldSize]) {
+    return static_cast<int>(FieldText(field).size());
+  };
+  LogFormat("Firmware version:      %x(cam)  %x(file)", hex(gCam.fwVersion), hex(file.fwVersion));
+  LogFormat("CCS version:           %x(cam)  %x(file)", hex(gCam.ccsVersion), hex(file.ccsVersion));
+  LogFormat("Region code:           %x(cam)  %x(file)", hex(gCam.regionCode), hex(file.regionCode));
+  LogFormat("Installer version:     %x(cam)  %x(file)", hex(gCam.installerVersion),
+            hex(file.installerVersion));
+  LogFormat("Minimum serial number: %x(cam)  %x(file)", hex(gCam.serialNumber), hex(file.minSerialNumber));
+  LogFormat("Maximum serial number: %x(cam)  %x(file)", hex(gCam.serialNumber), hex(file.maxSerialNumber));
+  LogFormat("Vendor name:           '%.*s'(cam)  '%.*s'(file)", text(gCam.vendorName), gCam.vendorName,
+            text(file.vendorName), file.vendorName);
+  LogFormat("Product name:          '%.*s'(cam)  '%.*s'(file)", text(gCam.productName), gCam.productName,
+            text(file.productName), file.productName);
+}
+
+// Steps 4 to 16 on the opened code file: the error code of the first check that fails.
+std::int16_t CheckCodeFile(std::int32_t fd, CameraInfo& file) {
+  UpdateFileHeader& header = file.header;
+  if (ReadFileHeader(fd, &header) != 0) return kErrCorrupt;
+  if (header.fileType != kTagCode) {
+    LogText("Wrong file type");
+    return kErrCorrupt;
+  }
+  if (header.headerSize != kFileHeaderSize) {
+    LogText("header wrong size");
+    return kErrCorrupt;
+  }
+  const std::uint32_t stretch = header.trailerOffset - header.headerSize;
+  if (VerifyChecksum(fd, header.headerSize, static_cast<std::int32_t>(stretch), header.imageChecksum) != 0) {
+    LogText("image checksum doesn't match");
+    return kErrCorrupt;
+  }
+  const std::uint32_t imageLength = header.imageEnd - header.imageStart + 1;
+  if (imageLength > kImageSizeLimit) {
+    LogText("image size is not less than 0x200000 bytes");
+    return kErrCorrupt;
+  }
+  if (imageLength != stretch) {
+    LogText("Image size does not match trailer offset-header size");
+    return kErrCorrupt;
+  }
+  if (ReadFileTrailer(fd, &file) != 0) {
+    LogText("Could not read trailer");
+    return kErrCorrupt;
+  }
+  const std::int32_t fileSize = vestra::lseek(fd, 0, kSeekEnd);
+  if (fileSize < 0) {
+    LogText("could not determine file size");
+    return kErrCorrupt;
+  }
+  if (VerifyChecksum(fd, 0, fileSize - 4, file.fileChecksum) != 0) {
+    LogText("file checksum doesn't match");
+    return kErrCorrupt;
+  }
+
+  if (file.debugText[0] != 0) {
+    if (DebugFileFits(file)) return kErrNone;
+    LogText("Camera incompible with files.");
+    return kErrIncompatible;
+  }
+  if (const char* line = RegionRuleBroken(file)) {
+    LogText(line);
+    return kErrIncompatible;
+  }
+  if (!ReleaseFits(file)) {
+    LogText("Camera incompible with files.");
+    return kErrIncompatible;
+  }
+  return kErrNone;
+}
+
+}  // namespace
+
+std::int16_t VerifyInstallerFiles() {
+  gErrCode = kErrNone;
+  CameraInfo& file = gFile[0];
+  std::int32_t fd = -1;
+
+  const std::int32_t font = vestra::FSOpen(gStrFontFileName, 0, 0);
+  if (font < 0) {
+    LogFormat("%s is missing", gStrFontFileName);
+    gErrCode = kErrMissing;
+  } else {
+    vestra::FSClose(font);
+    std::memcpy(file.fileName, gStrCodeFileName, sizeof file.fileName);
+    file.fileName[sizeof file.fileName - 1] = 0;
+    fd = vestra::FSOpen(file.fileName, 0, 0);
+    if (fd < 0) {
+      LogFormat("%s is missing", file.fileName);
+      gErrCode = kErrMissing;
+    } else {
+      gErrCode = CheckCodeFile(fd, file);
+    }
+  }
+
+  if (fd >= 0) vestra::FSClose(fd);
+  if (gErrCode == kErrNone) {
+    // From here on the whole updater runs in debug mode for a debug file.
+    if (file.debugText[0] != 0) {
+      std::memcpy(gCam.debugText, file.debugText, sizeof gCam.debugText);
+      gCam.debugText[sizeof gCam.debugText - 1] = 0;
+    }
+    return gErrCode;
+  }
+
+  LogComparison(file);
+  DeleteInstallerFiles();
+  AppSwapPanels(gCurPanel, kErrorPanel);
+  AppDraw();
+  PlaySound(kUIAlertSnd, 1);
+  return gErrCode;
+}
