@@ -1,0 +1,158 @@
+// Start-up: everything the updater needs, the start-up checks, then the event loop for good.
+#include "app/entry.h"
+
+#include <cstring>
+
+#include "app/event_loop.h"
+#include "app/panel.h"
+#include "app/strings.h"
+#include "gx/color.h"
+#include "package/camera_info.h"
+#include "package/file_set.h"
+#include "package/verify.h"
+#include "panels/panels.h"
+#include "platform/events.h"
+#include "platform/power.h"
+#include "platform/resources.h"
+#include "services/power.h"
+#include "services/sound.h"
+
+vestra::GWorldPtr gDrawPort = nullptr;
+vestra::GWorldPtr gLCDPort = nullptr;
+vestra::GWorldPtr gLCDPort1 = nullptr;
+vestra::GWorldPtr gLCDPort2 = nullptr;
+std::uint8_t altAppID = 0;
+vestra::SEM_ID semIdDelete = nullptr;
+vestra::CIconHandle gLogoIcon = nullptr;
+std::int16_t gFontNum = 0;
+
+namespace {
+
+constexpr std::int16_t kLogoIconId = -8888;
+constexpr std::uint32_t kCaptureBufferSize = 0x200000;
+constexpr std::uint32_t kLCDBlackPair = 0x10801080;  // two black pixels: Y, C, Y, C
+constexpr std::uint32_t kLCDWords = 360 * 287 / 2;
+constexpr std::int32_t kLEDReady = 512;
+
+struct PanelSetup {
+  PanelProc init, draw, event, exit;
+  std::int16_t labels[3];  // string rows; 0: no label
+};
+
+// Procedures left null keep their defaults.
+const PanelSetup kPanelSetup[kPanelCount] = {
+    {nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {1, 0, 8}},
+    {nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {3, 0, 4}},
+    {nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {5, 0, 6}},
+    {nullptr, Panel3DrawProc, Panel3EventProc, nullptr, {0, 7, 8}},
+    {Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {0, 0, 0}},
+    {nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {0, 0, 9}},
+    {nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {0, 0, 8}},
+    {nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {0, 0, 8}},
+    {nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {0, 0, 8}},
+};
+
+// The firmware in flash is about to be erased: keep the resources in RAM. Without memory for the copy the
+// platform's block stays where it is.
+void MoveResourcesToRAM() {
+  void* block = vestra::gRMSystemControlBlock.resourceBlock;
+  const std::uint32_t size = static_cast<const vestra::RMResourceBlockHeader*>(block)->size;
+  void* copy = vestra::malloc(size);
+  if (copy == nullptr) return;
+  std::memcpy(copy, block, size);
+  vestra::gRMSystemControlBlock.resourceBlock = copy;
+  vestra::kRMFlashBaseAddress = copy;
+}
+
+void ClearLCDPorts() {
+  auto* first = static_cast<std::uint32_t*>(PixelBase(gLCDPort1));
+  auto* second = static_cast<std::uint32_t*>(PixelBase(gLCDPort2));
+  for (std::uint32_t i = 0; i < kLCDWords; ++i) {
+    first[i] = kLCDBlackPair;
+    second[i] = kLCDBlackPair;
+  }
+}
+
+bool StartupChecksPass() {
+  if (IsBatteryLevelSufficient() == 0) return false;
+  if (GetInstallerFilenames() != 0) return false;
+  return VerifyInstallerFiles() == 0;
+}
+
+}  // namespace
+
+void AppInit() {
+  if (gLogoIcon == nullptr) gLogoIcon = vestra::GMGetCIcon(kLogoIconId);
+  gxFillNamedColors();
+  const std::int16_t region = CameraRegion();
+  gFontNum = GetRgnFontNum(region);
+
+  for (int index = 0; index < kPanelCount; ++index) {
+    PanelRec* panel = &gPanel[index];
+    const PanelSetup& setup = kPanelSetup[index];
+    SetPanelDefaults(panel);
+    panel->id = static_cast<std::int16_t>(index);
+    if (setup.init != nullptr) panel->initProc = setup.init;
+    if (setup.draw != nullptr) panel->drawProc = setup.draw;
+    if (setup.event != nullptr) panel->eventProc = setup.event;
+    if (setup.exit != nullptr) panel->exitProc = setup.exit;
+    for (int slot = 0; slot < 3; ++slot) {
+      if (setup.labels[slot] == 0) continue;
+      const char* text = GetRgnString(region, setup.labels[slot], nullptr);
+      std::strncpy(panel->label[slot], text, sizeof panel->label[slot] - 1);
+      panel->label[slot][sizeof panel->label[slot] - 1] = '\0';
+    }
+  }
+  AppSwapPanels(-1, 0);
+}
+
+extern "C" void entry() {
+  const vestra::RGBColor black{128, 16, 128};
+  MoveResourcesToRAM();
+  vestra::CMInit();
+  vestra::MMCaptureBufferInit(kCaptureBufferSize);
+  vestra::GMInitGraf(0);
+  vestra::GMInitFonts();
+
+  vestra::Rect bounds;
+  vestra::GMSetRect(&bounds, 0, 0, 288, 216);
+  vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
+  vestra::GMSetPort(gDrawPort);
+  vestra::GMRGBBackColor(&black);
+  vestra::GMEraseRect(&bounds);
+
+  vestra::GMSetRect(&bounds, 0, 0, 360, 287);
+  vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
+  vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
+  gLCDPort = gLCDPort1;
+  ClearLCDPorts();
+
+  vestra::free(vestra::g_splash_buffer);
+  vestra::GMSetPort(gDrawPort);
+  vestra::GMPenSize(1, 1);
+  vestra::AMGetSelfAppID(&altAppID);
+  vestra::LMSetupBuffers(PixelBase(gLCDPort), PixelBase(gDrawPort));
+  vestra::EMOpen(altAppID, 0);
+  vestra::MPUSendLens(1);
+  semIdDelete = vestra::semBCreate(0, 1);
+  if (vestra::SNDOpenSoundChannel(&gSoundChannel) == 0) SetupSound();
+
+  GetCameraInfo();
+  AppInit();
+  if (StartupChecksPass()) {
+    AppDraw();
+    PlaySound(kUIIntroSnd, 0);
+  }
+  vestra::MPUSetLED(kLEDReady);
+  HandleEvent(0);
+}
+
+extern "C" void AppIdle() {
+  PanelRec* panel = &gPanel[gCurPanel];
+  if (panel->idleProc != nullptr) panel->idleProc(panel, 0, 0);
+}
+
+extern "C" void AppExit() {
+  PanelRec* panel = &gPanel[gCurPanel];
+  if (panel->exitProc != nullptr) panel->exitProc(panel, 0, 0);
+}

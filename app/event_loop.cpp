@@ -1,0 +1,75 @@
+// The event loop: polls the event queue for good.
+#include "app/event_loop.h"
+
+#include "app/entry.h"
+#include "app/keys.h"
+#include "app/panel.h"
+#include "app/screen.h"
+#include "package/camera_info.h"
+#include "platform/bytes.h"
+#include "platform/events.h"
+#include "services/power.h"
+
+extern "C" {
+std::uint8_t gShutdownNow = 0;
+}
+
+namespace {
+
+constexpr std::uint16_t kKindKey = 2;
+constexpr std::uint16_t kKindOther = 4;
+constexpr std::uint32_t kNormalTimeout = 120;
+constexpr std::uint32_t kShutdownNowTimeout = 5;
+
+struct DebugBlink {
+  std::uint32_t lastToggle = 0;
+  std::uint8_t overlayOn = 1;
+
+  // At most one toggle per clock second, so a held key blinks the overlay.
+  void Toggle() {
+    if (!InDebugMode()) return;
+    if (vestra::CKReadRealTimeClock() == lastToggle) return;
+    AppDrawDebugMessage(overlayOn);
+    overlayOn = overlayOn ? 0 : 1;
+    lastToggle = vestra::CKReadRealTimeClock();
+  }
+};
+
+bool IsPanelKey(std::uint16_t code) {
+  return (code >= 8 && code <= 14) || code == 16 || code == 17;
+}
+
+}  // namespace
+
+void HandleEvent(std::uint16_t keyFilter) {
+  const std::uint32_t timeout = gShutdownNow != 0 ? kShutdownNowTimeout : kNormalTimeout;
+  std::uint32_t lastActivity = vestra::CKReadRealTimeClock();
+  DebugBlink blink;
+
+  for (;;) {
+    vestra::EventRecord* record = nullptr;
+    if (vestra::EMGetEvent(altAppID, &record) != 0) continue;
+
+    const std::uint8_t* bytes = record->bytes;
+    const std::uint16_t kind = vestra::LoadBE16(bytes);
+    if (kind == kKindKey) {
+      const std::uint16_t state = vestra::LoadBE16(bytes + 10);
+      const std::uint16_t code = vestra::LoadBE16(bytes + 14);
+      if (gShutdownNow == 0 && code != kKeyDebug) lastActivity = vestra::CKReadRealTimeClock();
+      if (keyFilter == 0 || code == keyFilter) {
+        if (code == kKeyPower) {
+          if (state == 0) Shutdown();
+        } else if (IsPanelKey(code)) {
+          AppEvents(code, state);
+        } else if (code == kKeyDebug) {
+          blink.Toggle();
+        }
+      }
+    } else if (kind == kKindOther && vestra::LoadBE32(bytes + 8) == static_cast<std::uint32_t>(kKeyDebug)) {
+      blink.Toggle();
+    }
+    vestra::EMReleaseEventRecord(record);
+
+    if (vestra::CKReadRealTimeClock() - lastActivity > timeout) Shutdown();
+  }
+}

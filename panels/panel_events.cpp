@@ -1,0 +1,71 @@
+// What the soft keys do on each screen. Every action needs state 0 and starts with the click.
+#include "app/keys.h"
+#include "app/panel.h"
+#include "panels/panels.h"
+#include "services/power.h"
+#include "services/sound.h"
+
+namespace {
+
+constexpr std::int16_t kSplash = 0, kVersion = 1, kLicence = 2, kPowerWarning = 3, kProgress = 4,
+                       kCancelled = 6;
+
+void Click() {
+  PlaySound(kUISoftkeySnd, 1);
+}
+
+void GoTo(std::int16_t panel) {
+  Click();
+  AppSwapPanels(gCurPanel, panel);
+  AppDraw();
+}
+
+// Panels whose left key goes on and whose right key goes elsewhere.
+void TwoWay(std::int32_t code, std::int32_t state, std::int16_t left, std::int16_t right) {
+  if (state != 0) return;
+  if (code == kKeyLeft) GoTo(left);
+  if (code == kKeyRight) GoTo(right);
+}
+
+// The result panels: the right key powers down, nothing else does anything.
+void PowerOff(std::int32_t code, std::int32_t state) {
+  if (state != 0 || code != kKeyRight) return;
+  Click();
+  Shutdown();
+}
+
+}  // namespace
+
+void Panel0EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  TwoWay(code, state, kVersion, kCancelled);
+}
+void Panel1EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  TwoWay(code, state, kLicence, kSplash);
+}
+void Panel2EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  TwoWay(code, state, kPowerWarning, kCancelled);
+}
+
+void Panel3EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  if (state != 0) return;
+  if (code == kKeyCentre) {
+    Click();
+    // The progress panel draws itself and runs the whole installation from its init procedure.
+    if (IsBatteryLevelSufficient() != 0) AppSwapPanels(gCurPanel, kProgress);
+  } else if (code == kKeyRight) {
+    GoTo(kVersion);
+  }
+}
+
+void Panel5EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  PowerOff(code, state);
+}
+void Panel6EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  PowerOff(code, state);
+}
+void Panel7EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  PowerOff(code, state);
+}
+void Panel8EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
+  PowerOff(code, state);
+}
