@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The main job: pack a sample firmware image, put it on a sample card and run a whole update on the
+# simulated camera (start -> yes -> agree -> update -> shutdown), with every screen as PNG and a JSON report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh host
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)" --target vupdate
+vupdate=build/default/vupdate
+
+out=${1:-out/demo}
+rm -rf "$out"
+mkdir -p "$out"
+cp -r samples/card "$out/card"
+
+# A recognisable image: numbered text lines, about 330 KiB.
+seq -f 'firmware 1.1 line %08g' 1 14000 > "$out/image.bin"
+
+"$vupdate" pack --image "$out/image.bin" --out "$out/card/SYSTEM/QR40V110.BIN" \
+  --firmware 0x01100000 --ccs 0x01000000 --region 1 --installer 0x01000000 \
+  --vendor "Norvale Co., Ltd." --product "Calyte QR" --serial-min 0 --serial-max 0xFFFFFFFF
+"$vupdate" inspect "$out/card/SYSTEM/QR40V110.BIN" --camera samples/camera-us.toml
+
+"$vupdate" run --card "$out/card" --camera samples/camera-us.toml --flash "$out/flash.bin" \
+  --keys left,left,left,centre,right --shots "$out/shots" --report "$out/report.json"
+
+echo
+if cmp -s -n "$(stat -c %s "$out/image.bin")" "$out/image.bin" "$out/flash.bin"; then
+  echo "flash: holds the new image"
+else
+  echo "flash: does NOT hold the new image" >&2
+  exit 1
+fi
+echo "card after the update: $(ls "$out/card/SYSTEM" | tr '\n' ' ')"
+echo "screens: $out/shots/sheet.png   report: $out/report.json"
