@@ -1,0 +1,127 @@
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "sim/font_freetype.h"
+
+namespace sim {
+namespace {
+
+// One library for the process; FreeType objects are not shared across libraries.
+FT_Library Library() {
+  static FT_Library library = [] {
+    FT_Library lib = nullptr;
+    if (FT_Init_FreeType(&lib) != 0) lib = nullptr;
+    return lib;
+  }();
+  return library;
+}
+
+struct Match {
+  std::string file;
+  int index = 0;
+  std::string family;
+};
+
+// fontconfig always proposes something; a Japanese font must at least cover kana to be worth using.
+bool FindFont(const char* pattern, bool needJapanese, Match* match) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  FcConfig* config = FcConfigGetCurrent();
+  if (!config) return false;
+  FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
+  if (!pat) return false;
+  FcConfigSubstitute(config, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult result = FcResultNoMatch;
+  FcPattern* found = FcFontMatch(config, pat, &result);
+  FcPatternDestroy(pat);
+  if (!found) return false;
+  bool ok = false;
+  FcChar8* file = nullptr;
+  if (FcPatternGetString(found, FC_FILE, 0, &file) == FcResultMatch && file) {
+    ok = true;
+    if (needJapanese) {
+      FcCharSet* chars = nullptr;
+      ok = FcPatternGetCharSet(found, FC_CHARSET, 0, &chars) == FcResultMatch && chars &&
+           FcCharSetHasChar(chars, 0x3042) && FcCharSetHasChar(chars, 0x30A2);
+    }
+    match->file = reinterpret_cast<const char*>(file);
+    int index = 0;
+    if (FcPatternGetInteger(found, FC_INDEX, 0, &index) == FcResultMatch) match->index = index;
+    FcChar8* family = nullptr;
+    if (FcPatternGetString(found, FC_FAMILY, 0, &family) == FcResultMatch && family) {
+      match->family = reinterpret_cast<const char*>(family);
+    }
+  }
+  FcPatternDestroy(found);
+  return ok;
+}
+
+class FreeTypeFace final : public Face {
+ public:
+  FreeTypeFace(FT_Face face, std::string family) : face_(face), family_(std::move(family)) {
+    ascent_ = static_cast<int>((face_->size->metrics.ascender + 63) >> 6);
+    descent_ = static_cast<int>((-face_->size->metrics.descender + 63) >> 6);
+  }
+  ~FreeTypeFace() override { FT_Done_Face(face_); }
+
+  bool builtIn() const override { return false; }
+  std::string family() const override { return family_; }
+  int ascent() const override { return ascent_; }
+  int descent() const override { return descent_; }
+
+ protected:
+  Glyph render(char32_t codepoint) override {
+    Glyph g;
+    const FT_UInt index = FT_Get_Char_Index(face_, codepoint);
+    if (FT_Load_Glyph(face_, index, FT_LOAD_DEFAULT) != 0) return g;
+    FT_GlyphSlot slot = face_->glyph;
+    g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return g;
+    const FT_Bitmap& bm = slot->bitmap;
+    if (bm.pixel_mode != FT_PIXEL_MODE_GRAY || bm.width == 0 || bm.rows == 0) return g;
+    g.left = slot->bitmap_left;
+    g.top = slot->bitmap_top;
+    g.width = static_cast<int>(bm.width);
+    g.rows = static_cast<int>(bm.rows);
+    g.coverage.resize(static_cast<std::size_t>(g.width) * g.rows);
+    const int levels = bm.num_grays > 1 ? bm.num_grays - 1 : 255;
+    for (int row = 0; row < g.rows; ++row) {
+      const unsigned char* src =
+          bm.pitch >= 0 ? bm.buffer + row * bm.pitch : bm.buffer + (g.rows - 1 - row) * -bm.pitch;
+      for (int col = 0; col < g.width; ++col) {
+        g.coverage[static_cast<std::size_t>(row) * g.width + col] =
+            static_cast<std::uint8_t>(src[col] * 255 / levels);
+      }
+    }
+    return g;
+  }
+
+ private:
+  FT_Face face_;
+  std::string family_;
+  int ascent_ = 0;
+  int descent_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Face> LoadSystemFace(const char* pattern, bool needJapanese, int size) {
+  FT_Library library = Library();
+  Match match;
+  if (!library || !FindFont(pattern, needJapanese, &match)) return nullptr;
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, match.file.c_str(), match.index, &face) != 0) return nullptr;
+  if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(size)) != 0) {
+    FT_Done_Face(face);
+    return nullptr;
+  }
+  return std::make_unique<FreeTypeFace>(face, match.family);
+}
+
+}  // namespace sim
