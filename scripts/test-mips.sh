@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the module, the simulator and the unit tests for the camera's CPU (32-bit big-endian MIPS)
+# and runs the tests under qemu-mips through CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh mips
+jobs=$(nproc); [ "$jobs" -le 2 ] || jobs=2
+cmake --preset mips
+cmake --build --preset mips -j"$jobs"
+ctest --preset mips -j"$jobs"
