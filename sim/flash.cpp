@@ -1,0 +1,291 @@
+#include "sim/flash.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+
+namespace sim {
+
+namespace {
+
+// A status read while the device is busy stands for a poll loop spinning on the bus; one read lets at most
+// this much of the remaining busy time pass, so short operations finish within a read or two and a device
+// that never gets ready still moves the clock.
+constexpr std::uint64_t kPollSliceNs = 1'000'000;
+
+constexpr std::uint8_t kCmdReadArray = 0xFF;
+constexpr std::uint8_t kCmdReadStatus = 0x70;
+constexpr std::uint8_t kCmdWordProgram = 0x40;
+constexpr std::uint8_t kCmdWordProgramAlt = 0x10;
+constexpr std::uint8_t kCmdChipErase = 0x30;
+constexpr std::uint8_t kCmdConfirm = 0xD0;
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+// Spreads [offset, mask] pairs over the 32-bit big-endian words they name into per-byte masks, sorted.
+std::vector<std::pair<std::uint32_t, std::uint8_t>> ByteMasks(
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& words, const char* knob) {
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> bytes;
+  for (auto [offset, mask] : words) {
+    if (offset % 4 != 0 || offset > kFlashBusSize - 4) {
+      throw std::invalid_argument(std::string("flash ") + knob + ": offset " + Hex(offset) +
+                                  " is not a 32-bit word of the 2 MiB flash");
+    }
+    for (std::uint32_t i = 0; i < 4; ++i) {
+      auto byteMask = static_cast<std::uint8_t>(mask >> (24 - 8 * i));
+      if (byteMask != 0) bytes.emplace_back(offset + i, byteMask);
+    }
+  }
+  std::sort(bytes.begin(), bytes.end());
+  // Merge duplicates so a lookup finds one entry per byte.
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> merged;
+  for (auto entry : bytes) {
+    if (!merged.empty() && merged.back().first == entry.first) {
+      merged.back().second |= entry.second;
+    } else {
+      merged.push_back(entry);
+    }
+  }
+  return merged;
+}
+
+std::uint8_t MaskAt(const std::vector<std::pair<std::uint32_t, std::uint8_t>>& masks, std::uint32_t offset) {
+  if (masks.empty()) return 0;
+  auto it = std::lower_bound(masks.begin(), masks.end(), std::make_pair(offset, std::uint8_t{0}));
+  return it != masks.end() && it->first == offset ? it->second : 0;
+}
+
+}  // namespace
+
+std::uint8_t FlashBus::OldFirmwareByte(std::uint32_t offset) {
+  // Sixteen-byte records "OLD FW @" + the record's offset in hex: never blank, and a dump shows where it is.
+  static constexpr char kLabel[] = "OLD FW @";
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::uint32_t index = offset & 15;
+  if (index < 8) return static_cast<std::uint8_t>(kLabel[index]);
+  std::uint32_t record = offset & ~std::uint32_t{15};
+  return static_cast<std::uint8_t>(kDigits[(record >> (4 * (15 - index))) & 15]);
+}
+
+FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, std::filesystem::path backingFile)
+    : profile_(profile),
+      clock_(clock),
+      backingFile_(std::move(backingFile)),
+      contents_(kFlashBusSize),
+      neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
+      neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {
+  if (profile_.eraseSeconds < 0 || profile_.wordProgramUs < 0) {
+    throw std::invalid_argument("flash timing must not be negative");
+  }
+  std::error_code ec;
+  bool haveFile = !backingFile_.empty() && std::filesystem::exists(backingFile_, ec) &&
+                  std::filesystem::file_size(backingFile_, ec) > 0;
+  if (!haveFile) {
+    for (std::uint32_t i = 0; i < kFlashBusSize; ++i) contents_[i] = OldFirmwareByte(i);
+    return;
+  }
+  auto size = std::filesystem::file_size(backingFile_);
+  if (size != kFlashBusSize) {
+    throw std::runtime_error("flash file '" + backingFile_.string() + "' holds " + std::to_string(size) +
+                             " bytes; a flash file holds exactly 2097152");
+  }
+  std::ifstream in(backingFile_, std::ios::binary);
+  in.read(reinterpret_cast<char*>(contents_.data()), kFlashBusSize);
+  if (!in) throw std::runtime_error("cannot read flash file '" + backingFile_.string() + "'");
+}
+
+void FlashBus::Save() const {
+  if (backingFile_.empty()) return;
+  std::ofstream out(backingFile_, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(contents_.data()), static_cast<std::streamsize>(contents_.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write flash file '" + backingFile_.string() + "'");
+}
+
+void FlashBus::Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
+  if (offset > kFlashBusSize || bytes.size() > kFlashBusSize - offset) {
+    throw std::out_of_range("preload beyond the flash");
+  }
+  std::copy(bytes.begin(), bytes.end(), contents_.begin() + offset);
+}
+
+bool FlashBus::writeEnabled() const {
+  return (reg0_ & kWriteEnableBit) != 0 && (reg1_ & kWriteEnableBit) == 0;
+}
+
+std::uint8_t FlashBus::status() const {
+  return static_cast<std::uint8_t>(errors_ | (mode_ == Mode::Busy ? 0 : kSrReady));
+}
+
+std::uint32_t FlashBus::FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const {
+  if (address < kFlashBusBase || address - kFlashBusBase > kFlashBusSize - width) {
+    throw BusError(std::string("bus error: ") + what + " at " + Hex(address) + ", outside the flash window");
+  }
+  if (address % width != 0) {
+    throw BusError(std::string("bus error: ") + what + " at unaligned address " + Hex(address));
+  }
+  return address - kFlashBusBase;
+}
+
+void FlashBus::Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
+  if (recording_) recorded_.push_back({kind, address, value, interruptsLocked_});
+}
+
+void FlashBus::Settle() {
+  if (mode_ == Mode::Busy && !profile_.neverReady && clock_.Nanoseconds() >= readyAtNs_) Complete();
+}
+
+void FlashBus::StartBusy(std::uint64_t durationNs) {
+  mode_ = Mode::Busy;
+  readyAtNs_ =
+      profile_.neverReady ? std::numeric_limits<std::uint64_t>::max() : clock_.Nanoseconds() + durationNs;
+}
+
+void FlashBus::Complete() {
+  if (pending_ == Pending::Program) {
+    bool fault = false;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+      std::uint32_t offset = pendingOffset_ + i;
+      auto data = static_cast<std::uint8_t>(i == 0 ? pendingData_ >> 8 : pendingData_);
+      std::uint8_t stuckHigh = MaskAt(neverProgramBytes_, offset);
+      auto cell = static_cast<std::uint8_t>(contents_[offset] & (data | stuckHigh));
+      if ((cell & ~data & stuckHigh) != 0) fault = true;
+      contents_[offset] = cell;
+    }
+    if (fault) errors_ |= kSrProgramError;
+  } else if (pending_ == Pending::Erase) {
+    std::fill(contents_.begin(), contents_.end(), std::uint8_t{0xFF});
+    for (auto [offset, stuckLow] : neverEraseBytes_)
+      contents_[offset] &= static_cast<std::uint8_t>(~stuckLow);
+    if (!neverEraseBytes_.empty()) errors_ |= kSrEraseError;
+  }
+  pending_ = Pending::None;
+  mode_ = Mode::ReadStatus;
+}
+
+std::uint8_t FlashBus::ReadStatusAndWait() {
+  ++counters_.statusReads;
+  std::uint8_t seen = status();
+  if (mode_ == Mode::Busy) {
+    std::uint64_t now = clock_.Nanoseconds();
+    clock_.AdvanceNanoseconds(std::min(readyAtNs_ - now, kPollSliceNs));
+  }
+  return seen;
+}
+
+void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
+  auto command = static_cast<std::uint8_t>(value);  // the device decodes commands on the low byte lane
+  switch (mode_) {
+    case Mode::Busy:
+      return;  // the device ignores commands until the operation has finished
+    case Mode::ProgramSetup:
+      if (!writeEnabled()) {
+        errors_ |= kSrVppLow | kSrProgramError;
+        ++counters_.writeEnableViolations;
+        mode_ = Mode::ReadStatus;
+        return;
+      }
+      ++counters_.wordsProgrammed;
+      pending_ = Pending::Program;
+      pendingOffset_ = offset;
+      pendingData_ = value;
+      StartBusy(static_cast<std::uint64_t>(profile_.wordProgramUs * 1e3));
+      return;
+    case Mode::EraseSetup:
+      if (command != kCmdConfirm) {
+        errors_ |= kSrProgramError | kSrEraseError;  // command sequence error
+        mode_ = Mode::ReadStatus;
+        return;
+      }
+      if (!writeEnabled()) {
+        errors_ |= kSrVppLow | kSrEraseError;
+        ++counters_.writeEnableViolations;
+        mode_ = Mode::ReadStatus;
+        return;
+      }
+      ++counters_.erases;
+      pending_ = Pending::Erase;
+      StartBusy(static_cast<std::uint64_t>(profile_.eraseSeconds * 1e9));
+      return;
+    case Mode::ReadArray:
+    case Mode::ReadStatus:
+      break;
+  }
+  switch (command) {
+    case kCmdReadArray:
+      mode_ = Mode::ReadArray;
+      break;
+    case kCmdReadStatus:
+      mode_ = Mode::ReadStatus;
+      break;
+    case kCmdWordProgram:
+    case kCmdWordProgramAlt:
+      mode_ = Mode::ProgramSetup;
+      break;
+    case kCmdChipErase:
+      mode_ = Mode::EraseSetup;
+      break;
+    default:
+      errors_ |= kSrProgramError | kSrEraseError;  // not a command this device knows
+      mode_ = Mode::ReadStatus;
+      break;
+  }
+}
+
+void FlashBus::Store16(std::uint32_t address, std::uint16_t value) {
+  std::uint32_t offset = FlashOffset(address, 2, "16-bit store");
+  Note(BusOp::Kind::Store16, address, value);
+  Settle();
+  Command(offset, value);
+}
+
+std::uint16_t FlashBus::Load16(std::uint32_t address) {
+  std::uint32_t offset = FlashOffset(address, 2, "16-bit load");
+  Settle();
+  std::uint16_t value;
+  if (mode_ == Mode::ReadArray) {
+    value = static_cast<std::uint16_t>((contents_[offset] << 8) | contents_[offset + 1]);
+  } else {
+    value = ReadStatusAndWait();
+  }
+  Note(BusOp::Kind::Load16, address, value);
+  return value;
+}
+
+std::uint32_t FlashBus::Load32(std::uint32_t address) {
+  if (address == kFlashRegister0 || address == kFlashRegister1) {
+    std::uint32_t value = address == kFlashRegister0 ? reg0_ : reg1_;
+    Note(BusOp::Kind::Load32, address, value);
+    return value;
+  }
+  std::uint32_t offset = FlashOffset(address, 4, "32-bit load");
+  Settle();
+  std::uint32_t value;
+  if (mode_ == Mode::ReadArray) {
+    if (offset == 0) ++counters_.blankChecks;
+    value = (std::uint32_t{contents_[offset]} << 24) | (std::uint32_t{contents_[offset + 1]} << 16) |
+            (std::uint32_t{contents_[offset + 2]} << 8) | contents_[offset + 3];
+  } else {
+    std::uint32_t status = ReadStatusAndWait();
+    value = (status << 16) | status;  // both halves of the bus carry the status
+  }
+  Note(BusOp::Kind::Load32, address, value);
+  return value;
+}
+
+void FlashBus::Modify32(std::uint32_t address, std::uint32_t andMask, std::uint32_t orMask) {
+  std::uint32_t* reg = address == kFlashRegister0 ? &reg0_ : address == kFlashRegister1 ? &reg1_ : nullptr;
+  if (reg == nullptr) {
+    throw BusError("bus error: 32-bit read-modify-write at " + Hex(address) +
+                   ", which is not a write-enable register");
+  }
+  *reg = (*reg & andMask) | orMask;
+  Note(BusOp::Kind::Modify32, address, *reg);
+}
+
+}  // namespace sim

@@ -1,0 +1,120 @@
+// The camera's flash ROM as the bus sees it: a 2 MiB, 16-bit NOR device with a command state machine,
+// the two write-enable registers in front of it, and the clock that its operations take time on.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/clock.h"
+#include "sim/profile.h"
+
+namespace sim {
+
+constexpr std::uint32_t kFlashBusBase = 0xBF000000;
+constexpr std::uint32_t kFlashBusSize = 0x200000;
+constexpr std::uint32_t kFlashRegister0 = 0xBE800000;
+constexpr std::uint32_t kFlashRegister1 = 0xBE800004;
+constexpr std::uint32_t kWriteEnableBit = 0x00000008;
+
+// Status register bits.
+constexpr std::uint8_t kSrReady = 0x80;         // SR.7: the last operation has finished
+constexpr std::uint8_t kSrEraseError = 0x20;    // SR.5
+constexpr std::uint8_t kSrProgramError = 0x10;  // SR.4
+constexpr std::uint8_t kSrVppLow = 0x08;        // SR.3: write-enable gate closed at a program or erase
+
+// An access the camera's bus would answer with an address error.
+class BusError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class FlashBus {
+ public:
+  enum class Mode { ReadArray, ReadStatus, ProgramSetup, EraseSetup, Busy };
+
+  struct Counters {
+    std::uint64_t erases = 0;       // full-chip erases started with writing enabled
+    std::uint64_t blankChecks = 0;  // 32-bit array reads at the flash base (where every blank sweep starts)
+    std::uint64_t wordsProgrammed = 0;  // word programs started with writing enabled
+    std::uint64_t writeEnableViolations = 0;
+    std::uint64_t statusReads = 0;  // reads answered with the status register
+  };
+
+  struct BusOp {
+    enum class Kind { Store16, Load16, Load32, Modify32 };
+    Kind kind;
+    std::uint32_t address;
+    std::uint32_t value;  // stored, loaded, or a register's new value
+    bool interruptsLocked;
+    bool operator==(const BusOp&) const = default;
+  };
+
+  // Loads the contents from backingFile; a missing or empty file (or an empty path) gives the old firmware
+  // pattern. A file of any other size than 2 MiB is refused.
+  FlashBus(const FlashProfile& profile, Clock& clock, std::filesystem::path backingFile);
+
+  // Writes the contents back to the backing file; nothing for an empty path.
+  void Save() const;
+
+  void Store16(std::uint32_t address, std::uint16_t value);
+  std::uint16_t Load16(std::uint32_t address);
+  std::uint32_t Load32(std::uint32_t address);
+  void Modify32(std::uint32_t address, std::uint32_t andMask, std::uint32_t orMask);
+
+  // The platform layer tells the bus whether the kernel's interrupt lock is held, for the recording.
+  void SetInterruptsLocked(bool locked) { interruptsLocked_ = locked; }
+
+  void Record(bool on) { recording_ = on; }
+  const std::vector<BusOp>& recorded() const { return recorded_; }
+  void ClearRecording() { recorded_.clear(); }
+
+  Counters counters() const { return counters_; }
+  Mode mode() const { return mode_; }
+  std::uint8_t status() const;
+  bool writeEnabled() const;
+  std::uint32_t reg(int index) const { return index == 0 ? reg0_ : reg1_; }
+  std::span<const std::uint8_t> contents() const { return contents_; }
+  // Test set-up: places bytes into the array as if they had always been there.
+  void Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes);
+
+  // The recognisable content of a flash that holds the old firmware, byte by byte.
+  static std::uint8_t OldFirmwareByte(std::uint32_t offset);
+
+ private:
+  void Settle();
+  void StartBusy(std::uint64_t durationNs);
+  void Complete();
+  std::uint8_t ReadStatusAndWait();
+  void Command(std::uint32_t offset, std::uint16_t value);
+  std::uint32_t FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const;
+  void Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value);
+  void ApplyStuckBits();
+
+  FlashProfile profile_;
+  Clock& clock_;
+  std::filesystem::path backingFile_;
+  std::vector<std::uint8_t> contents_;
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> neverEraseBytes_;    // offset, bits held at 0
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> neverProgramBytes_;  // offset, bits held at 1
+
+  Mode mode_ = Mode::ReadArray;
+  std::uint8_t errors_ = 0;  // SR.5, SR.4, SR.3: stay until power-up
+  enum class Pending { None, Program, Erase } pending_ = Pending::None;
+  std::uint32_t pendingOffset_ = 0;
+  std::uint16_t pendingData_ = 0;
+  std::uint64_t readyAtNs_ = 0;
+
+  std::uint32_t reg0_ = 0;                // bit 3 clear: writing not yet enabled
+  std::uint32_t reg1_ = kWriteEnableBit;  // bit 3 set: writing held off
+
+  Counters counters_;
+  bool recording_ = false;
+  bool interruptsLocked_ = false;
+  std::vector<BusOp> recorded_;
+};
+
+}  // namespace sim
