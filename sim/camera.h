@@ -1,6 +1,7 @@
 // The simulated camera: one instance is current while the module runs on it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -20,6 +21,8 @@ class FlashBus;      // sim/flash.h: the flash device and the write-enable regis
 class EventQueue;    // sim/events.h: the key script
 class SoundService;  // sim/sound.h: plays recorded
 class Resources;     // sim/resources.h: the resource block (sounds, logo icon)
+class Memory;        // sim/memory.h: heap, memory manager pointers, capture buffer
+class Kernel;        // sim/kernel.h: semaphores and the start-up calls' traces
 
 // PMPowerDown unwinds out of entry with this.
 struct PoweredDown {};
@@ -56,6 +59,12 @@ class Camera {
   EventQueue& events() { return *events_; }
   SoundService& sound() { return *sound_; }
   Resources& resources() { return *resources_; }
+  Memory& memory() { return *memory_; }
+  Kernel& kernel() { return *kernel_; }
+
+  // Puts what the platform leaves for a starting module in place: the resource block and the splash
+  // buffer. The runner calls it once the camera is current.
+  void Boot();
 
   // Parameter store: the EEPROM region once rewritten.
   std::optional<std::uint32_t> eepromRegion;
@@ -65,6 +74,12 @@ class Camera {
   int ledValue = -1;
   bool interruptsLocked = false;
   int faultsInsideLock = 0;  // drawing or file access with interrupts locked
+  bool poweredDown = false;
+  // Knobs: the parameter store refuses the region write, or the EEPROM flush.
+  bool failParameterWrite = false;
+  bool failEepromFlush = false;
+  // The "rgnc" capability record PARMGetCapability hands out.
+  std::array<std::uint8_t, 48> capabilityRecord{};
 
  private:
   CameraOptions options_;
@@ -75,6 +90,8 @@ class Camera {
   std::unique_ptr<EventQueue> events_;
   std::unique_ptr<SoundService> sound_;
   std::unique_ptr<Resources> resources_;
+  std::unique_ptr<Memory> memory_;
+  std::unique_ptr<Kernel> kernel_;
 };
 
 // The camera the platform calls reach; throws std::logic_error when none is current.

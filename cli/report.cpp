@@ -1,0 +1,73 @@
+// The run report: the fields the run contract names, plus the faults the camera noticed.
+#include "cli/report.h"
+
+#include <cstdio>
+
+using nlohmann::json;
+
+json RunReport(const sim::RunResult& r) {
+  json sounds = json::array();
+  for (const auto& s : r.sounds) sounds.push_back({{"id", s.id}, {"wait", s.wait}});
+  json flash = nullptr;
+  if (r.flash) {
+    flash = {{"erases", r.flash->erases},
+             {"blank_checks", r.flash->blankChecks},
+             {"words_programmed", r.flash->wordsProgrammed},
+             {"write_enable_violations", r.flash->writeEnableViolations}};
+  }
+  json report = {
+      {"powered_down", r.poweredDown},
+      {"script_ended", r.scriptEnded},
+      {"final_panel", r.finalPanel},
+      {"panels", r.panels},
+      {"err_code", r.errCode},
+      {"debug_mode", r.debugMode},
+      {"sounds", sounds},
+      {"log_lines", r.logLines},
+      {"eeprom_region", r.eepromRegion ? json(*r.eepromRegion) : json(nullptr)},
+      {"flash", flash},
+      {"progress", {{"max", r.progressMax}, {"value", r.progressValue}}},
+      {"frames", r.frames},
+      {"progress_frames", r.progressFrames},
+      {"virtual_seconds", r.virtualSeconds},
+      {"led", r.ledValue},
+      {"faults", {{"inside_interrupt_lock", r.faultsInsideLock}, {"files_left_open", r.openFiles}}},
+      {"error", r.error.empty() ? json(nullptr) : json(r.error)},
+  };
+  return report;
+}
+
+std::string RunSummary(const sim::RunResult& r) {
+  char line[160];
+  std::string out;
+  if (!r.error.empty()) {
+    out += "run stopped: " + r.error + "\n";
+  } else {
+    out += r.poweredDown ? "camera powered down" : "key script ran out";
+    out += "\n";
+  }
+  std::snprintf(line, sizeof line, "final panel %d, error code %d%s, %.2f virtual seconds, %llu frames\n",
+                r.finalPanel, r.errCode, r.debugMode ? ", debug mode" : "", r.virtualSeconds,
+                static_cast<unsigned long long>(r.frames));
+  out += line;
+  out += "panels:";
+  for (int p : r.panels) out += " " + std::to_string(p);
+  out += "\n";
+  if (r.flash) {
+    std::snprintf(line, sizeof line,
+                  "flash: %llu erases, %llu words programmed, %llu write-enable violations\n",
+                  static_cast<unsigned long long>(r.flash->erases),
+                  static_cast<unsigned long long>(r.flash->wordsProgrammed),
+                  static_cast<unsigned long long>(r.flash->writeEnableViolations));
+    out += line;
+  }
+  if (r.progressMax != 0) {
+    std::snprintf(line, sizeof line, "progress: %u of %u\n", r.progressValue, r.progressMax);
+    out += line;
+  }
+  if (r.eepromRegion) out += "EEPROM region rewritten to " + std::to_string(*r.eepromRegion) + "\n";
+  for (const auto& l : r.logLines) out += "log: " + l + "\n";
+  if (r.faultsInsideLock != 0) out += "fault: card access with interrupts locked\n";
+  if (r.openFiles != 0) out += "fault: files left open\n";
+  return out;
+}

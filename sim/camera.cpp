@@ -1,0 +1,65 @@
+// The simulated camera: builds its services and makes itself the one the platform calls reach.
+#include "sim/camera.h"
+
+#include "platform/kernel.h"
+#include "platform/resources.h"
+#include "sim/card.h"
+#include "sim/events.h"
+#include "sim/flash.h"
+#include "sim/graphics.h"
+#include "sim/kernel.h"
+#include "sim/memory.h"
+#include "sim/resources.h"
+#include "sim/sound.h"
+
+namespace sim {
+
+namespace {
+Camera* gCurrent = nullptr;
+Camera* gBooted = nullptr;  // the camera whose blocks the platform globals point into
+
+// The boot screen the platform leaves behind for the module to release.
+constexpr std::uint32_t kSplashBufferSize = 288 * 216 * 4;
+}  // namespace
+
+Camera::Camera(CameraOptions options) : options_(std::move(options)) {
+  const Profile& profile = options_.profile;
+  memory_ = std::make_unique<Memory>();
+  kernel_ = std::make_unique<Kernel>();
+  resources_ = std::make_unique<Resources>(profile);
+  card_ = std::make_unique<Card>(*this, options_.cardDir);
+  events_ = std::make_unique<EventQueue>(*this, ParseKeyScript(options_.keys));
+  sound_ = std::make_unique<SoundService>(*this);
+  graphics_ = std::make_unique<Graphics>(*this);
+  flash_ = std::make_unique<FlashBus>(profile.flash, clock_, options_.flashFile);
+  lcdOn = profile.power.lcdOn;
+}
+
+Camera::~Camera() {
+  if (gCurrent == this) gCurrent = nullptr;
+  if (gBooted == this) {
+    vestra::gRMSystemControlBlock = {};
+    vestra::kRMFlashBaseAddress = nullptr;
+    vestra::g_splash_buffer = nullptr;
+    gBooted = nullptr;
+  }
+}
+
+void Camera::Boot() {
+  vestra::gRMSystemControlBlock = {};
+  vestra::gRMSystemControlBlock.resourceBlock = resources_->block();
+  vestra::kRMFlashBaseAddress = resources_->block();
+  vestra::g_splash_buffer = memory_->Malloc(kSplashBufferSize);
+  gBooted = this;
+}
+
+Camera& Current() {
+  if (gCurrent == nullptr) throw std::logic_error("no simulated camera is current");
+  return *gCurrent;
+}
+
+void SetCurrent(Camera* camera) {
+  gCurrent = camera;
+}
+
+}  // namespace sim

@@ -1,0 +1,89 @@
+// The memory card's drive B: a host folder, reached only through "/B/..." paths.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace sim {
+
+class Camera;
+
+// The camera's file system refuses more than this many open files at once.
+constexpr int kMaxOpenFiles = 16;
+
+// Descriptor flags, as the platform's file system takes them.
+constexpr std::int32_t kOpenReadOnly = 0x0000;
+constexpr std::int32_t kOpenWriteOnly = 0x0001;
+constexpr std::int32_t kOpenReadWrite = 0x0002;
+constexpr std::int32_t kOpenAppend = 0x0008;
+constexpr std::int32_t kOpenCreate = 0x0200;
+constexpr std::int32_t kOpenTruncate = 0x0400;
+
+// The card path of the update log, whose lines every run keeps.
+constexpr std::string_view kLogCardPath = "/B/SYSTEM/UPDATE.LOG";
+
+class Card {
+ public:
+  Card(Camera& camera, std::filesystem::path root);
+  ~Card();
+  Card(const Card&) = delete;
+  Card& operator=(const Card&) = delete;
+
+  const std::filesystem::path& root() const { return root_; }
+
+  // The host file of a card path; empty when the path is not on drive B or would leave the card.
+  std::optional<std::filesystem::path> HostPath(std::string_view cardPath) const;
+  // The same for a path relative to the card folder (key scripts name files this way).
+  std::optional<std::filesystem::path> HostPathRelative(std::string_view relative) const;
+
+  bool DriveAvailable() const;
+
+  // Descriptors: small non-negative numbers, negative on failure.
+  std::int32_t Open(const char* path, std::int32_t flags);
+  std::int32_t Close(std::int32_t fd);
+  std::int32_t Read(std::int32_t fd, void* buffer, std::uint32_t count);
+  std::int32_t Seek(std::int32_t fd, std::int32_t offset, std::int32_t whence);
+
+  // Entries come sorted by name, without "." and "..".
+  vestra::DIR* OpenDir(const char* path);
+  vestra::dirent* ReadDir(vestra::DIR* dir);  // null at the end
+  std::int32_t CloseDir(vestra::DIR* dir);
+
+  std::int32_t Remove(const char* path);
+
+  vestra::FILE* OpenStream(const char* path, const char* mode);
+  std::uint32_t ReadStream(void* buffer, std::uint32_t size, std::uint32_t count, vestra::FILE* stream);
+  std::uint32_t WriteStream(const void* buffer, std::uint32_t size, std::uint32_t count,
+                            vestra::FILE* stream);
+  std::int32_t SeekStream(vestra::FILE* stream, std::int32_t offset, std::int32_t whence);
+  std::int32_t CloseStream(vestra::FILE* stream);
+
+  // Every complete line written to the update log in this run, also when the file is gone by now.
+  const std::vector<std::string>& LogLines() const { return logLines_; }
+  // Open descriptors, directories and streams: what the module left open.
+  int OpenCount() const;
+
+ private:
+  struct Descriptor;
+  bool Guard();  // false when the drive is not there; counts access inside the interrupt lock
+  void NoteWrite(const std::string& cardPath, std::string_view bytes);
+  std::optional<std::string> Normalise(std::string_view cardPath) const;
+
+  Camera& camera_;
+  std::filesystem::path root_;
+  std::map<std::int32_t, std::unique_ptr<Descriptor>> descriptors_;
+  std::vector<std::unique_ptr<vestra::DIR>> dirs_;
+  std::vector<std::unique_ptr<vestra::FILE>> streams_;
+  std::vector<std::string> logLines_;
+  std::string logPartial_;
+};
+
+}  // namespace sim

@@ -1,0 +1,120 @@
+// The runner: loads the module's globals afresh, starts entry and records what the camera saw.
+#include "sim/runner.h"
+
+#include <cstdio>
+#include <exception>
+#include <system_error>
+
+#include "app/entry.h"
+#include "app/event_loop.h"
+#include "app/module_state.h"
+#include "install/install.h"
+#include "package/camera_info.h"
+#include "package/file_set.h"
+#include "panels/panels.h"
+#include "sim/card.h"
+#include "sim/frames.h"
+#include "sim/graphics.h"
+#include "sim/sound.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int kProgressPanel = 4;
+
+// Makes a camera current for the run and leaves none current afterwards, however the run ends.
+class CurrentCamera {
+ public:
+  explicit CurrentCamera(Camera& camera) { SetCurrent(&camera); }
+  ~CurrentCamera() { SetCurrent(nullptr); }
+  CurrentCamera(const CurrentCamera&) = delete;
+  CurrentCamera& operator=(const CurrentCamera&) = delete;
+};
+
+class FrameRecorder {
+ public:
+  FrameRecorder(const RunOptions& options, RunResult& result) : options_(options), result_(result) {}
+
+  void operator()(const LcdFrame& frame) {
+    ++result_.frames;
+    const bool progress = gCurPanel == kProgressPanel && gUpdateInProgress != 0;
+    if (progress) {
+      ++result_.progressFrames;
+    } else {
+      result_.panels.push_back(gCurPanel);
+    }
+    if (!options_.shotsDir.empty()) {
+      char name[32];
+      std::snprintf(name, sizeof name, "frame-%04llu.png", static_cast<unsigned long long>(result_.frames));
+      std::string error;
+      if (!WriteFramePng(frame, options_.shotsDir / name, &error)) result_.shotErrors.push_back(error);
+    }
+    if (!progress && (options_.keepPanelImages || !options_.shotsDir.empty())) {
+      sheet_.push_back(FrameToRgb(frame));
+    }
+  }
+
+  void Finish() {
+    if (!options_.shotsDir.empty() && !sheet_.empty()) {
+      std::string error;
+      if (!WriteContactSheetPng(sheet_, options_.shotsDir / "sheet.png", &error)) {
+        result_.shotErrors.push_back(error);
+      }
+    }
+    if (options_.keepPanelImages) result_.panelImages = std::move(sheet_);
+  }
+
+ private:
+  const RunOptions& options_;
+  RunResult& result_;
+  std::vector<RgbImage> sheet_;
+};
+
+}  // namespace
+
+RunResult RunModule(Camera& camera, const RunOptions& options) {
+  RunResult result;
+  FrameRecorder recorder(options, result);
+  {
+    CurrentCamera current(camera);
+    ResetModuleGlobals();
+    gShutdownNow = camera.profile().shutdownNow ? 1 : 0;
+    camera.Boot();
+    camera.graphics().setFrameObserver([&recorder](const LcdFrame& frame) { recorder(frame); });
+    try {
+      entry();
+    } catch (const PoweredDown&) {
+      result.poweredDown = true;
+    } catch (const ScriptEnded&) {
+      result.scriptEnded = true;
+    } catch (const std::exception& e) {
+      result.error = e.what();
+    }
+    camera.graphics().setFrameObserver(nullptr);
+    // Whatever happened, the flash keeps what was written to it.
+    try {
+      camera.flash().Save();
+    } catch (const std::exception& e) {
+      if (result.error.empty()) result.error = std::string("saving the flash file: ") + e.what();
+    }
+  }
+  recorder.Finish();
+
+  result.finalPanel = gCurPanel;
+  result.errCode = gErrCode;
+  result.debugMode = InDebugMode();
+  result.sounds = camera.sound().plays();
+  result.logLines = camera.card().LogLines();
+  result.eepromRegion = camera.eepromRegion;
+  result.flash = camera.flash().counters();
+  result.progressMax = gProgressBarMax;
+  result.progressValue = gProgressBarValue;
+  result.virtualSeconds = camera.clock().SecondsExact();
+  result.faultsInsideLock = camera.faultsInsideLock;
+  result.openFiles = camera.card().OpenCount();
+  result.ledValue = camera.ledValue;
+  return result;
+}
+
+}  // namespace sim

@@ -1,0 +1,55 @@
+// Runs the updater module on a simulated camera, as the platform would load and start it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/camera.h"
+#include "sim/flash.h"
+#include "sim/frames.h"
+
+namespace sim {
+
+struct RunOptions {
+  std::filesystem::path shotsDir;  // empty: no pictures; else frame-0001.png ... and sheet.png
+  bool keepPanelImages = false;    // keep each whole-panel draw in RunResult::panelImages
+};
+
+struct RunResult {
+  bool poweredDown = false;
+  bool scriptEnded = false;
+  std::string error;  // what else stopped the run; empty when it ended as a run ends
+  bool ended() const { return error.empty() && (poweredDown || scriptEnded); }
+
+  int finalPanel = -1;
+  std::vector<int> panels;  // the panel of every whole-panel draw, in order
+  int errCode = 0;
+  bool debugMode = false;
+  std::vector<SoundPlay> sounds;
+  std::vector<std::string> logLines;
+  std::optional<std::uint32_t> eepromRegion;
+  std::optional<FlashBus::Counters> flash;
+  std::uint32_t progressMax = 0;
+  std::uint32_t progressValue = 0;
+  std::uint64_t frames = 0;
+  std::uint64_t progressFrames = 0;
+  double virtualSeconds = 0;
+
+  // Faults the camera noticed.
+  int faultsInsideLock = 0;
+  int openFiles = 0;  // descriptors, directories and streams the module left open
+  int ledValue = -1;
+
+  std::vector<std::string> shotErrors;  // pictures that could not be written
+  std::vector<RgbImage> panelImages;    // with RunOptions::keepPanelImages
+};
+
+// Starts the module afresh on this camera (its globals as loading leaves them) and runs it until it powers
+// the camera down or the key script runs out. Saves the flash file at the end, however the run ended.
+RunResult RunModule(Camera& camera, const RunOptions& options = {});
+
+}  // namespace sim
