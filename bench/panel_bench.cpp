@@ -1,0 +1,57 @@
+// The whole draw of each screen: content, soft-key bar and the conversion into the LCD port.
+// Target: at most 300 us a panel.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "app/entry.h"
+#include "app/module_state.h"
+#include "app/panel.h"
+#include "package/camera_info.h"
+#include "package/file_set.h"
+#include "platform/graphics.h"
+#include "sim/camera.h"
+
+namespace {
+
+// A camera at the point where start-up draws its first panel.
+std::unique_ptr<sim::Camera> StartCamera(std::uint32_t region) {
+  sim::CameraOptions options;
+  options.profile.region = region;
+  auto camera = std::make_unique<sim::Camera>(options);
+  sim::SetCurrent(camera.get());
+  ResetModuleGlobals();
+  vestra::GMInitGraf(0);
+  vestra::GMInitFonts();
+  vestra::Rect bounds;
+  vestra::GMSetRect(&bounds, 0, 0, 288, 216);
+  vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
+  vestra::GMSetRect(&bounds, 0, 0, 360, 287);
+  vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
+  vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
+  gLCDPort = gLCDPort1;
+  vestra::GMSetPort(gDrawPort);
+  vestra::GMPenSize(1, 1);
+  GetCameraInfo();
+  AppInit();
+  gFile[0].fwVersion = 0x01020000;
+  gErrCode = kErrCorrupt;
+  return camera;
+}
+
+void BM_PanelDraw(benchmark::State& state) {
+  const auto panel = static_cast<std::int16_t>(state.range(0));
+  const auto region = static_cast<std::uint32_t>(state.range(1));
+  auto camera = StartCamera(region);
+  gCurPanel = panel;
+  AppDraw();  // faces are loaded on first use; keep that out of the timing
+  for (auto _ : state) AppDraw();
+  sim::SetCurrent(nullptr);
+}
+
+BENCHMARK(BM_PanelDraw)
+    ->ArgNames({"panel", "region"})
+    ->ArgsProduct({{0, 1, 2, 3, 5, 6, 7, 8}, {1, 8}})
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
