@@ -19,6 +19,7 @@ std::unique_ptr<sim::Camera> StartCamera(std::uint32_t region) {
   sim::CameraOptions options;
   options.profile.region = region;
   auto camera = std::make_unique<sim::Camera>(options);
+  camera->Boot();
   sim::SetCurrent(camera.get());
   ResetModuleGlobals();
   vestra::GMInitGraf(0);

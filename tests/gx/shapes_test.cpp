@@ -48,7 +48,7 @@ TEST_F(GxShapes, CheckerboardOnTheContentAreaOverhangsAndBevelsEachCell) {
       {54, 38, 'B', "top-left corner of an even cell"},
       {58, 42, 'B', "innermost ring of an even cell"},
       {59, 43, 'a', "first interior pixel of an even cell"},
-      {287, 100, 'b', "overhanging last column, drawn to the port's edge"},
+      {287, 70, 'b', "overhanging last column, drawn to the port's edge"},
       {260, 215, 'B', "bottom bevel of the overhanging last row, drawn to the port's edge"},
   };
   for (const Probe& p : probes) {

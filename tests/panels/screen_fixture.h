@@ -49,6 +49,7 @@ class ScreenTest : public ::testing::Test {
     cameraOptions.profile.region = options.region;
     cameraOptions.profile.platform.logoIcon = options.logoIcon;
     camera_ = std::make_unique<sim::Camera>(cameraOptions);
+    camera_->Boot();
     sim::SetCurrent(camera_.get());
     ResetModuleGlobals();
 
