@@ -31,6 +31,14 @@ struct Match {
 bool FindFont(const char* pattern, bool needJapanese, Match* match) {
   static std::mutex mutex;
   std::lock_guard lock(mutex);
+  // Set up once and torn down at exit: fontconfig keeps its configuration otherwise, and leak checkers
+  // rightly complain about it.
+  static const bool ready = [] {
+    if (!FcInit()) return false;
+    std::atexit([] { FcFini(); });
+    return true;
+  }();
+  if (!ready) return false;
   FcConfig* config = FcConfigGetCurrent();
   if (!config) return false;
   FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
