@@ -1,0 +1,179 @@
+// The host's reading of an update file: the same walk as the camera's, with every finding kept.
+#include "cli/inspect_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+#include <set>
+
+#include "package/file_format.h"
+#include "package/tags.h"
+#include "platform/bytes.h"
+
+namespace vupdate {
+
+namespace {
+
+constexpr std::uint32_t kImageLimit = 0x1FFFFF;
+constexpr std::uint64_t kSeekLimit = 0x7FFFFFFF;
+
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// The sum the camera computes: from `offset` for `length` bytes, or up to the end of the file.
+std::uint32_t SumLikeCamera(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::int64_t length) {
+  if (length <= 0 || offset >= bytes.size()) return 0;
+  const std::uint64_t end =
+      std::min<std::uint64_t>(bytes.size(), offset + static_cast<std::uint64_t>(length));
+  return std::accumulate(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(end), std::uint32_t{0});
+}
+
+void ReadHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
+  UpdateFileHeader& h = report.header;
+  const std::uint8_t* p = bytes.data();
+  h.fileType = vestra::LoadBE32(p);
+  h.headerSize = vestra::LoadBE32(p + 4);
+  h.trailerOffset = vestra::LoadBE32(p + 8);
+  h.imageChecksum = vestra::LoadBE32(p + 12);
+  h.imageStart = vestra::LoadBE32(p + 16);
+  h.imageEnd = vestra::LoadBE32(p + 20);
+  for (int i = 0; i < 10; ++i) h.reserved[i] = vestra::LoadBE32(p + 24 + 4 * i);
+  report.headerRead = true;
+}
+
+void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
+  const UpdateFileHeader& h = report.header;
+  if (h.fileType != kTagCode)
+    report.problems.push_back("file type is '" + TagText(h.fileType) + "', not 'CODE'");
+  if (h.headerSize != kFileHeaderSize) {
+    report.problems.push_back("header size is " + std::to_string(h.headerSize) + ", not 64");
+  }
+  const std::uint32_t stretch = h.trailerOffset - h.headerSize;
+  report.image.stated = h.imageChecksum;
+  report.image.computed = SumLikeCamera(bytes, h.headerSize, static_cast<std::int32_t>(stretch));
+  if (!report.image.Match()) report.problems.push_back("image checksum does not match");
+  report.imageLength = h.imageEnd - h.imageStart + 1;
+  if (report.imageLength > kImageLimit) {
+    report.problems.push_back("image length " + Hex(report.imageLength) + " is not less than 0x200000");
+  } else if (report.imageLength != stretch) {
+    report.problems.push_back("image length " + Hex(report.imageLength) +
+                              " (imageEnd - imageStart + 1) differs from " + "trailerOffset - headerSize " +
+                              Hex(stretch));
+  }
+}
+
+void WalkTrailer(std::span<const std::uint8_t> bytes, FileReport& report) {
+  std::uint64_t at = report.header.trailerOffset;
+  if (at > kSeekLimit) {
+    report.problems.push_back("trailer offset " + Hex(at) + " cannot be reached");
+    return;
+  }
+  std::set<std::uint32_t> seen;
+  while (at < bytes.size()) {
+    if (bytes.size() - at < 4) {
+      report.problems.push_back("the file ends inside a tag at " + Hex(at));
+      return;
+    }
+    const std::uint32_t tag = vestra::LoadBE32(bytes.data() + at);
+    const TrailerTag* row = FindTrailerTag(tag);
+    if (row == nullptr) {
+      report.problems.push_back("unknown tag '" + TagText(tag) + "' at " + Hex(at));
+      return;
+    }
+    if (bytes.size() - at - 4 < row->width) {
+      report.problems.push_back("the data of '" + TagText(tag) + "' at " + Hex(at) + " is cut short");
+      return;
+    }
+    const auto data = bytes.subspan(at + 4, row->width);
+    report.items.push_back({at, tag, {data.begin(), data.end()}});
+    if (!seen.insert(tag).second)
+      report.notes.push_back("'" + TagText(tag) + "' given again; the later value counts");
+    if (row->text != nullptr && std::find(data.begin(), data.end(), 0) == data.end()) {
+      report.notes.push_back("'" + TagText(tag) + "' text has no terminator; the camera cuts it at 31 bytes");
+    }
+    at += 4 + row->width;
+    if (tag == kTagDone) {
+      report.doneFound = true;
+      report.trailerEnd = at;
+      report.file.stated = vestra::LoadBE32(data.data());
+      return;
+    }
+  }
+  report.problems.push_back("no 'DONE' item");
+}
+
+// Items the camera needs to accept the file at all, whatever the camera.
+void NoteMissingItems(FileReport& report) {
+  constexpr std::pair<std::uint32_t, const char*> kNeeded[] = {
+      {kTagInstaller, "'INSV' is missing: every camera refuses this file"},
+      {kTagVendor, "'vdid' is missing: every camera refuses this file"},
+      {kTagProduct, "'ptid' is missing: every camera refuses this file"},
+      {kTagSerialMax, "'SNMX' is missing: only cameras with serial number 0 accept this file"},
+  };
+  for (const auto& [tag, note] : kNeeded) {
+    const bool present = std::any_of(report.items.begin(), report.items.end(),
+                                     [tag](const ItemView& i) { return i.tag == tag; });
+    if (!present) report.notes.push_back(note);
+  }
+}
+
+}  // namespace
+
+std::string TagText(std::uint32_t tag) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const auto c = static_cast<unsigned char>(tag >> shift);
+    if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+std::string FieldText(std::span<const std::uint8_t> field) {
+  std::string text;
+  for (std::size_t i = 0; i + 1 < field.size() && field[i] != 0; ++i) {
+    const std::uint8_t c = field[i];
+    if (c >= 0x20 && c != 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes) {
+  FileReport report;
+  report.size = bytes.size();
+  if (bytes.size() < kFileHeaderSize) {
+    report.problems.push_back("the file has " + std::to_string(bytes.size()) +
+                              " bytes, fewer than the 64 of a header");
+    return report;
+  }
+  ReadHeader(bytes, report);
+  CheckHeader(bytes, report);
+  WalkTrailer(bytes, report);
+  if (bytes.size() > kSeekLimit) report.problems.push_back("the file is too large for the camera to size");
+  report.file.computed = SumLikeCamera(bytes, 0, static_cast<std::int64_t>(bytes.size()) - 4);
+  if (report.doneFound && !report.file.Match()) report.problems.push_back("file checksum does not match");
+  if (report.doneFound && report.trailerEnd < bytes.size()) {
+    report.notes.push_back(
+        std::to_string(bytes.size() - report.trailerEnd) +
+        " bytes follow the 'DONE' item; the camera ignores them but the file checksum covers them");
+  }
+  NoteMissingItems(report);
+  return report;
+}
+
+}  // namespace vupdate

@@ -1,0 +1,48 @@
+// Taking an update file apart on the host, the way the camera walks it, for `vupdate inspect`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "package/camera_info.h"
+
+namespace vupdate {
+
+struct ItemView {
+  std::uint64_t offset;  // of the tag
+  std::uint32_t tag;
+  std::vector<std::uint8_t> data;  // as many bytes as the tag's width
+};
+
+struct ChecksumView {
+  std::optional<std::uint32_t> stated;  // absent when the file does not carry it
+  std::uint32_t computed = 0;
+  bool Match() const { return stated && *stated == computed; }
+};
+
+struct FileReport {
+  std::uint64_t size = 0;
+  bool headerRead = false;
+  UpdateFileHeader header{};
+  std::uint32_t imageLength = 0;  // imageEnd - imageStart + 1, modulo 2^32
+  std::vector<ItemView> items;    // in file order, up to the failure or "DONE"
+  bool doneFound = false;
+  std::uint64_t trailerEnd = 0;  // one past the "DONE" data
+  ChecksumView image;
+  ChecksumView file;
+  std::vector<std::string> problems;  // why the camera would find the file malformed or damaged
+  std::vector<std::string> notes;     // what is legal but worth knowing
+  bool WellFormed() const { return problems.empty(); }
+};
+
+FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes);
+
+// The tag's four characters, anything outside printable ASCII as \xNN.
+std::string TagText(std::uint32_t tag);
+// A 32-byte text field up to its terminator (or its 31st byte, as the camera cuts it), escaped.
+std::string FieldText(std::span<const std::uint8_t> field);
+
+}  // namespace vupdate
