@@ -44,9 +44,9 @@ void Graphics::copyBits(const vestra::PixMap* srcMap, const vestra::PixMap* dstM
     }
     const int pairs = (cols - lead) / 2;
     for (int y = 0; y < rows; ++y) {
-      const std::uint32_t* s =
+      const std::uint32_t* __restrict s =
           src->pixels.get() + static_cast<std::size_t>(sy + y) * src->wordsPerRow + sx + lead;
-      std::uint32_t* d =
+      std::uint32_t* __restrict d =
           dst->pixels.get() + static_cast<std::size_t>(dy + y) * dst->wordsPerRow + (dx + lead) / 2;
       for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
     }
