@@ -197,7 +197,11 @@ void Graphics::plotPen(Port& port, int h, int v) {
 
 void Graphics::lineTo(std::int16_t h, std::int16_t v) {
   noteDrawing();
-  if (current_ && penWidth_ > 0 && penHeight_ > 0) {
+  if (current_ && penWidth_ > 0 && penHeight_ > 0 && (h == penH_ || v == penV_)) {
+    // A straight line is one span of pen squares: the same pixels as the walk below, in one fill.
+    fill(*current_, std::min<int>(penH_, h), std::min<int>(penV_, v), std::max<int>(penH_, h) + penWidth_,
+         std::max<int>(penV_, v) + penHeight_, fore_);
+  } else if (current_ && penWidth_ > 0 && penHeight_ > 0) {
     // Bresenham over the whole line, both ends included; each point is clipped on its own, so the pixels
     // inside the port are the same whatever part of the line lies outside.
     int x = penH_;
