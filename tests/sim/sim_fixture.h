@@ -1,0 +1,81 @@
+// A simulated camera over a fresh card folder, current for the test's duration.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "sim/camera.h"
+
+namespace sim_test {
+
+namespace fs = std::filesystem;
+
+// A folder of its own under the system's temporary folder, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "vestra-";
+    name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
+    for (char& c : name) {
+      if (c == '/') c = '_';
+    }
+    path_ = fs::temp_directory_path() / name;
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+inline void WriteFile(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+inline std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CameraTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    card_ = root_.path() / "card";
+    fs::create_directories(card_ / "SYSTEM");
+  }
+  void TearDown() override {
+    sim::SetCurrent(nullptr);
+    camera_.reset();
+  }
+
+  sim::Camera& Start(sim::Profile profile = {}, const std::string& keys = "") {
+    sim::CameraOptions options;
+    options.profile = std::move(profile);
+    options.cardDir = card_;
+    options.keys = keys;
+    camera_ = std::make_unique<sim::Camera>(std::move(options));
+    sim::SetCurrent(camera_.get());
+    camera_->Boot();
+    return *camera_;
+  }
+
+  TempDir root_;
+  fs::path card_;
+  std::unique_ptr<sim::Camera> camera_;
+};
+
+}  // namespace sim_test
