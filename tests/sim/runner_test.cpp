@@ -100,11 +100,14 @@ TEST_F(RunnerTest, AnotherCameraModelIsRefusedWithoutALogLine) {
   EXPECT_TRUE(r.logLines.empty());
 }
 
-TEST_F(RunnerTest, InactivityPowersDownAfterTheNextEvent) {
-  // Key 15 is ignored but counts as activity; the wait makes the next event come too late.
-  const sim::RunResult r = RunWith({}, "key:15,wait:121,key:15");
-  EXPECT_TRUE(r.poweredDown);
-  EXPECT_GE(r.virtualSeconds, 121.0);
+TEST_F(RunnerTest, InactivityPowersDownAfterTheNextEventThatIsNotAKey) {
+  // Kind-4 events never count as activity; a key would have restarted the timer.
+  const sim::RunResult quiet = RunWith({}, "wait:121,event4:1");
+  EXPECT_TRUE(quiet.poweredDown);
+  EXPECT_GE(quiet.virtualSeconds, 121.0);
+  const sim::RunResult keyed = RunWith({}, "wait:121,key:15");
+  EXPECT_FALSE(keyed.poweredDown);
+  EXPECT_TRUE(keyed.scriptEnded);
 }
 
 TEST_F(RunnerTest, WithoutSoundChannelTheRunIsSilent) {
