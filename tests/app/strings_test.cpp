@@ -14,7 +14,7 @@ TEST(StringsTest, RegionChoosesTableAndFont) {
     const UIStringEntry* table;
   };
   const Case cases[] = {{8, 30, gLUIJapanese}, {1, 2, gLUIEnglish},  {0, 2, gLUIEnglish},
-                        {3, 2, gLUIEnglish},   {-8, 2, gLUIEnglish}, {0x108 & 0xFF, 2, gLUIEnglish}};
+                        {3, 2, gLUIEnglish},   {-8, 2, gLUIEnglish}, {0x108, 2, gLUIEnglish}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.region);
     EXPECT_EQ(GetRgnFontNum(c.region), c.font);

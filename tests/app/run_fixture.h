@@ -1,0 +1,67 @@
+// Whole runs of the module on a simulated camera whose card holds a good update file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/update_file.h"
+#include "sim/runner.h"
+#include "tests/sim/sim_fixture.h"
+
+namespace vestra_test {
+
+namespace fs = std::filesystem;
+
+inline vupdate::UpdateMetadata GoodMetadata() {
+  vupdate::UpdateMetadata meta;
+  meta.firmware = 0x01100000;
+  meta.ccs = 0x01000000;
+  meta.region = 1;
+  meta.installer = 0x01000000;
+  meta.vendor = "Norvale Co., Ltd.";
+  meta.product = "Calyte QR";
+  meta.serialMin = 0;
+  meta.serialMax = 0xFFFFFFFF;
+  return meta;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    card_ = dir_.path() / "card";
+    sim_test::WriteFile(System("UPDATE.CAM"), "cam");
+    sim_test::WriteFile(System("UPDATE.CRS"), "crs");
+  }
+
+  fs::path System(const std::string& name) const { return card_ / "SYSTEM" / name; }
+
+  void PutUpdateFile(const vupdate::UpdateMetadata& meta = GoodMetadata(),
+                     const std::string& name = "QR40A.BIN", std::size_t imageSize = 20000) {
+    std::vector<std::uint8_t> image(imageSize);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(std::move(image), meta));
+    sim_test::WriteFile(System(name), std::string(bytes.begin(), bytes.end()));
+  }
+
+  sim::RunResult Run(const std::string& keys, sim::Profile profile = {}) {
+    sim::CameraOptions options;
+    options.profile = std::move(profile);
+    options.cardDir = card_;
+    options.flashFile = dir_.path() / "flash.bin";
+    options.keys = keys;
+    sim::Camera camera(std::move(options));
+    sim::RunResult result = sim::RunModule(camera);
+    EXPECT_TRUE(result.error.empty()) << result.error;
+    EXPECT_EQ(result.openFiles, 0);
+    EXPECT_EQ(result.faultsInsideLock, 0);
+    return result;
+  }
+
+  sim_test::TempDir dir_;
+  fs::path card_;
+};
+
+}  // namespace vestra_test

@@ -1,0 +1,182 @@
+// Finding the code file on the card and removing the update files once.
+#include "package/file_set.h"
+
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/module_state.h"
+#include "platform/kernel.h"
+#include "tests/app/run_fixture.h"
+
+namespace {
+
+using vestra_test::RunTest;
+namespace fs = std::filesystem;
+
+class FileSetTest : public RunTest {
+ protected:
+  void Put(const std::string& name) { sim_test::WriteFile(System(name), "x"); }
+};
+
+std::string LongName(std::size_t length) {
+  return "QR40" + std::string(length - 8, 'A') + ".BIN";
+}
+
+TEST_F(FileSetTest, CodeFileSearch) {
+  struct Case {
+    std::vector<std::string> names;
+    const char* found;  // empty: none
+  };
+  const Case cases[] = {
+      {{"QR40B.BIN", "QR40A.BIN"}, "/B/SYSTEM/QR40A.BIN"},  // the first the directory delivers
+      {{"QR40.BIN"}, "/B/SYSTEM/QR40.BIN"},
+      {{"QR40123.BIN", "README.TXT"}, "/B/SYSTEM/QR40123.BIN"},
+      {{"qr40A.BIN", "QR40A.bin", "QR4.BIN", ".BIN", "BIN", "QR40A.BINX", "XQR40.BIN"}, ""},
+      {{}, ""},
+      // The longest name that fits beside "/B/SYSTEM/" has 53 characters; longer ones are passed over.
+      {{LongName(53)}, nullptr},
+      {{LongName(54), "QR40Z.BIN"}, "/B/SYSTEM/QR40Z.BIN"},
+      {{LongName(200)}, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(card_ / "SYSTEM");
+    for (const char* name : {"UPDATE.CAM", "UPDATE.CRS"}) Put(name);
+    for (const std::string& name : c.names) Put(name);
+    const std::string expected = c.found != nullptr ? c.found : "/B/SYSTEM/" + LongName(53);
+    SCOPED_TRACE(expected);
+    const sim::RunResult r = Run("");
+    EXPECT_EQ(std::string(gStrCodeFileName), expected);
+    if (expected.empty()) {
+      EXPECT_EQ(r.errCode, -4);
+      EXPECT_EQ(r.panels, std::vector<int>{8});
+      EXPECT_EQ(r.logLines, std::vector<std::string>{"missing QR40nnn.BIN"});
+    } else {
+      // A file that is not an update file is found all the same, then refused by the verification.
+      EXPECT_EQ(r.errCode, -2);
+    }
+  }
+}
+
+TEST_F(FileSetTest, MissingModelCardOrFolderFailWithoutALogLine) {
+  struct Case {
+    const char* what;
+    sim::Profile profile;
+    bool removeFolder;
+  };
+  sim::Profile otherVendor;
+  otherVendor.vendor = "Norvale Co., Ltd";
+  sim::Profile noProduct;
+  noProduct.product.reset();
+  sim::Profile noCard;
+  noCard.platform.driveAvailable = false;
+  const Case cases[] = {
+      {"another vendor", otherVendor, false},
+      {"unreadable product", noProduct, false},
+      {"no card", noCard, false},
+      {"no SYSTEM folder", {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(card_);
+    PutUpdateFile();
+    if (c.removeFolder) fs::remove_all(card_ / "SYSTEM");
+    const sim::RunResult r = Run("", c.profile);
+    EXPECT_EQ(r.errCode, -4);
+    EXPECT_EQ(r.panels, std::vector<int>{8});
+    ASSERT_EQ(r.sounds.size(), 1u);
+    EXPECT_EQ(r.sounds[0].id, -1010);
+    EXPECT_TRUE(r.sounds[0].wait);
+    EXPECT_TRUE(r.logLines.empty());
+    EXPECT_EQ(fs::exists(System("QR40A.BIN")), !c.removeFolder);  // nothing deleted
+  }
+}
+
+// DeleteInstallerFiles on a booted camera, as the verification and the installation call it.
+class DeleteTest : public sim_test::CameraTest {
+ protected:
+  void SetUp() override {
+    CameraTest::SetUp();
+    Start();
+    ResetModuleGlobals();
+    semIdDelete = vestra::semBCreate(0, 1);
+    gStrLogFileName = "/B/SYSTEM/UPDATE.LOG";
+    gStrFontFileName = "/B/SYSTEM/UPDATE.CRS";
+    gStrCamFileName = "/B/SYSTEM/UPDATE.CAM";
+    std::snprintf(gStrCodeFileName, sizeof gStrCodeFileName, "/B/SYSTEM/QR40A.BIN");
+  }
+
+  void PutSet() {
+    for (const char* name : {"UPDATE.CAM", "UPDATE.CRS", "UPDATE.LOG", "QR40A.BIN"}) {
+      sim_test::WriteFile(card_ / "SYSTEM" / name, "x");
+    }
+  }
+
+  std::string Left() const {
+    std::string names;
+    for (const char* name : {"UPDATE.CAM", "UPDATE.CRS", "UPDATE.LOG", "QR40A.BIN"}) {
+      if (fs::exists(card_ / "SYSTEM" / name)) names += std::string(names.empty() ? "" : " ") + name;
+    }
+    return names;
+  }
+};
+
+TEST_F(DeleteTest, WhichFilesGoWhen) {
+  struct Case {
+    const char* what;
+    std::int16_t errCode;
+    const char* debugText;
+    bool camPresent;
+    const char* left;
+  };
+  const Case cases[] = {
+      {"installed", 0, "", true, ""},
+      {"incompatible", -1, "", true, "UPDATE.LOG"},
+      {"corrupt", -2, "", true, "UPDATE.LOG"},
+      {"missing", -4, "", true, "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN"},
+      {"debug mode", 0, "lab", true, "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN"},
+      // The companion file gates the others.
+      {"companion missing", -1, "", false, "UPDATE.CRS UPDATE.LOG QR40A.BIN"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    semIdDelete = vestra::semBCreate(0, 1);
+    PutSet();
+    if (!c.camPresent) fs::remove(card_ / "SYSTEM" / "UPDATE.CAM");
+    gErrCode = c.errCode;
+    std::snprintf(gCam.debugText, sizeof gCam.debugText, "%s", c.debugText);
+    DeleteInstallerFiles();
+    EXPECT_EQ(Left(), c.left);
+  }
+}
+
+TEST_F(DeleteTest, TheSetIsRemovedOnlyOnce) {
+  gErrCode = -2;
+  PutSet();
+  DeleteInstallerFiles();
+  EXPECT_EQ(Left(), "UPDATE.LOG");
+  PutSet();
+  DeleteInstallerFiles();
+  EXPECT_EQ(Left(), "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN");
+}
+
+TEST_F(DeleteTest, AFailedFirstAttemptStillUsesTheLatch) {
+  gErrCode = -1;
+  PutSet();
+  fs::remove(card_ / "SYSTEM" / "UPDATE.CAM");
+  DeleteInstallerFiles();
+  PutSet();
+  DeleteInstallerFiles();
+  EXPECT_EQ(Left(), "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN");
+}
+
+TEST_F(DeleteTest, SkippedCallsLeaveTheLatchForLater) {
+  gErrCode = -4;
+  PutSet();
+  DeleteInstallerFiles();
+  gErrCode = 0;
+  DeleteInstallerFiles();
+  EXPECT_EQ(Left(), "");
+}
+
+}  // namespace
