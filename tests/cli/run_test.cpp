@@ -28,8 +28,8 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-Outcome Vupdate(const std::vector<std::string>& args) {
-  std::string command = Quote(VUPDATE_PATH) + " run";
+Outcome Vupdate(const std::vector<std::string>& args, const char* subcommand = "run") {
+  std::string command = Quote(VUPDATE_PATH) + " " + subcommand;
   for (const auto& a : args) command += " " + Quote(a);
   command += " 2>&1";
   Outcome o;
@@ -157,6 +157,65 @@ TEST_F(RunCommand, ASummaryGoesToStandardOutputAndTheReportToItsFile) {
   EXPECT_NE(o.out.find("key script ran out"), std::string::npos) << o.out;
   const auto json = nlohmann::json::parse(ReadFile(report));
   EXPECT_EQ(json["powered_down"], false);
+}
+
+class RunUpdate : public RunCommand {
+ protected:
+  // A valid update file for the sample camera, with an image of recognisable bytes.
+  void Pack() {
+    image_.resize(100'000);
+    for (std::size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    WriteFile(dir_.path() / "image.bin", image_);
+    fs::remove(card_ / "SYSTEM" / "QR40100.BIN");
+    const Outcome o = Vupdate({"--image",      (dir_.path() / "image.bin").string(),
+                               "--out",        (card_ / "SYSTEM" / "QR40110.BIN").string(),
+                               "--firmware",   "0x01100000",
+                               "--ccs",        "0x01000000",
+                               "--region",     "1",
+                               "--installer",  "0x01000000",
+                               "--vendor",     "Norvale Co., Ltd.",
+                               "--product",    "Calyte QR",
+                               "--serial-min", "0",
+                               "--serial-max", "0xFFFFFFFF"},
+                              "pack");
+    ASSERT_EQ(o.exit, 0) << o.out;
+  }
+  nlohmann::json Run(const std::string& keys) {
+    const Outcome o = Vupdate({"--card", card_.string(), "--camera", profile_.string(), "--flash",
+                               flash_.string(), "--keys", keys, "--report", "-"});
+    EXPECT_EQ(o.exit, 0) << o.out;
+    return nlohmann::json::parse(o.out, nullptr, false);
+  }
+  std::string image_;
+};
+
+TEST_F(RunUpdate, TheWholeUpdateProgramsTheFlashAndClearsTheCard) {
+  Pack();
+  const auto r = Run("left,left,left,centre,right");
+  EXPECT_EQ(r["powered_down"], true);
+  EXPECT_EQ(r["panels"], nlohmann::json::array({0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(r["final_panel"], 5);
+  EXPECT_EQ(r["err_code"], 0);
+  EXPECT_EQ(r["flash"]["erases"], 1);
+  EXPECT_EQ(r["flash"]["words_programmed"], image_.size() / 2);
+  EXPECT_EQ(r["flash"]["write_enable_violations"], 0);
+  EXPECT_EQ(r["progress"]["value"], r["progress"]["max"]);
+  EXPECT_GT(r["virtual_seconds"].get<double>(), 10.0);  // one full-chip erase takes ten
+  EXPECT_EQ(r["faults"]["inside_interrupt_lock"], 0);
+  EXPECT_EQ(ReadFile(flash_).substr(0, image_.size()), image_);
+  EXPECT_EQ(Snapshot(card_), (std::map<std::string, std::string>{{"SYSTEM", "<dir>"}}));
+}
+
+TEST_F(RunUpdate, ACodeFilePulledBeforeUpdateEndsOnTheErrorPanelWithTheFlashUntouched) {
+  Pack();
+  const std::string oldFlash = ReadFile(flash_);  // none yet: the run creates the old firmware
+  const auto r = Run("left,left,left,remove:SYSTEM/QR40110.BIN,centre,right");
+  EXPECT_EQ(r["powered_down"], true);
+  EXPECT_EQ(r["final_panel"], 8);
+  EXPECT_EQ(r["flash"]["erases"], 0);
+  EXPECT_EQ(r["log_lines"].back(), "File /B/SYSTEM/QR40110.BIN not found.");
+  EXPECT_NE(ReadFile(flash_).substr(0, image_.size()), image_);
+  EXPECT_TRUE(oldFlash.empty());
 }
 
 }  // namespace
