@@ -12,6 +12,7 @@
 #include "sim/events.h"
 #include "sim/profile_toml.h"
 #include "sim/runner.h"
+#include "sim/sound.h"
 
 namespace fs = std::filesystem;
 
@@ -24,6 +25,7 @@ struct RunArgs {
   std::string keys;
   std::string shots;
   std::string report;
+  std::string sounds;
 };
 
 constexpr std::uintmax_t kFlashFileSize = 0x200000;
@@ -59,6 +61,9 @@ std::optional<std::string> Validate(const RunArgs& a, sim::CameraOptions* option
   }
   if (!a.report.empty() && a.report != "-" && !ParentExists(a.report)) {
     return "report file '" + a.report + "' cannot be written: its folder does not exist";
+  }
+  if (!a.sounds.empty() && !ParentExists(a.sounds)) {
+    return "sounds file '" + a.sounds + "' cannot be written: its folder does not exist";
   }
   if (!a.shots.empty() && fs::exists(a.shots, ec) && !fs::is_directory(a.shots, ec)) {
     return "shots folder '" + a.shots + "' is not a folder";
@@ -101,6 +106,10 @@ int Run(const RunArgs& args) {
     exit = kExitFailed;
   }
   if (!result.error.empty()) std::cerr << "vupdate run: " << result.error << "\n";
+  if (!args.sounds.empty() && !camera->sound().WriteWav(args.sounds)) {
+    std::cerr << "vupdate run: cannot write sounds '" << args.sounds << "'\n";
+    exit = kExitFailed;
+  }
 
   const std::string report = RunReport(result).dump(2) + "\n";
   if (args.report == "-") {
@@ -131,5 +140,6 @@ void AddRunCommand(CLI::App& app, int* exitCode) {
                   "Key script: left,centre,right,power,debug,key:C[:S],event4:V,wait:S,remove:P");
   run->add_option("--shots", args->shots, "Folder for every LCD frame as PNG and sheet.png");
   run->add_option("--report", args->report, "JSON report file, or - for standard output");
+  run->add_option("--sounds", args->sounds, "The cues played, one after another, as a WAV file");
   run->callback([args, exitCode] { *exitCode = Run(*args); });
 }

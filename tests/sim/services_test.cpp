@@ -112,6 +112,17 @@ TEST_F(ServicesTest, PlaysAreRecognisedFromTheModulesCopiesAndTakeTheirTime) {
   EXPECT_EQ(plays[1].id, -1001);
   EXPECT_FALSE(plays[1].wait);
   EXPECT_EQ(plays[2].id, -1003);
+  // Rendered: the three cues' samples, each followed by a tenth of a second of silence.
+  const auto wav = root_.path() / "cues.wav";
+  ASSERT_TRUE(camera_->sound().WriteWav(wav));
+  const std::string bytes = sim_test::ReadFile(wav);
+  std::size_t samples = 0;
+  for (const auto& r : records) samples += r.word2 + 800;
+  EXPECT_EQ(bytes.size(), 44 + samples);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(8, 4), "WAVE");
+  EXPECT_EQ(bytes.substr(44, records[0].word2),
+            std::string(records[0].samples, records[0].samples + records[0].word2));
   EXPECT_EQ(vestra::SNDKillSound(channel), 0);
   EXPECT_EQ(vestra::SNDCloseSoundChannel(channel), 0);
   EXPECT_NE(vestra::SNDPlay(channel, &records[0]), 0);
