@@ -90,16 +90,6 @@ TEST_F(RunnerTest, LowBatteryShowsTheBatteryPanelWithoutTouchingTheCard) {
   EXPECT_FALSE(fs::exists(card_ / "SYSTEM" / "UPDATE.LOG"));
 }
 
-TEST_F(RunnerTest, AnotherCameraModelIsRefusedWithoutALogLine) {
-  sim::Profile p;
-  p.product = "Calyte QS";
-  const sim::RunResult r = RunWith(p, "power");
-  EXPECT_TRUE(r.poweredDown);
-  EXPECT_EQ(r.panels, std::vector<int>{8});
-  EXPECT_EQ(r.errCode, -4);
-  EXPECT_TRUE(r.logLines.empty());
-}
-
 TEST_F(RunnerTest, InactivityPowersDownAfterTheNextEventThatIsNotAKey) {
   // Kind-4 events never count as activity; a key would have restarted the timer.
   const sim::RunResult quiet = RunWith({}, "wait:121,event4:1");
@@ -108,14 +98,6 @@ TEST_F(RunnerTest, InactivityPowersDownAfterTheNextEventThatIsNotAKey) {
   const sim::RunResult keyed = RunWith({}, "wait:121,key:15");
   EXPECT_FALSE(keyed.poweredDown);
   EXPECT_TRUE(keyed.scriptEnded);
-}
-
-TEST_F(RunnerTest, WithoutSoundChannelTheRunIsSilent) {
-  sim::Profile p;
-  p.platform.soundChannel = false;
-  const sim::RunResult r = RunWith(p, "right");
-  EXPECT_TRUE(r.poweredDown);
-  EXPECT_TRUE(r.sounds.empty());
 }
 
 }  // namespace
