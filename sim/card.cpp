@@ -227,7 +227,7 @@ std::int32_t Card::Seek(std::int32_t fd, std::int32_t offset, std::int32_t whenc
       return -1;
   }
   const off_t pos = ::lseek(it->second->hostFd, offset, hostWhence);
-  if (pos < 0 || pos > std::numeric_limits<std::int32_t>::max()) return -1;
+  if (pos < 0 || static_cast<std::int64_t>(pos) > std::numeric_limits<std::int32_t>::max()) return -1;
   return static_cast<std::int32_t>(pos);
 }
 
