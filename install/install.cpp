@@ -75,7 +75,9 @@ void RewriteRegionCode() {
   if (!InDebugMode() || gCam.regionCode == gFile[0].regionCode) return;
   std::uint32_t region = gFile[0].regionCode;
   if (static_cast<std::int16_t>(vestra::PRAMSetKeyedParameter(kRegionKey, &region)) != 0) {
-    LogFormat("Could not change EEPROM region code (%ld).", static_cast<long>(gFile[0].regionCode));
+    // The camera's long is 32 bits: a code with the top bit set prints negative there, so it does here too.
+    LogFormat("Could not change EEPROM region code (%ld).",
+              static_cast<long>(static_cast<std::int32_t>(gFile[0].regionCode)));
     return;
   }
   if (static_cast<std::int16_t>(vestra::pramFlushToEEPROM()) != 0) LogText("Could not flush EEPROM.");

@@ -42,7 +42,7 @@ inline std::uint32_t ByteSum(const std::vector<std::uint8_t>& bytes, std::size_t
   return sum;
 }
 
-// Header, image, a "DONE" trailer with the file checksum.
+// A code file that the default camera profile accepts: header, image and the whole trailer.
 inline std::vector<std::uint8_t> CodeFile(const std::vector<std::uint8_t>& image) {
   std::vector<std::uint8_t> file(64);
   const auto length = static_cast<std::uint32_t>(image.size());
@@ -53,7 +53,27 @@ inline std::vector<std::uint8_t> CodeFile(const std::vector<std::uint8_t>& image
   vestra::StoreBE32(&file[16], 0);
   vestra::StoreBE32(&file[20], length - 1);
   file.insert(file.end(), image.begin(), image.end());
-  for (char c : std::string("DONE")) file.push_back(static_cast<std::uint8_t>(c));
+  const auto tag = [&file](const char* name) { file.insert(file.end(), name, name + 4); };
+  const auto word = [&file](const char* name, std::uint32_t value) {
+    file.insert(file.end(), name, name + 4);
+    file.resize(file.size() + 4);
+    vestra::StoreBE32(&file[file.size() - 4], value);
+  };
+  const auto text = [&file](const char* name, const std::string& value) {
+    file.insert(file.end(), name, name + 4);
+    std::vector<std::uint8_t> field(32, 0);
+    std::copy(value.begin(), value.end(), field.begin());
+    file.insert(file.end(), field.begin(), field.end());
+  };
+  word("fwrv", 0x01100000);
+  word("ccsv", 0x01000000);
+  word("rgnc", 1);
+  word("INSV", 0x01000000);
+  text("vdid", "Norvale Co., Ltd.");
+  text("ptid", "Calyte QR");
+  word("SNMN", 0);
+  word("SNMX", 0xFFFFFFFF);
+  tag("DONE");
   const std::uint32_t sum = ByteSum(file);
   file.resize(file.size() + 4);
   vestra::StoreBE32(&file[file.size() - 4], sum);

@@ -138,7 +138,11 @@ TEST_F(Install, ProgrammingFailuresEndOnTheErrorPanelAndKeepTheFiles) {
     if (c.fault == kStuckBit) options.flash.neverProgram = {{0x10, 0x00000008}};
     if (c.fault == kNeverReady) options.flash.neverReady = true;
     Start(image, options);
-    if (c.fault == kShortFile) WriteCardFile(kCodeName, vestra_test::CodeFile(TestImage(900)));
+    if (c.fault == kShortFile) {  // the card lost the end of the file
+      std::vector<std::uint8_t> cut = vestra_test::CodeFile(image);
+      cut.resize(64 + 900);
+      WriteCardFile(kCodeName, cut);
+    }
     if (c.fault == kBadSeek) gFile[0].header.headerSize = 0x80000000;
     if (c.fault == kChangedFile) WriteCardFile(kCodeName, vestra_test::CodeFile(changed));
     flash().Record(true);
@@ -186,6 +190,8 @@ TEST_F(Install, RegionCodeRewriteRules) {
       {"debug, same region", "DEBUG", 1, false, false, std::nullopt, nullptr},
       {"debug, other region", "DEBUG", 8, false, false, 8u, nullptr},
       {"set refused", "DEBUG", 8, true, false, std::nullopt, "Could not change EEPROM region code (8)."},
+      {"set refused, top bit set", "DEBUG", 0x80000001u, true, false, std::nullopt,
+       "Could not change EEPROM region code (-2147483647)."},
       {"flush refused", "DEBUG", 8, false, true, std::nullopt, "Could not flush EEPROM."},
   };
   for (const RegionCase& c : cases) {
