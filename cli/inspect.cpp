@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -11,6 +12,7 @@
 #include "cli/inspect_file.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
+#include "sim/install_estimate.h"
 #include "sim/profile_toml.h"
 
 namespace {
@@ -46,7 +48,8 @@ std::string Verdict(const vupdate::ChecksumView& sum) {
          (sum.Match() ? "  ok" : "  MISMATCH");
 }
 
-void PrintText(const std::string& path, const vupdate::FileReport& r, const vupdate::CameraVerdict* camera) {
+void PrintText(const std::string& path, const vupdate::FileReport& r, const vupdate::CameraVerdict* camera,
+               const sim::InstallEstimate* estimate) {
   std::printf("%s: %llu bytes\n", path.c_str(), static_cast<unsigned long long>(r.size));
   if (r.headerRead) {
     const UpdateFileHeader& h = r.header;
@@ -78,6 +81,7 @@ void PrintText(const std::string& path, const vupdate::FileReport& r, const vupd
     }
     for (const std::string& line : camera->logLines) std::printf("  log: %s\n", line.c_str());
   }
+  if (estimate != nullptr) std::printf("%s\n", sim::InstallEstimateLine(*estimate).c_str());
 }
 
 nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
@@ -86,7 +90,8 @@ nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
   return j;
 }
 
-void PrintJson(const std::string& path, const vupdate::FileReport& r, const vupdate::CameraVerdict* camera) {
+void PrintJson(const std::string& path, const vupdate::FileReport& r, const vupdate::CameraVerdict* camera,
+               const sim::InstallEstimate* estimate) {
   nlohmann::ordered_json out{{"file", path},
                              {"size", r.size},
                              {"well_formed", r.WellFormed()},
@@ -120,6 +125,13 @@ void PrintJson(const std::string& path, const vupdate::FileReport& r, const vupd
                      {"debug_mode", camera->debugMode},
                      {"log_lines", camera->logLines}};
   }
+  if (estimate != nullptr) {
+    out["installation_seconds"] = {{"total", estimate->totalSeconds()},
+                                   {"camera_clock", estimate->deviceSeconds()},
+                                   {"erase", estimate->eraseSeconds},
+                                   {"programming", estimate->programSeconds},
+                                   {"card_reads", estimate->cardSeconds}};
+  }
   // Log lines and texts come from the file: replace what is not UTF-8 rather than fail.
   std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
@@ -144,10 +156,12 @@ int RunInspect(const InspectArgs& args) {
   }
 
   std::unique_ptr<vupdate::CameraVerdict> camera;
+  sim::FlashProfile flash;
   if (!args.camera.empty()) {
     sim::Profile profile;
     try {
       profile = sim::LoadProfile(args.camera);
+      flash = profile.flash;
     } catch (const std::exception& e) {
       std::cerr << "vupdate inspect: " << e.what() << "\n";
       return kExitUsage;
@@ -165,10 +179,16 @@ int RunInspect(const InspectArgs& args) {
   }
 
   const vupdate::FileReport report = vupdate::AnalyseUpdateFile(bytes);
+  // How long the camera would take to install a file it accepts.
+  std::optional<sim::InstallEstimate> estimate;
+  if (camera && camera->accepted && report.headerRead) {
+    estimate = sim::EstimateInstallation(flash, report.imageLength);
+  }
+  const sim::InstallEstimate* shown = estimate ? &*estimate : nullptr;
   if (args.json) {
-    PrintJson(args.file, report, camera.get());
+    PrintJson(args.file, report, camera.get(), shown);
   } else {
-    PrintText(args.file, report, camera.get());
+    PrintText(args.file, report, camera.get(), shown);
   }
   const bool good = report.WellFormed() && (!camera || camera->accepted);
   return good ? kExitOk : kExitFailed;
