@@ -21,7 +21,7 @@ const Glyph& Face::glyph(char32_t codepoint) {
 const char* FontPattern(std::int16_t font) {
   switch (font) {
     case kFontLatin:
-      return "DejaVu Sans:bold";
+      return "DejaVu Sans:style=Condensed Bold";
     case kFontJapanese:
       return "IPAGothic";
     default:

@@ -125,7 +125,10 @@ std::unique_ptr<Face> LoadSystemFace(const char* pattern, bool needJapanese, int
   if (!library || !FindFont(pattern, needJapanese, &match)) return nullptr;
   FT_Face face = nullptr;
   if (FT_New_Face(library, match.file.c_str(), match.index, &face) != 0) return nullptr;
-  if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(size)) != 0) {
+  // The platform's sizes are whole line heights (an 18-pixel line puts its baseline 16 pixels down), so
+  // the size is the face's cell, ascender to descender, not its em square.
+  FT_Size_RequestRec request{FT_SIZE_REQUEST_TYPE_CELL, 0, static_cast<FT_Long>(size) * 64, 0, 0};
+  if (FT_Request_Size(face, &request) != 0) {
     FT_Done_Face(face);
     return nullptr;
   }
