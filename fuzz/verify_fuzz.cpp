@@ -1,0 +1,152 @@
+// Arbitrary bytes as the code file on the card of a fixed camera, through the file search, the reader and the
+// whole verification (its log, deletion, error panel and alert). Each input is tried as it is and, so that
+// the search gets past the two byte sums, once more with both sums made right.
+//
+// The updater is started once on the camera and stays up, as it does on the camera after a refused file;
+// each input then repeats the two start-up checks that concern update files. Starting the module afresh
+// for every input would spend nearly all the time building ports and buffers.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/panel.h"
+#include "package/camera_info.h"
+#include "package/file_set.h"
+#include "package/verify.h"
+#include "platform/bytes.h"
+#include "platform/kernel.h"
+#include "services/sound.h"
+#include "sim/camera.h"
+#include "sim/card.h"
+#include "sim/runner.h"
+#include "sim/sound.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int16_t kErrorPanel = 8;
+// The camera keeps every log line and sound; a fresh one now and then keeps memory flat.
+constexpr int kInputsPerCamera = 4000;
+
+fs::path gCard;
+std::unique_ptr<sim::Camera> gCamera;
+int gInputsOnCamera = 0;
+
+void Require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "verify_fuzz: %s\n", what);
+  std::abort();
+}
+
+void Put(const std::string& name, const std::uint8_t* data, std::size_t size) {
+  std::ofstream out(gCard / "SYSTEM" / name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+void StartCamera() {
+  sim::Profile profile;
+  profile.power.external = true;
+  gCamera.reset();
+  gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{profile, gCard, {}, ""});
+  // No code file yet: the start-up ends on the error panel, with ports, panels and sounds all set up.
+  const sim::RunResult run = sim::RunModule(*gCamera);
+  Require(run.ended() && run.errCode == kErrMissing, "the camera did not start");
+  gInputsOnCamera = 0;
+}
+
+void Shutdown() {
+  sim::SetCurrent(nullptr);
+  gCamera.reset();
+  std::error_code ignored;
+  fs::remove_all(gCard, ignored);
+}
+
+std::uint32_t Sum(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
+  std::uint32_t sum = 0;
+  for (std::uint64_t i = from; i < to && i < bytes.size(); ++i) sum += bytes[i];
+  return sum;
+}
+
+// The image sum over the stretch the header names (as far as the file goes), then the file sum in the last
+// four bytes.
+std::vector<std::uint8_t> WithRightSums(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::uint8_t> bytes(data, data + size);
+  if (bytes.size() < 68) return bytes;
+  const std::uint32_t headerSize = vestra::LoadBE32(&bytes[4]);
+  const std::uint32_t trailerOffset = vestra::LoadBE32(&bytes[8]);
+  const auto length = static_cast<std::int32_t>(trailerOffset - headerSize);
+  if (length > 0) vestra::StoreBE32(&bytes[12], Sum(bytes, headerSize, std::uint64_t{headerSize} + length));
+  vestra::StoreBE32(&bytes[bytes.size() - 4], Sum(bytes, 0, bytes.size() - 4));
+  return bytes;
+}
+
+void Verify(const std::uint8_t* data, std::size_t size) {
+  if (!gCamera || ++gInputsOnCamera > kInputsPerCamera) StartCamera();
+  // A refusal removes the set, so every input gets a whole one.
+  Put("QR40FUZZ.BIN", data, size);
+  Put("UPDATE.CRS", nullptr, 0);
+  Put("UPDATE.CAM", nullptr, 0);
+
+  sim::SetCurrent(gCamera.get());
+  const std::size_t linesBefore = gCamera->card().LogLines().size();
+  const std::size_t soundsBefore = gCamera->sound().plays().size();
+  // What start-up leaves for the two checks: the splash current, nothing found or verified yet.
+  gCurPanel = 0;
+  gErrCode = kErrNone;
+  gFile[0] = gFile[1] = CameraInfo{};
+  gCam.debugText[0] = 0;
+  semIdDelete = vestra::semBCreate(0, 1);
+
+  Require(GetInstallerFilenames() == kErrNone, "the code file was not found");
+  const std::int16_t result = VerifyInstallerFiles();
+
+  const std::size_t lines = gCamera->card().LogLines().size() - linesBefore;
+  const auto& sounds = gCamera->sound().plays();
+  Require(result == gErrCode, "the result is not the error code");
+  Require(result == kErrNone || result == kErrIncompatible || result == kErrCorrupt || result == kErrMissing,
+          "unknown error code");
+  Require(gCamera->card().OpenCount() == 0, "the verification left files open");
+  if (result == kErrNone) {
+    // Whatever else, an accepted file starts with a code header of 64 bytes and an image that fits the flash.
+    Require(size >= 72 && vestra::LoadBE32(data) == 0x434F4445 && vestra::LoadBE32(data + 4) == 64,
+            "accepted a file without a code header");
+    Require(vestra::LoadBE32(data + 8) - 64 <= 0x1FFFFF, "accepted an image larger than the flash");
+    Require(lines == 0 && gCurPanel == 0 && sounds.size() == soundsBefore,
+            "accepted with a refusal's traces");
+    Require(InDebugMode() == (gFile[0].debugText[0] != 0), "debug mode without a debug file");
+  } else {
+    Require(lines >= 8 && gCurPanel == kErrorPanel, "refused without the comparison or the error panel");
+    Require(sounds.size() == soundsBefore + 1 && sounds.back().id == kUIAlertSnd,
+            "refused without the alert");
+    Require(!InDebugMode(), "debug mode after a refusal");
+  }
+  sim::SetCurrent(nullptr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string pattern = (fs::temp_directory_path() / "verify-fuzz-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  gCard = pattern;
+  fs::create_directory(gCard / "SYSTEM");
+  std::atexit(Shutdown);
+  StartCamera();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Verify(data, size);
+  const std::vector<std::uint8_t> summed = WithRightSums(data, size);
+  if (!std::equal(summed.begin(), summed.end(), data)) Verify(summed.data(), summed.size());
+  return 0;
+}
