@@ -170,19 +170,6 @@ TEST_F(FlashRom, ShortOrOversizedImagesFail) {
   close_f(stream);
 }
 
-TEST_F(FlashRom, UpgradeRomProgramsTheImageOfTheCodeFile) {
-  std::uint32_t count = 99;
-  EXPECT_EQ(upgradeROM(&count, "/B/SYSTEM/QR40TEST.BIN", 0), 0);
-  EXPECT_EQ(count, 16u);
-  EXPECT_TRUE(FlashHoldsImage());
-  EXPECT_EQ(FlashByteSum(0, 16), vestra_test::ByteSum(image_));
-  EXPECT_EQ(FlashByteSum(0, 15), vestra_test::ByteSum(image_, 0, 15));
-  count = 99;
-  EXPECT_EQ(upgradeROM(&count, "/B/SYSTEM/NOPE.BIN", 0), -1);
-  EXPECT_EQ(count, 0u);
-  EXPECT_EQ(camera_->card().OpenCount(), 0);
-}
-
 TEST_F(FlashRom, WriteDataInBlocks) {
   const std::vector<std::uint8_t> bytes = TestImage(20000);
   vestra::FILE* out = nullptr;

@@ -44,7 +44,9 @@ inline std::uint32_t ByteSum(const std::vector<std::uint8_t>& bytes, std::size_t
 
 // A code file that the default camera profile accepts: header, image and the whole trailer.
 inline std::vector<std::uint8_t> CodeFile(const std::vector<std::uint8_t>& image) {
-  std::vector<std::uint8_t> file(64);
+  std::vector<std::uint8_t> file;
+  file.reserve(64 + image.size() + 160);
+  file.resize(64);
   const auto length = static_cast<std::uint32_t>(image.size());
   vestra::StoreBE32(&file[0], 0x434F4445);
   vestra::StoreBE32(&file[4], 64);
@@ -53,17 +55,17 @@ inline std::vector<std::uint8_t> CodeFile(const std::vector<std::uint8_t>& image
   vestra::StoreBE32(&file[16], 0);
   vestra::StoreBE32(&file[20], length - 1);
   file.insert(file.end(), image.begin(), image.end());
-  const auto tag = [&file](const char* name) { file.insert(file.end(), name, name + 4); };
-  const auto word = [&file](const char* name, std::uint32_t value) {
-    file.insert(file.end(), name, name + 4);
-    file.resize(file.size() + 4);
-    vestra::StoreBE32(&file[file.size() - 4], value);
+  const auto tag = [&file](const char* name) {
+    for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(name[i]));
   };
-  const auto text = [&file](const char* name, const std::string& value) {
-    file.insert(file.end(), name, name + 4);
-    std::vector<std::uint8_t> field(32, 0);
-    std::copy(value.begin(), value.end(), field.begin());
-    file.insert(file.end(), field.begin(), field.end());
+  const auto word = [&](const char* name, std::uint32_t value) {
+    tag(name);
+    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<std::uint8_t>(value >> shift));
+  };
+  const auto text = [&](const char* name, const std::string& value) {
+    tag(name);
+    for (std::size_t i = 0; i < 32; ++i)
+      file.push_back(i < value.size() ? static_cast<std::uint8_t>(value[i]) : 0);
   };
   word("fwrv", 0x01100000);
   word("ccsv", 0x01000000);
@@ -73,10 +75,7 @@ inline std::vector<std::uint8_t> CodeFile(const std::vector<std::uint8_t>& image
   text("ptid", "Calyte QR");
   word("SNMN", 0);
   word("SNMX", 0xFFFFFFFF);
-  tag("DONE");
-  const std::uint32_t sum = ByteSum(file);
-  file.resize(file.size() + 4);
-  vestra::StoreBE32(&file[file.size() - 4], sum);
+  word("DONE", ByteSum(file) + 'D' + 'O' + 'N' + 'E');
   return file;
 }
 

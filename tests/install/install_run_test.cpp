@@ -101,18 +101,4 @@ TEST_F(InstallRun, CodeFilePulledBeforeUpdateEndsOnTheErrorPanelThatCanPowerDown
   EXPECT_TRUE(r.poweredDown) << "the error panel's key powers down after a failed installation";
 }
 
-TEST_F(InstallRun, FlashThatWillNotEraseKeepsTheUpdateFiles) {
-  sim::FlashProfile flash;
-  flash.neverErase = {{0x8000, 0x00000100}};
-  const sim::RunResult r = Run("left,left,left,centre,right", flash);
-  EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 8}));
-  EXPECT_EQ(r.errCode, -2);
-  EXPECT_EQ(r.logLines.back(), "Could not format rom.");
-  EXPECT_EQ(r.flash->erases, 4u);
-  EXPECT_EQ(r.flash->blankChecks, 4u);
-  EXPECT_TRUE(OnCard(kCode));
-  EXPECT_TRUE(OnCard("UPDATE.CAM"));
-  EXPECT_TRUE(r.poweredDown);
-}
-
 }  // namespace

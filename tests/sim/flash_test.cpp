@@ -57,19 +57,9 @@ TEST_F(SimFlash, StartsWithTheOldFirmwarePatternInReadArrayMode) {
   EXPECT_FALSE(bus.writeEnabled());
 }
 
-TEST_F(SimFlash, WriteEnableGateNeedsRegister0SetAndRegister1Clear) {
-  FlashBus& bus = Make();
-  bus.Modify32(sim::kFlashRegister0, 0xFFFFFFFF, 8);
-  EXPECT_FALSE(bus.writeEnabled());
-  bus.Modify32(sim::kFlashRegister1, ~8u, 0);
-  EXPECT_TRUE(bus.writeEnabled());
-  EXPECT_EQ(bus.Load32(sim::kFlashRegister1), 0u);
-  bus.Modify32(sim::kFlashRegister1, 0xFFFFFFFF, 8);
-  EXPECT_FALSE(bus.writeEnabled());
-}
-
 TEST_F(SimFlash, EraseAndProgramWithWritingDisabledChangeNothingAndCountViolations) {
   FlashBus& bus = Make();
+  bus.Modify32(sim::kFlashRegister0, 0xFFFFFFFF, 8);  // half the enable sequence is not enough
   const std::vector<std::uint8_t> before(bus.contents().begin(), bus.contents().end());
   bus.Store16(kBase, 0x30);
   bus.Store16(kBase, 0xD0);
@@ -81,6 +71,8 @@ TEST_F(SimFlash, EraseAndProgramWithWritingDisabledChangeNothingAndCountViolatio
   EXPECT_EQ(bus.counters().writeEnableViolations, 2u);
   EXPECT_EQ(bus.counters().erases, 0u);
   EXPECT_EQ(bus.counters().wordsProgrammed, 0u);
+  bus.Modify32(sim::kFlashRegister1, ~8u, 0);
+  EXPECT_TRUE(bus.writeEnabled());
 }
 
 TEST_F(SimFlash, EraseTakesItsTimeOnTheClockThenEveryByteIsFF) {
@@ -122,14 +114,6 @@ TEST_F(SimFlash, ProgrammingOnlyClearsBits) {
   EXPECT_EQ(bus.counters().wordsProgrammed, 2u);
 }
 
-TEST_F(SimFlash, WordProgramReadsBusyOnceThenReady) {
-  FlashBus& bus = Make();
-  Enable(bus);
-  bus.Store16(kBase, 0x40);
-  bus.Store16(kBase, 0x0000);
-  EXPECT_EQ(WaitReady(bus), 2);
-}
-
 TEST_F(SimFlash, FaultKnobs) {
   sim::FlashProfile profile;
   profile.neverErase = {{0x100, 0x00010000}};
@@ -161,16 +145,6 @@ TEST_F(SimFlash, NeverReadyStaysBusyAndEveryPollLetsTimePass) {
   EXPECT_EQ(bus.mode(), FlashBus::Mode::Busy);
   EXPECT_EQ(bus.contents()[6], ' ') << "nothing programmed";
   EXPECT_EQ(bus.contents()[7], '@');
-}
-
-TEST_F(SimFlash, UnknownCommandsAndBrokenEraseSequencesAreErrors) {
-  FlashBus& bus = Make();
-  Enable(bus);
-  bus.Store16(kBase, 0x30);
-  bus.Store16(kBase, 0xFF);  // not the confirm
-  EXPECT_EQ(bus.Load16(kBase), 0x80 | 0x20 | 0x10);
-  EXPECT_EQ(bus.counters().erases, 0u);
-  EXPECT_EQ(bus.contents()[0], 'O');
 }
 
 TEST_F(SimFlash, RefusesAddressesOutsideTheDeviceAndItsRegisters) {
@@ -205,24 +179,6 @@ TEST_F(SimFlash, ContentsPersistInTheBackingFile) {
   std::filesystem::resize_file(file, 0);
   EXPECT_EQ(Make({}, file).Load32(kBase), 0x4F4C4420u) << "an empty file stands for a new flash";
   std::filesystem::remove(file);
-}
-
-TEST_F(SimFlash, RecordsTheBusSequenceAndCountsBlankChecksAtTheBase) {
-  FlashBus& bus = Make();
-  bus.Record(true);
-  bus.Load32(kBase);
-  bus.Load32(kBase + 4);
-  bus.SetInterruptsLocked(true);
-  bus.Store16(kBase, 0x70);
-  bus.Load32(kBase);  // status mode: not an array read
-  const std::vector<FlashBus::BusOp> expected{
-      {FlashBus::BusOp::Kind::Load32, kBase, 0x4F4C4420u, false},
-      {FlashBus::BusOp::Kind::Load32, kBase + 4, 0x46572040u, false},
-      {FlashBus::BusOp::Kind::Store16, kBase, 0x70, true},
-      {FlashBus::BusOp::Kind::Load32, kBase, 0x00800080u, true},
-  };
-  EXPECT_EQ(bus.recorded(), expected);
-  EXPECT_EQ(bus.counters().blankChecks, 1u);
 }
 
 }  // namespace
