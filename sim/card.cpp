@@ -144,8 +144,12 @@ bool Card::DriveAvailable() const {
 }
 
 bool Card::Guard() {
-  if (camera_.interruptsLocked) ++camera_.faultsInsideLock;
+  NoteAccess();
   return DriveAvailable();
+}
+
+void Card::NoteAccess() {
+  if (camera_.interruptsLocked) ++camera_.faultsInsideLock;
 }
 
 void Card::NoteWrite(const std::string& cardPath, std::string_view bytes) {
@@ -195,12 +199,12 @@ std::int32_t Card::Open(const char* path, std::int32_t flags) {
 }
 
 std::int32_t Card::Close(std::int32_t fd) {
-  Guard();
+  NoteAccess();
   return descriptors_.erase(fd) == 1 ? 0 : -1;
 }
 
 std::int32_t Card::Read(std::int32_t fd, void* buffer, std::uint32_t count) {
-  Guard();
+  NoteAccess();
   const auto it = descriptors_.find(fd);
   if (it == descriptors_.end() || buffer == nullptr) return -1;
   count = std::min<std::uint32_t>(count, std::numeric_limits<std::int32_t>::max());
@@ -209,7 +213,7 @@ std::int32_t Card::Read(std::int32_t fd, void* buffer, std::uint32_t count) {
 }
 
 std::int32_t Card::Seek(std::int32_t fd, std::int32_t offset, std::int32_t whence) {
-  Guard();
+  NoteAccess();
   const auto it = descriptors_.find(fd);
   if (it == descriptors_.end()) return -1;
   int hostWhence;
@@ -251,7 +255,7 @@ vestra::DIR* Card::OpenDir(const char* path) {
 }
 
 vestra::dirent* Card::ReadDir(vestra::DIR* dir) {
-  Guard();
+  NoteAccess();
   const auto it = std::find_if(dirs_.begin(), dirs_.end(), [dir](const auto& d) { return d.get() == dir; });
   if (it == dirs_.end() || dir->next >= dir->names.size()) return nullptr;
   const std::string& name = dir->names[dir->next++];
@@ -261,7 +265,7 @@ vestra::dirent* Card::ReadDir(vestra::DIR* dir) {
 }
 
 std::int32_t Card::CloseDir(vestra::DIR* dir) {
-  Guard();
+  NoteAccess();
   const auto it = std::find_if(dirs_.begin(), dirs_.end(), [dir](const auto& d) { return d.get() == dir; });
   if (it == dirs_.end()) return -1;
   dirs_.erase(it);
@@ -312,7 +316,7 @@ std::uint32_t ByteCount(std::uint32_t size, std::uint32_t count) {
 }  // namespace
 
 std::uint32_t Card::ReadStream(void* buffer, std::uint32_t size, std::uint32_t count, vestra::FILE* stream) {
-  Guard();
+  NoteAccess();
   if (FindStream(streams_, stream) == streams_.end() || buffer == nullptr || size == 0) return 0;
   if (!stream->readable || ByteCount(size, count) == 0) return 0;
   return static_cast<std::uint32_t>(std::fread(buffer, size, count, stream->host));
@@ -320,7 +324,7 @@ std::uint32_t Card::ReadStream(void* buffer, std::uint32_t size, std::uint32_t c
 
 std::uint32_t Card::WriteStream(const void* buffer, std::uint32_t size, std::uint32_t count,
                                 vestra::FILE* stream) {
-  Guard();
+  NoteAccess();
   if (FindStream(streams_, stream) == streams_.end() || buffer == nullptr || size == 0) return 0;
   if (!stream->writable || ByteCount(size, count) == 0) return 0;
   const std::size_t n = std::fwrite(buffer, size, count, stream->host);
@@ -329,7 +333,7 @@ std::uint32_t Card::WriteStream(const void* buffer, std::uint32_t size, std::uin
 }
 
 std::int32_t Card::SeekStream(vestra::FILE* stream, std::int32_t offset, std::int32_t whence) {
-  Guard();
+  NoteAccess();
   if (FindStream(streams_, stream) == streams_.end()) return -1;
   if (whence < 0 || whence > 2) return -1;
   static constexpr int kHostWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
@@ -337,7 +341,7 @@ std::int32_t Card::SeekStream(vestra::FILE* stream, std::int32_t offset, std::in
 }
 
 std::int32_t Card::CloseStream(vestra::FILE* stream) {
-  Guard();
+  NoteAccess();
   const auto it = FindStream(streams_, stream);
   if (it == streams_.end()) return vestra::kEOF;
   const int rc = std::fclose(stream->host);

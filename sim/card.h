@@ -73,7 +73,8 @@ class Card {
 
  private:
   struct Descriptor;
-  bool Guard();  // false when the drive is not there; counts access inside the interrupt lock
+  bool Guard();       // false when the drive is not there; counts access inside the interrupt lock
+  void NoteAccess();  // only the count: for calls on what is already open, which would not look at the folder
   void NoteWrite(const std::string& cardPath, std::string_view bytes);
   std::optional<std::string> Normalise(std::string_view cardPath) const;
 
