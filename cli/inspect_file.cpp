@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <numeric>
 #include <set>
 
+#include "cli/update_file.h"
 #include "package/file_format.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
@@ -28,8 +28,7 @@ std::uint32_t SumLikeCamera(std::span<const std::uint8_t> bytes, std::uint64_t o
   if (length <= 0 || offset >= bytes.size()) return 0;
   const std::uint64_t end =
       std::min<std::uint64_t>(bytes.size(), offset + static_cast<std::uint64_t>(length));
-  return std::accumulate(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(end), std::uint32_t{0});
+  return ByteSum(bytes.subspan(offset, end - offset));
 }
 
 void ReadHeader(std::span<const std::uint8_t> bytes, FileReport& report) {

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <numeric>
 
 #include "package/file_format.h"
 #include "platform/bytes.h"
@@ -89,7 +88,17 @@ FileLayout LayoutFor(std::vector<std::uint8_t> image, const UpdateMetadata& meta
 }
 
 std::uint32_t ByteSum(std::span<const std::uint8_t> bytes) {
-  return std::accumulate(bytes.begin(), bytes.end(), std::uint32_t{0});
+  // Chunks of fixed length become vector adds; a full image is 2 MiB.
+  constexpr std::size_t kChunk = 256;
+  std::uint32_t sum = 0;
+  std::size_t i = 0;
+  for (; i + kChunk <= bytes.size(); i += kChunk) {
+    std::uint32_t part = 0;
+    for (std::size_t j = 0; j < kChunk; ++j) part += bytes[i + j];
+    sum += part;
+  }
+  for (; i < bytes.size(); ++i) sum += bytes[i];
+  return sum;
 }
 
 std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
