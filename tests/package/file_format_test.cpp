@@ -14,6 +14,8 @@
 namespace verify_test {
 namespace {
 
+using verify_test::PrintTo;
+
 std::vector<std::uint8_t> Bytes(std::string_view text) {
   return {text.begin(), text.end()};
 }
@@ -74,13 +76,7 @@ TEST_P(TrailerFailures, LogTheReaderLineThenTheVerifierLine) {
   EXPECT_EQ(run.logLines.size(), 10u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TrailerFailures, ::testing::ValuesIn(kTrailerCases), [](const auto& info) {
-  std::string name = info.param.name;
-  for (char& c : name) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  }
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, TrailerFailures, ::testing::ValuesIn(kTrailerCases), RowName());
 
 TEST_F(VerifyTest, BytesAfterDoneAreNotWalkedButBreakTheFileSum) {
   std::vector<std::uint8_t> file = vupdate::BuildUpdateFile(FittingLayout());
@@ -149,13 +145,7 @@ TEST_P(ByteSums, PassWithTheRightSumAndLogTheWrongOne) {
   vestra::FSClose(fd);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ByteSums, ::testing::ValuesIn(kSumCases), [](const auto& info) {
-  std::string name = info.param.name;
-  for (char& c : name) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  }
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, ByteSums, ::testing::ValuesIn(kSumCases), RowName());
 
 TEST_F(Reader, ChecksumLinePrintsEightUpperCaseDigits) {
   const std::int32_t fd = Open({0x0A});
@@ -172,7 +162,7 @@ TEST_F(Reader, OffsetBeyondWhatASeekReachesFailsWithoutALine) {
   vestra::FSClose(fd);
 }
 
-TEST_F(Reader, HeaderWordsAreBigEndianAndAShortHeaderFails) {
+TEST_F(Reader, HeaderWordsAreBigEndian) {
   std::vector<std::uint8_t> bytes(64);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
   std::int32_t fd = Open(bytes);
@@ -182,14 +172,6 @@ TEST_F(Reader, HeaderWordsAreBigEndianAndAShortHeaderFails) {
   EXPECT_EQ(header.trailerOffset, 0x08090A0Bu);
   EXPECT_EQ(header.imageEnd, 0x14151617u);
   EXPECT_EQ(header.reserved[9], 0x3C3D3E3Fu);
-  vestra::FSClose(fd);
-  sim::SetCurrent(nullptr);
-  camera_.reset();
-
-  bytes.pop_back();
-  fd = Open(bytes);
-  EXPECT_EQ(ReadFileHeader(fd, &header), -2);
-  EXPECT_TRUE(Log().empty());
   vestra::FSClose(fd);
 }
 
@@ -222,14 +204,6 @@ TEST_F(Reader, TrailerFillsFieldsClearsTheDebugLabelAndKeepsAbsentFields) {
   EXPECT_EQ(record.fileChecksum, 0xCAFEF00Du);
   EXPECT_TRUE(Log().empty());
   vestra::FSClose(fd);
-}
-
-TEST(TagString, WritesTheFourCharactersMostSignificantFirst) {
-  char text[6] = "#####";
-  TagString(0x44425547, text);
-  EXPECT_STREQ(text, "DBUG");
-  EXPECT_EQ(text[5], 0);
-  EXPECT_EQ(text[4], 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,27 @@ inline std::vector<std::string> Comparison(const FileSide& f) {
 inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// A table row's name as a test name.
+struct RowName {
+  template <typename Info>
+  std::string operator()(const Info& info) const {
+    std::string name = info.param.name;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+  }
+};
+
+// Failure messages name the row rather than dump its bytes.
+template <typename Row>
+requires requires(const Row& row) {
+  std::string(row.name);
+}
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
 }
 
 inline std::string Hex8(std::uint32_t value) {
