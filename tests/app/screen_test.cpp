@@ -66,19 +66,6 @@ TEST_F(BarTest, APanelWithoutLabelsGetsAPlainBar) {
   ExpectPixel(144, 205, gBlack, "bar");
 }
 
-TEST_F(BarTest, ACentreLabelWiderThanTheScreenStartsLeftOfIt) {
-  Start();
-  PanelRec panel;
-  SetPanelDefaults(&panel);
-  std::snprintf(panel.label[1], sizeof panel.label[1], "%s", "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW");
-  const int w = Width(panel.label[1], 2, 18);
-  ASSERT_GT(w, 288);
-  AppDrawBar(&panel);
-  ASSERT_EQ(graphics().texts().size(), 1u);
-  EXPECT_EQ(graphics().texts()[0].h, (288 - w) >> 1);  // rounds toward minus infinity
-  EXPECT_LT(graphics().texts()[0].h, 0);
-}
-
 TEST_F(BarTest, CentringInARectangle) {
   Start();
   vestra::GMTextFont(2, 18);
