@@ -1,6 +1,8 @@
 // The panel transitions, the power key, the inactivity time-out and the debug overlay, walked by key scripts.
 #include <string>
+
 #include <vector>
+#include "sim/memory.h"
 
 #include "tests/app/run_fixture.h"
 
@@ -61,6 +63,16 @@ TEST_F(FlowTest, SplashComesAfterTheChecksWithTheIntroAndEveryKeyClicks) {
   }
   EXPECT_EQ(r.ledValue, 512);
   EXPECT_TRUE(r.logLines.empty());
+}
+
+// Without memory for the resource copy the platform's block stays in place and the sounds still load.
+TEST_F(FlowTest, StartUpGoesOnWhenTheResourceBlockCannotBeCopied) {
+  PutUpdateFile();
+  const sim::RunResult r = Run("left", {}, [&](sim::Camera& camera) { camera.memory().failMalloc = true; });
+  EXPECT_EQ(r.panels, (std::vector<int>{0, 1}));
+  ASSERT_EQ(r.sounds.size(), 2u);
+  EXPECT_EQ(r.sounds[0].id, -1001);
+  EXPECT_EQ(r.sounds[1].id, -1003);
 }
 
 struct TimeoutCase {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,13 +47,15 @@ class RunTest : public ::testing::Test {
     sim_test::WriteFile(System(name), std::string(bytes.begin(), bytes.end()));
   }
 
-  sim::RunResult Run(const std::string& keys, sim::Profile profile = {}) {
+  sim::RunResult Run(const std::string& keys, sim::Profile profile = {},
+                     const std::function<void(sim::Camera&)>& prepare = nullptr) {
     sim::CameraOptions options;
     options.profile = std::move(profile);
     options.cardDir = card_;
     options.flashFile = dir_.path() / "flash.bin";
     options.keys = keys;
     sim::Camera camera(std::move(options));
+    if (prepare) prepare(camera);
     sim::RunResult result = sim::RunModule(camera);
     EXPECT_TRUE(result.error.empty()) << result.error;
     EXPECT_EQ(result.openFiles, 0);
