@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(ProfileToml, EveryKeyIsReadAndAbsentKeysKeepTheirDefaults) {
+TEST(ProfileToml, EveryKeyIsReadAbsentKeysKeepTheirDefaultsAndTheSamplesLoad) {
   const sim::Profile p = sim::ParseProfile(R"(
 vendor = "Norvale Co., Ltd."
 product = "Calyte QR"
@@ -20,15 +20,8 @@ ccs = 0x01000001
 region = 8
 region_capability = 4
 shutdown_now = true
-[power]
-external = true
-battery = 3
-lcd_on = false
-[platform]
-sound_channel = false
-missing_sounds = [-1003, -1010]
-logo_icon = false
-drive_available = false
+power = { external = true, battery = 3, lcd_on = false }
+platform = { sound_channel = false, missing_sounds = [-1003, -1010], logo_icon = false, drive_available = false }
 [flash]
 erase_seconds = 2.5
 word_program_us = 8
@@ -59,59 +52,6 @@ never_ready = true
   const sim::Profile empty = sim::ParseProfile("", "empty.toml");
   EXPECT_EQ(empty.vendor, "Norvale Co., Ltd.");
   EXPECT_EQ(empty.power.battery, 7);
-}
-
-struct BadProfile {
-  const char* text;
-  const char* mentions;  // besides the file name
-};
-
-TEST(ProfileToml, MistakesNameTheFileAndTheKey) {
-  const BadProfile cases[] = {
-      {"vendor = ", "not valid TOML"},
-      {"[power\nbattery = 7", "not valid TOML"},
-      {"colour = \"red\"", "unknown key 'colour'"},
-      {"[power]\nvoltage = 7", "unknown key 'power.voltage'"},
-      {"[camera]\nvendor = \"x\"", "unknown key 'camera'"},
-      {"[power]\nbattery = \"full\"", "key 'power.battery' must be an integer"},
-      {"[power]\nbattery = 7.0", "key 'power.battery' must be an integer"},
-      {"[power]\nbattery = 256", "key 'power.battery' must be an integer from 0 to 255"},
-      {"serial = -1", "key 'serial'"},
-      {"firmware = 0x100000000", "key 'firmware'"},
-      {"vendor = 7", "key 'vendor' must be a string"},
-      {"product = \"a name far longer than thirty-one characters\"", "key 'product'"},
-      {"shutdown_now = 1", "key 'shutdown_now' must be true or false"},
-      {"power = 3", "key 'power' must be a table"},
-      {"[platform]\nmissing_sounds = -1003", "key 'platform.missing_sounds' must be an array"},
-      {"[platform]\nmissing_sounds = [\"intro\"]", "key 'platform.missing_sounds'"},
-      {"[flash]\nerase_seconds = \"ten\"", "key 'flash.erase_seconds' must be a number"},
-      {"[flash]\nword_program_us = -8", "key 'flash.word_program_us'"},
-      {"[flash]\nnever_erase = [[1, 2, 3]]", "key 'flash.never_erase'"},
-      {"[flash]\nnever_program = [[0x200000, 1]]", "key 'flash.never_program'"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    try {
-      sim::ParseProfile(c.text, "camera.toml");
-      ADD_FAILURE() << "accepted";
-    } catch (const sim::ProfileError& e) {
-      const std::string message = e.what();
-      EXPECT_EQ(message.rfind("camera.toml: ", 0), 0u) << message;
-      EXPECT_NE(message.find(c.mentions), std::string::npos) << message;
-    }
-  }
-}
-
-TEST(ProfileToml, AFileThatCannotBeReadIsNamed) {
-  try {
-    sim::LoadProfile("/nonexistent/camera.toml");
-    ADD_FAILURE() << "accepted";
-  } catch (const sim::ProfileError& e) {
-    EXPECT_NE(std::string(e.what()).find("/nonexistent/camera.toml"), std::string::npos);
-  }
-}
-
-TEST(ProfileToml, TheSampleProfilesLoad) {
   const auto samples = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
   const sim::Profile us = sim::LoadProfile(samples / "camera-us.toml");
   const sim::Profile jp = sim::LoadProfile(samples / "camera-jp.toml");
@@ -119,6 +59,40 @@ TEST(ProfileToml, TheSampleProfilesLoad) {
   EXPECT_EQ(jp.region, 8u);
   EXPECT_EQ(us.product, "Calyte QR");
   EXPECT_EQ(jp.vendor, "Norvale Co., Ltd.");
+}
+
+TEST(ProfileToml, MistakesNameTheFileAndTheKey) {
+  const std::pair<const char*, const char*> cases[] = {
+      // The profile, and what the message mentions besides the file name.
+      {"vendor = ", "not valid TOML"},
+      {"colour = \"red\"", "unknown key 'colour'"},
+      {"[power]\nvoltage = 7", "unknown key 'power.voltage'"},
+      {"[power]\nbattery = 256", "key 'power.battery' must be an integer from 0 to 255"},
+      {"serial = -1", "key 'serial'"},
+      {"vendor = 7", "key 'vendor' must be a string"},
+      {"product = \"a name far longer than thirty-one characters\"", "key 'product'"},
+      {"shutdown_now = 1", "key 'shutdown_now' must be true or false"},
+      {"power = 3", "key 'power' must be a table"},
+      {"[flash]\nerase_seconds = \"ten\"", "key 'flash.erase_seconds' must be a number"},
+      {"[flash]\nnever_program = [[0x200000, 1]]", "key 'flash.never_program'"},
+  };
+  for (const auto& [text, mentions] : cases) {
+    SCOPED_TRACE(text);
+    try {
+      sim::ParseProfile(text, "camera.toml");
+      ADD_FAILURE() << "accepted";
+    } catch (const sim::ProfileError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(message.rfind("camera.toml: ", 0), 0u) << message;
+      EXPECT_NE(message.find(mentions), std::string::npos) << message;
+    }
+  }
+  try {
+    sim::LoadProfile("/nonexistent/camera.toml");
+    ADD_FAILURE() << "an unreadable file accepted";
+  } catch (const sim::ProfileError& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/camera.toml"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,16 +16,14 @@ namespace sim_test {
 
 namespace fs = std::filesystem;
 
-// A folder of its own under the system's temporary folder, removed afterwards.
+// A folder of its own under the system's temporary folder, named after the test, removed afterwards.
 class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = "vestra-";
     name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
+    std::replace(name.begin(), name.end(), '/', '_');
     path_ = fs::temp_directory_path() / name;
     fs::remove_all(path_);
     fs::create_directories(path_);
@@ -45,36 +44,29 @@ inline void WriteFile(const fs::path& file, const std::string& bytes) {
 }
 
 inline std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
   std::ostringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(file, std::ios::binary).rdbuf();
   return s.str();
 }
 
 class CameraTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    card_ = root_.path() / "card";
-    fs::create_directories(card_ / "SYSTEM");
-  }
+  void SetUp() override { fs::create_directories(card_ / "SYSTEM"); }
   void TearDown() override {
     sim::SetCurrent(nullptr);
     camera_.reset();
   }
 
   sim::Camera& Start(sim::Profile profile = {}, const std::string& keys = "") {
-    sim::CameraOptions options;
-    options.profile = std::move(profile);
-    options.cardDir = card_;
-    options.keys = keys;
-    camera_ = std::make_unique<sim::Camera>(std::move(options));
+    camera_ = std::make_unique<sim::Camera>(
+        sim::CameraOptions{.profile = std::move(profile), .cardDir = card_, .keys = keys});
     sim::SetCurrent(camera_.get());
     camera_->Boot();
     return *camera_;
   }
 
   TempDir root_;
-  fs::path card_;
+  fs::path card_ = root_.path() / "card";
   std::unique_ptr<sim::Camera> camera_;
 };
 
