@@ -9,6 +9,7 @@
 namespace {
 
 using vestra_test::RunTest;
+namespace fs = std::filesystem;
 
 struct FlowCase {
   const char* keys;
@@ -63,6 +64,21 @@ TEST_F(FlowTest, SplashComesAfterTheChecksWithTheIntroAndEveryKeyClicks) {
   }
   EXPECT_EQ(r.ledValue, 512);
   EXPECT_TRUE(r.logLines.empty());
+}
+
+TEST_F(FlowTest, AWholeUpdateProgramsTheImageAndEmptiesTheCard) {
+  PutUpdateFile(vestra_test::GoodMetadata(), "QR40A.BIN", 40001);
+  const std::string file = sim_test::ReadFile(System("QR40A.BIN"));
+  const sim::RunResult r = Run("left,left,left,centre,right");
+  EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(r.poweredDown);
+  EXPECT_EQ(r.errCode, 0);
+  EXPECT_GT(r.progressFrames, 0u);
+  const std::string flash = sim_test::ReadFile(dir_.path() / "flash.bin");
+  ASSERT_EQ(flash.size(), 0x200000u);
+  EXPECT_EQ(flash.substr(0, 40001), file.substr(64, 40001));
+  EXPECT_EQ(flash[40001], '\xFF');  // the odd image's last word is padded, the rest stays erased
+  EXPECT_TRUE(fs::is_empty(card_ / "SYSTEM"));
 }
 
 // Without memory for the resource copy the platform's block stays in place and the sounds still load.
