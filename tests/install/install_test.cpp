@@ -1,113 +1,37 @@
-// The installation run on the simulated camera: erase attempts, programming, the write-enable gate, progress,
-// the region code and how each failure ends.
+// The installation on the simulated camera: the flash programmer's bus sequences, blocks and progress steps,
+// how each way through a run ends, the write-enable gate, the region code and how long it takes.
 #include "install/install.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "install/file_access.h"
+#include "install/flash_rom.h"
 #include "panels/panels.h"
+#include "platform/hardware.h"
+#include "sim/graphics.h"
+#include "sim/install_estimate.h"
+#include "sim/kernel.h"
 #include "tests/install/install_fixture.h"
 
 namespace {
 
 using Kind = sim::FlashBus::BusOp::Kind;
-using vestra_test::InstallOptions;
+using Op = sim::FlashBus::BusOp;
 using vestra_test::TestImage;
+constexpr std::uint32_t kBase = 0xBF000000;
+using Install = vestra_test::InstallTest;
+using Gate = std::vector<std::pair<std::uint32_t, bool>>;
 
-class Install : public vestra_test::InstallTest {
- protected:
-  // The write-enable register changes of the run, in order: register and new bit 3.
-  std::vector<std::pair<std::uint32_t, bool>> GateChanges() {
-    std::vector<std::pair<std::uint32_t, bool>> changes;
-    for (const auto& op : flash().recorded()) {
-      if (op.kind == Kind::Modify32) changes.emplace_back(op.address, (op.value & 8) != 0);
-    }
-    return changes;
-  }
-  bool FilesOnCard() { return OnCard(kCodeName) && OnCard("UPDATE.CAM") && OnCard("UPDATE.CRS"); }
-};
-
-const std::vector<std::pair<std::uint32_t, bool>> kEnableThenDisable{
-    {0xBE800000, true}, {0xBE800004, false}, {0xBE800004, true}};
-
-TEST_F(Install, WholeRunProgramsTheImageDeletesTheFilesAndEndsOnSuccess) {
-  Start(TestImage(40000));
-  flash().Record(true);
-  RunInstallation();
-  EXPECT_TRUE(FlashHoldsImage());
-  EXPECT_EQ(flash().contents()[40000], 0xFF);
-  EXPECT_EQ(gCurPanel, 5);
-  EXPECT_EQ(gErrCode, 0);
-  EXPECT_EQ(gUpdateInProgress, 0);
-  EXPECT_FALSE(OnCard(kCodeName));
-  EXPECT_FALSE(OnCard("UPDATE.CAM"));
-  EXPECT_EQ(GateChanges(), kEnableThenDisable);
-  EXPECT_EQ(flash().counters().writeEnableViolations, 0u);
-  EXPECT_EQ(flash().counters().wordsProgrammed, 20000u);
-  EXPECT_EQ(flash().mode(), sim::FlashBus::Mode::ReadArray);
-  EXPECT_EQ(gPanel[4].data, nullptr) << "bar rectangle released";
-  // 1 + (40000 >> 14) + 1 + 10; ten erase waits, one before programming, two blocks pairs, one at the end.
-  EXPECT_EQ(gProgressBarMax, 14u);
-  EXPECT_EQ(gProgressBarValue, 14u);
-  EXPECT_FALSE(camera_->interruptsLocked);
-  EXPECT_EQ(camera_->faultsInsideLock, 0);
-}
-
-struct EraseCase {
-  const char* what;
-  bool blank;
-  bool neverErase;
-  std::uint64_t erases, blankChecks;
-  bool succeeds;
-};
-
-TEST_F(Install, EraseAttempts) {
-  const EraseCase cases[] = {
-      {"blank at once", true, false, 0, 1, true},
-      {"blank after one erase", false, false, 1, 2, true},
-      {"never blank", false, true, 4, 4, false},
-  };
-  for (const EraseCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    InstallOptions options;
-    options.blankFlash = c.blank;
-    if (c.neverErase) options.flash.neverErase = {{0x1000, 0x1}};
-    Start(TestImage(1000), options);
-    flash().Record(true);
-    RunInstallation();
-    EXPECT_EQ(flash().counters().erases, c.erases);
-    EXPECT_EQ(flash().counters().blankChecks, c.blankChecks);
-    EXPECT_EQ(GateChanges(), kEnableThenDisable);
-    EXPECT_EQ(gCurPanel, c.succeeds ? 5 : 8);
-    EXPECT_EQ(gUpdateInProgress, 0);
-    if (c.succeeds) {
-      EXPECT_TRUE(FlashHoldsImage());
-      // A blank ROM takes no erase steps: the bar stops ten short before the success panel.
-      EXPECT_EQ(gProgressBarValue, c.blank ? 2u : 12u);
-    } else {
-      EXPECT_EQ(LogLines().back(), "Could not format rom.");
-      EXPECT_EQ(gErrCode, -2);
-      EXPECT_EQ(flash().counters().wordsProgrammed, 0u);
-      EXPECT_TRUE(FilesOnCard());
-    }
-    TearDown();
-  }
-}
-
-TEST_F(Install, MissingCodeFileLeavesTheRomAndItsGateAlone) {
-  Start(TestImage(1000));
-  std::filesystem::remove(card_ / "SYSTEM" / kCodeName);
-  flash().Record(true);
-  RunInstallation();
-  EXPECT_EQ(LogLines().back(), "File /B/SYSTEM/QR40TEST.BIN not found.");
-  EXPECT_EQ(gErrCode, -4);
-  EXPECT_EQ(gCurPanel, 8);
-  EXPECT_TRUE(flash().recorded().empty());
-  EXPECT_EQ(gUpdateInProgress, 0) << "the error panel can power down";
+// The write-enable register changes of a run, in order: register and new bit 3.
+Gate GateChanges(const sim::FlashBus& bus) {
+  Gate changes;
+  for (const auto& op : bus.recorded())
+    if (op.kind == Kind::Modify32) changes.emplace_back(op.address, (op.value & 8) != 0);
+  return changes;
 }
 
 std::string VerifyLine(std::uint32_t expected, std::uint32_t read) {
@@ -116,102 +40,230 @@ std::string VerifyLine(std::uint32_t expected, std::uint32_t read) {
   return line;
 }
 
-TEST_F(Install, ProgrammingFailuresEndOnTheErrorPanelAndKeepTheFiles) {
-  const std::vector<std::uint8_t> image = TestImage(1000);
-  const std::vector<std::uint8_t> changed = TestImage(1000, 9);
-  // Image byte 0x13 has bit 3 clear; the stuck bit leaves it set.
-  ASSERT_EQ(image[0x13] & 8, 0);
-  enum Fault { kShortFile, kBadSeek, kChangedFile, kStuckBit, kEraseHangs, kProgramHangs };
+enum Fault { kOk, kBlank, kNeverBlank, kNoFile, kShort, kBadSeek, kChanged, kStuck, kEraseHang, kProgHang };
+
+class FlashRom : public vestra_test::InstallTest {
+ protected:
+  void SetUp() override {
+    Start(TestImage(16), {.blankFlash = true});
+    vestra::modify32(0xBE800000, 0xFFFFFFFF, 8);
+    vestra::modify32(0xBE800004, ~8u, 0);
+  }
+  // Writes a card file and opens it for reading.
+  vestra::FILE* Stream(const std::vector<std::uint8_t>& bytes) {
+    WriteCardFile("IMG.BIN", bytes);
+    vestra::FILE* stream = nullptr;
+    EXPECT_EQ(open_f(&stream, "/B/SYSTEM/IMG.BIN", kOpenRead), 0);
+    return stream;
+  }
+};
+
+TEST_F(FlashRom, FirstTwoWordsOfAnImageOnTheBus) {
+  vestra::FILE* stream = Stream({0x12, 0x34, 0x56, 0x78});
+  flash().Record(true);
+  std::uint32_t count = 0;
+  EXPECT_EQ(RL_readdata(stream, 0, 4, &count), 0);
+  close_f(stream);
+  const std::vector<Op> expected{
+      {Kind::Store16, kBase, 0x70, true},     {Kind::Load16, kBase, 0x80, true},
+      {Kind::Store16, kBase, 0x40, true},     {Kind::Store16, kBase, 0x1234, true},
+      {Kind::Load16, kBase, 0x00, true},      {Kind::Load16, kBase, 0x80, true},
+      {Kind::Store16, kBase, 0x70, true},     {Kind::Load16, kBase, 0x80, true},
+      {Kind::Store16, kBase + 2, 0x40, true}, {Kind::Store16, kBase + 2, 0x5678, true},
+      {Kind::Load16, kBase, 0x00, true},      {Kind::Load16, kBase, 0x80, true},
+      {Kind::Store16, kBase, 0xFF, false},
+  };
+  EXPECT_EQ(flash().recorded(), expected);
+  EXPECT_EQ(camera_->kernel().intLockCalls, 2) << "one lock per word";
+  EXPECT_EQ(count, 4u);
+}
+
+TEST_F(FlashRom, FullChipEraseSequenceAndItsProgressSteps) {
+  flash().Record(true);
+  EXPECT_EQ(FullChipErase(), 0);
+  const auto& ops = flash().recorded();
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> stores;  // address and command
+  for (const Op& op : ops)
+    if (op.kind == Kind::Store16) stores.emplace_back(op.address, op.value);
+  EXPECT_EQ(stores, (decltype(stores){{kBase, 0x70}, {kBase, 0x30}, {kBase, 0xD0}, {kBase, 0xFF}}));
+  // A ready status read before the erase command, busy reads during it, and ready before Read Array.
+  EXPECT_EQ(ops[1], (Op{Kind::Load16, kBase, 0x80, false}));
+  EXPECT_EQ(ops[4].value, 0u);
+  EXPECT_EQ(ops[ops.size() - 2], (Op{Kind::Load16, kBase, 0x80, false}));
+  EXPECT_EQ(gProgressBarValue, 10u) << "one step per 100-tick wait of a 10 s erase";
+  EXPECT_EQ(flash().mode(), sim::FlashBus::Mode::ReadArray);
+}
+
+TEST_F(FlashRom, BlocksStopAtTheImageEnd) {
   const struct {
-    Fault fault;
-    std::vector<std::string> lastLog;
+    const char* what;
+    std::uint32_t length, steps, maximum;  // steps taken by the blocks; the bar's maximum for the length
   } cases[] = {
-      {kShortFile, {"Could not program rom."}},
-      {kBadSeek, {"Could not seek pass header.", "Could not program rom."}},
-      {kChangedFile, {VerifyLine(vestra_test::ByteSum(image), vestra_test::ByteSum(changed))}},
-      {kStuckBit, {VerifyLine(vestra_test::ByteSum(image), vestra_test::ByteSum(image) + 8)}},
-      {kEraseHangs, {"Flash device not ready.", "Could not format rom."}},
-      {kProgramHangs, {"Flash device not ready.", "Could not program rom."}},
+      {"exact multiple of the block", 16384, 1, 13},
+      {"three blocks", 20000, 1, 13},
+      {"empty image", 0, 0, 12},
+      {"last block runs into the trailer", 10000, 1, 12},
+      {"four blocks and a bit", 4 * 8192 + 1, 2, 14},
+      {"odd length: the last word is padded with 0xFF", 3, 0, 12},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.fault);
-    InstallOptions options;
-    if (c.fault == kStuckBit) options.flash.neverProgram = {{0x10, 0x00000008}};
-    options.flash.neverReady = c.fault == kEraseHangs || c.fault == kProgramHangs;
-    options.blankFlash = c.fault == kProgramHangs;  // no erase: the first word program hangs
-    Start(image, options);
-    if (c.fault == kShortFile) {  // the card lost the end of the file
-      std::vector<std::uint8_t> cut = vestra_test::CodeFile(image);
-      cut.resize(64 + 900);
-      WriteCardFile(kCodeName, cut);
-    }
-    if (c.fault == kBadSeek) gFile[0].header.headerSize = 0x80000000;
-    if (c.fault == kChangedFile) WriteCardFile(kCodeName, vestra_test::CodeFile(changed));
+    SCOPED_TRACE(c.what);
+    SetUp();
+    const std::vector<std::uint8_t> image = TestImage(c.length, 3);
+    std::vector<std::uint8_t> file = image;
+    file.insert(file.end(), {'D', 'O', 'N', 'E', 1, 2, 3, 4});  // the trailer
+    vestra::FILE* stream = Stream(file);
     flash().Record(true);
-    RunInstallation();
-    const auto& log = LogLines();
-    ASSERT_GE(log.size(), c.lastLog.size());
-    EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<std::ptrdiff_t>(c.lastLog.size()), log.end()),
-              c.lastLog);
-    EXPECT_EQ(gErrCode, -2);
-    EXPECT_EQ(gCurPanel, 8);
-    EXPECT_EQ(gUpdateInProgress, 0);
-    EXPECT_TRUE(FilesOnCard());
-    EXPECT_EQ(GateChanges(), kEnableThenDisable);
-    EXPECT_FALSE(camera_->interruptsLocked);
-    TearDown();
+    std::uint32_t count = 0;
+    EXPECT_EQ(RL_readdata(stream, 0, c.length, &count), 0);
+    EXPECT_EQ(count, c.length);
+    EXPECT_EQ(gProgressBarValue, c.steps);
+    gFile[0].header.trailerOffset = gFile[0].header.headerSize + c.length;
+    CalcProgressBarMax();
+    EXPECT_EQ(gProgressBarMax, c.maximum);
+    auto contents = flash().contents();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), contents.begin()));
+    EXPECT_TRUE(std::all_of(contents.begin() + c.length, contents.begin() + c.length + 64,
+                            [](std::uint8_t b) { return b == 0xFF; }))
+        << "nothing after the image reaches the flash";
+    EXPECT_EQ(flash().recorded().back(), (Op{Kind::Store16, kBase, 0xFF, false})) << "ends in Read Array";
+    EXPECT_EQ(flash().counters().wordsProgrammed, (c.length + 1) / 2);
+    close_f(stream);
   }
 }
 
-struct RegionCase {
-  const char* what;
-  const char* debugText;
-  std::uint32_t fileRegion;
-  bool failSet, failFlush;
-  std::optional<std::uint32_t> eeprom;
-  const char* log;  // last line, or null for none from the region rewrite
-};
+TEST_F(Install, HowEachRunEnds) {
+  const std::vector<std::uint8_t> image = TestImage(40000), changed = TestImage(40000, 9);
+  ASSERT_EQ(image[0x13] & 8, 0);  // the stuck bit below leaves it set
+  const std::uint32_t sum = vupdate::ByteSum(image);
+  const std::vector<std::uint8_t> file = vestra_test::CodeFile(image);
+  const struct {
+    Fault fault;
+    std::int32_t errCode;
+    std::uint64_t erases, blankChecks, words;
+    std::vector<std::string> lastLog;
+  } cases[] = {
+      {kOk, 0, 1, 2, 20000, {}},
+      {kBlank, 0, 0, 1, 20000, {}},
+      {kNeverBlank, -2, 4, 4, 0, {"Could not format rom."}},
+      {kNoFile, -4, 0, 0, 0, {"File /B/SYSTEM/QR40TEST.BIN not found."}},
+      {kShort, -2, 1, 2, 450, {"Could not program rom."}},
+      {kBadSeek, -2, 1, 2, 0, {"Could not seek pass header.", "Could not program rom."}},
+      {kChanged, -2, 1, 2, 20000, {VerifyLine(sum, vupdate::ByteSum(changed))}},
+      {kStuck, -2, 1, 2, 20000, {VerifyLine(sum, sum + 8)}},
+      {kEraseHang, -2, 1, 1, 0, {"Flash device not ready.", "Could not format rom."}},
+      {kProgHang, -2, 0, 1, 1, {"Flash device not ready.", "Could not program rom."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    vestra_test::InstallOptions options;
+    options.blankFlash = c.fault == kBlank || c.fault == kProgHang;  // no erase: the first word program hangs
+    if (c.fault == kNeverBlank) options.flash.neverErase = {{0x1000, 0x1}};
+    if (c.fault == kStuck) options.flash.neverProgram = {{0x10, 0x00000008}};
+    options.flash.neverReady = c.fault == kEraseHang || c.fault == kProgHang;
+    Start(image, options);
+    if (c.fault == kNoFile) std::filesystem::remove(card_ / "SYSTEM" / kCodeName);
+    if (c.fault == kShort) WriteCardFile(kCodeName, {file.begin(), file.begin() + 964});  // the end is lost
+    if (c.fault == kBadSeek) gFile[0].header.headerSize = 0x80000000;
+    if (c.fault == kChanged) WriteCardFile(kCodeName, vestra_test::CodeFile(changed));
+    flash().Record(true);
+    const std::uint64_t frames = camera_->graphics().frameCount();
+    const double before = camera_->clock().SecondsExact();
+    RunInstallation();
+    const auto& log = LogLines();
+    EXPECT_EQ(std::vector<std::string>(log.end() - std::min(log.size(), c.lastLog.size()), log.end()),
+              c.lastLog);
+    EXPECT_EQ(gErrCode, c.errCode);
+    EXPECT_EQ(gCurPanel, c.errCode == 0 ? 5 : 8);
+    EXPECT_EQ(gUpdateInProgress, 0) << "the error panel can power down";
+    EXPECT_EQ(flash().counters().erases, c.erases);
+    EXPECT_EQ(flash().counters().blankChecks, c.blankChecks);
+    if (c.fault == kNoFile) {
+      EXPECT_TRUE(flash().recorded().empty()) << "the ROM and its gate are left alone";
+    } else {
+      EXPECT_EQ(GateChanges(flash()), (Gate{{0xBE800000, true}, {0xBE800004, false}, {0xBE800004, true}}));
+    }
+    EXPECT_EQ(flash().counters().writeEnableViolations, 0u);
+    EXPECT_FALSE(camera_->interruptsLocked);
+    EXPECT_EQ(camera_->faultsInsideLock, 0);
+    EXPECT_EQ(OnCard("UPDATE.CAM"), c.errCode != 0) << "a failure keeps the update files";
+    EXPECT_EQ(OnCard(kCodeName), c.errCode == -2);
+    EXPECT_EQ(flash().counters().wordsProgrammed, c.words);
+    if (c.errCode != 0) continue;
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash().contents().begin()));
+    EXPECT_EQ(flash().contents()[40000], 0xFF);
+    EXPECT_EQ(flash().mode(), sim::FlashBus::Mode::ReadArray);
+    EXPECT_EQ(gPanel[4].data, nullptr) << "bar rectangle released";
+    // 1 + (40000 >> 14) + 1 + 10: ten erase waits, one before programming, two block pairs, one at the end. A
+    // blank ROM takes no erase steps: the bar stops ten short before the success panel.
+    EXPECT_EQ(gProgressBarMax, 14u);
+    EXPECT_EQ(gProgressBarValue, c.fault == kBlank ? 4u : 14u);
+    // Each step moves the 165-pixel fill by eleven pixels or more, so each is a frame between the two panels.
+    EXPECT_EQ(camera_->graphics().frameCount() - frames, 2 + gProgressBarValue);
+    const sim::InstallEstimate estimate = sim::EstimateInstallation(options.flash, 40000);
+    EXPECT_EQ(estimate.words, c.words);
+    EXPECT_NEAR(camera_->clock().SecondsExact() - before,
+                estimate.deviceSeconds() - (c.fault == kBlank ? estimate.eraseSeconds : 0), 1e-6)
+        << "the estimate is the run's time; a blank ROM takes no erase";
+  }
+}
 
 TEST_F(Install, RegionCodeRewriteRules) {
-  const RegionCase cases[] = {
-      {"not debug, other region", "", 8, false, false, std::nullopt, nullptr},
-      {"debug, same region", "DEBUG", 1, false, false, std::nullopt, nullptr},
-      {"debug, other region", "DEBUG", 8, false, false, 8u, nullptr},
+  const struct {
+    const char* what;
+    const char* debugText;
+    std::uint32_t fileRegion;
+    bool failSet, failFlush;
+    std::optional<std::uint32_t> eeprom;
+    const char* log;  // the last line of the log
+  } cases[] = {
+      {"not debug, other region", "", 8, false, false, std::nullopt, ""},
+      {"debug, same region", "DEBUG", 1, false, false, std::nullopt, ""},
+      {"debug, other region", "DEBUG", 8, false, false, 8u, ""},
       {"set refused", "DEBUG", 8, true, false, std::nullopt, "Could not change EEPROM region code (8)."},
       {"set refused, top bit set", "DEBUG", 0x80000001u, true, false, std::nullopt,
        "Could not change EEPROM region code (-2147483647)."},
       {"flush refused", "DEBUG", 8, false, true, std::nullopt, "Could not flush EEPROM."},
   };
-  for (const RegionCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    InstallOptions options;
-    options.debugText = c.debugText;
-    options.fileRegion = c.fileRegion;
-    Start(TestImage(64), options);
+    Start(TestImage(64), {.fileRegion = c.fileRegion, .debugText = c.debugText});
     camera_->failParameterWrite = c.failSet;
     camera_->failEepromFlush = c.failFlush;
     RunInstallation();
     EXPECT_EQ(camera_->eepromRegion, c.eeprom);
     EXPECT_EQ(gCurPanel, 5) << "the region code never fails the run";
-    if (c.log != nullptr) {
-      ASSERT_FALSE(LogLines().empty());
-      EXPECT_EQ(LogLines().back(), c.log);
-    }
-    // Debug mode keeps the update files.
-    EXPECT_EQ(OnCard(kCodeName), c.debugText[0] != '\0');
-    TearDown();
+    EXPECT_EQ(LogLines().empty() ? "" : LogLines().back(), c.log);
+    EXPECT_EQ(OnCard(kCodeName), c.debugText[0] != '\0') << "debug mode keeps the update files";
   }
 }
 
-TEST_F(Install, ProgressMaximumFollowsTheImageLength) {
-  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {0x1FFFFF, 139}, {16383, 12}, {16384, 13}, {0, 12}};
-  for (auto [length, maximum] : cases) {
-    gFile[0].header.headerSize = 64;
-    gFile[0].header.trailerOffset = 64 + length;
-    CalcProgressBarMax();
-    EXPECT_EQ(gProgressBarMax, maximum) << length;
-  }
+TEST(InstallEstimate, LineNamesEachPart) {
+  sim::FlashProfile flash;
+  EXPECT_EQ(
+      sim::InstallEstimateLine(sim::EstimateInstallation(flash, 0x1FFFFF)),
+      "installation: about 21.5 s (erase 10.0 s, programming 8.4 s for 1048576 words, card reads 2.1 s at "
+      "1000 kB/s, pauses 1.01 s)");
+  flash.neverReady = true;
+  EXPECT_EQ(sim::InstallEstimateLine(sim::EstimateInstallation(flash, 100)),
+            "installation: the flash device never reports ready; the camera gives up after about 601 s");
+}
+
+// Through the key script: the code file is pulled from the card after verification, before "Update".
+using InstallRun = vestra_test::RunTest;
+
+TEST_F(InstallRun, CodeFilePulledBeforeUpdateEndsOnTheErrorPanelThatCanPowerDown) {
+  PutUpdateFile();
+  const sim::RunResult r = Run("left,left,left,remove:SYSTEM/QR40A.BIN,centre,right");
+  EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 8}));
+  EXPECT_EQ(r.errCode, -4);
+  ASSERT_FALSE(r.logLines.empty());
+  EXPECT_EQ(r.logLines.back(), "File /B/SYSTEM/QR40A.BIN not found.");
+  ASSERT_TRUE(r.flash.has_value());
+  EXPECT_EQ(r.flash->blankChecks, 0u);
+  EXPECT_EQ(r.flash->erases, 0u);
+  EXPECT_EQ(sim_test::ReadFile(dir_.path() / "flash.bin")[0], 'O') << "the old firmware is still there";
+  EXPECT_TRUE(r.poweredDown) << "the error panel's key powers down after a failed installation";
 }
 
 }  // namespace
