@@ -78,6 +78,10 @@ void PrintText(const std::string& path, const vupdate::FileReport& r, const vupd
       std::printf("camera: accepted%s\n", camera->debugMode ? " (debug mode)" : "");
     } else {
       std::printf("camera: refused, error code %d\n", camera->errCode);
+      // The file search gives up silently on a camera of another model or without its card drive.
+      if (camera->logLines.empty()) {
+        std::printf("  (the camera did not get as far as the file: unknown model or no card)\n");
+      }
     }
     for (const std::string& line : camera->logLines) std::printf("  log: %s\n", line.c_str());
   }
