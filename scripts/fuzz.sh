@@ -14,7 +14,7 @@ cmake --build "$build" -j"${JOBS:-2}" --target verify_fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts" "$build/tmp"
 # The target's card folder lives here, so a run cut short leaves nothing behind in the system's /tmp.
-export TMPDIR="$PWD/$build/tmp"
+export TMPDIR="$(cd "$build/tmp" && pwd)"
 cp -n fuzz/corpus/* "$build/corpus/" 2>/dev/null || true
 # The camera the target keeps keeps its own log lines and sounds on purpose: per-input leak checks would
 # take them for leaks and spend most of the time scanning the heap.
