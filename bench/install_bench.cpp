@@ -31,6 +31,7 @@
 #include "sim/camera.h"
 #include "sim/flash.h"
 #include "sim/graphics.h"
+#include "tests/support/draw_start.h"
 
 extern char** environ;
 
@@ -85,21 +86,8 @@ std::unique_ptr<sim::Camera> ReadyCamera(const fs::path& card, const std::vector
   auto camera = std::make_unique<sim::Camera>(options);
   camera->Boot();
   sim::SetCurrent(camera.get());
-  ResetModuleGlobals();
-  vestra::GMInitGraf(0);
-  vestra::GMInitFonts();
-  vestra::Rect bounds;
-  vestra::GMSetRect(&bounds, 0, 0, 288, 216);
-  vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
-  vestra::GMSetRect(&bounds, 0, 0, 360, 287);
-  vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
-  vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
-  gLCDPort = gLCDPort1;
-  vestra::GMSetPort(gDrawPort);
-  vestra::GMPenSize(1, 1);
+  vestra_test::StartModuleForDrawing();
   semIdDelete = vestra::semBCreate(0, 1);
-  GetCameraInfo();
-  AppInit();
   GetInstallerFilenames();
   gFile[0].header.headerSize = 64;
   gFile[0].header.trailerOffset = 64 + kImageLength;

@@ -12,6 +12,7 @@
 #include "platform/graphics.h"
 #include "services/lcd.h"
 #include "sim/camera.h"
+#include "tests/support/draw_start.h"
 
 namespace {
 
@@ -22,20 +23,7 @@ std::unique_ptr<sim::Camera> StartCamera(std::uint32_t region) {
   auto camera = std::make_unique<sim::Camera>(options);
   camera->Boot();
   sim::SetCurrent(camera.get());
-  ResetModuleGlobals();
-  vestra::GMInitGraf(0);
-  vestra::GMInitFonts();
-  vestra::Rect bounds;
-  vestra::GMSetRect(&bounds, 0, 0, 288, 216);
-  vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
-  vestra::GMSetRect(&bounds, 0, 0, 360, 287);
-  vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
-  vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
-  gLCDPort = gLCDPort1;
-  vestra::GMSetPort(gDrawPort);
-  vestra::GMPenSize(1, 1);
-  GetCameraInfo();
-  AppInit();
+  vestra_test::StartModuleForDrawing();
   gFile[0].fwVersion = 0x01020000;
   gErrCode = kErrCorrupt;
   return camera;

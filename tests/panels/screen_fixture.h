@@ -17,6 +17,7 @@
 #include "platform/graphics.h"
 #include "sim/camera.h"
 #include "sim/graphics.h"
+#include "tests/support/draw_start.h"
 
 namespace vestra_test {
 
@@ -51,21 +52,7 @@ class ScreenTest : public ::testing::Test {
     camera_ = std::make_unique<sim::Camera>(cameraOptions);
     camera_->Boot();
     sim::SetCurrent(camera_.get());
-    ResetModuleGlobals();
-
-    vestra::GMInitGraf(0);
-    vestra::GMInitFonts();
-    vestra::Rect bounds;
-    vestra::GMSetRect(&bounds, 0, 0, 288, 216);
-    vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
-    vestra::GMSetRect(&bounds, 0, 0, 360, 287);
-    vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
-    vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
-    gLCDPort = gLCDPort1;
-    vestra::GMSetPort(gDrawPort);
-    vestra::GMPenSize(1, 1);
-    GetCameraInfo();
-    AppInit();
+    vestra_test::StartModuleForDrawing();
     graphics().clearRecords();
   }
 
