@@ -3,163 +3,108 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <ostream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "../sim/sim_fixture.h"
 #include "cli/update_file.h"
-#include "package/camera_info.h"
+#include "package/tags.h"
 #include "services/sound.h"
 #include "sim/runner.h"
 
 namespace verify_test {
 
 namespace fs = std::filesystem;
+using Change = std::function<void(vupdate::FileLayout&)>;
 
-// What the camera is given by default: a file that fits the default simulated camera
-// (serial 0x1234, firmware and CCS 0x01000000, region 1, capability 1).
-inline vupdate::UpdateMetadata FittingMetadata() {
-  vupdate::UpdateMetadata meta;
-  meta.firmware = 0x01000000;
-  meta.ccs = 0x01000000;
-  meta.region = 1;
-  meta.installer = 0x01000000;
-  meta.vendor = "Norvale Co., Ltd.";
-  meta.product = "Calyte QR";
-  meta.serialMin = 0x1000;
-  meta.serialMax = 0x2000;
-  return meta;
-}
-
-// 300 bytes counting up from 0: their sum is 0x8332.
-inline std::vector<std::uint8_t> SmallImage() {
+// A file that fits the default simulated camera (serial 0x1234, firmware and CCS 0x01000000,
+// region 1, capability 1): 300 image bytes counting up from 0, whose sum is 0x8332.
+inline vupdate::FileLayout FittingLayout() {
+  vupdate::UpdateMetadata meta{0x01000000,          0x01000000,  1,      0x01000000,
+                               "Norvale Co., Ltd.", "Calyte QR", 0x1000, 0x2000};
   std::vector<std::uint8_t> image(300);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
-  return image;
+  return vupdate::LayoutFor(std::move(image), meta);
 }
 
-inline vupdate::FileLayout FittingLayout() {
-  return vupdate::LayoutFor(SmallImage(), FittingMetadata());
+// Puts these items in place of those of the same tags, after the others.
+inline Change With(std::vector<vupdate::TrailerItem> items) {
+  return [items](vupdate::FileLayout& layout) {
+    for (const auto& item : items) {
+      std::erase_if(layout.items, [&](const auto& old) { return old.tag == item.tag; });
+      layout.items.push_back(item);
+    }
+  };
+}
+inline Change With(std::uint32_t tag, std::uint32_t value) {
+  return With({vupdate::NumberItem(tag, value)});
 }
 
-// The file's side of the eight comparison lines.
+// The file's side of the eight comparison lines, as logged; by default what the fitting file states.
 struct FileSide {
-  std::uint32_t fw = 0, ccs = 0, region = 0, installer = 0, serialMin = 0, serialMax = 0;
-  std::string vendor, product;
+  std::string fw = "1000000", ccs = "1000000", region = "1", installer = "1000000", serialMin = "1000",
+              serialMax = "2000", vendor = "Norvale Co., Ltd.", product = "Calyte QR";
 };
-
-inline FileSide FittingSide() {
-  return {0x01000000, 0x01000000, 1, 0x01000000, 0x1000, 0x2000, "Norvale Co., Ltd.", "Calyte QR"};
-}
+inline constexpr const char* kMisfit = "Camera incompible with files.";
+inline const FileSide kNothingRead{"0", "0", "0", "0", "0", "0", "", ""};
 
 // The comparison lines against the default camera.
 inline std::vector<std::string> Comparison(const FileSide& f) {
-  const auto line = [](const char* format, auto... values) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, values...);
-    return std::string(text);
-  };
   return {
-      line("Firmware version:      1000000(cam)  %x(file)", f.fw),
-      line("CCS version:           1000000(cam)  %x(file)", f.ccs),
-      line("Region code:           1(cam)  %x(file)", f.region),
-      line("Installer version:     1000000(cam)  %x(file)", f.installer),
-      line("Minimum serial number: 1234(cam)  %x(file)", f.serialMin),
-      line("Maximum serial number: 1234(cam)  %x(file)", f.serialMax),
-      line("Vendor name:           'Norvale Co., Ltd.'(cam)  '%s'(file)", f.vendor.c_str()),
-      line("Product name:          'Calyte QR'(cam)  '%s'(file)", f.product.c_str()),
+      "Firmware version:      1000000(cam)  " + f.fw + "(file)",
+      "CCS version:           1000000(cam)  " + f.ccs + "(file)",
+      "Region code:           1(cam)  " + f.region + "(file)",
+      "Installer version:     1000000(cam)  " + f.installer + "(file)",
+      "Minimum serial number: 1234(cam)  " + f.serialMin + "(file)",
+      "Maximum serial number: 1234(cam)  " + f.serialMax + "(file)",
+      "Vendor name:           'Norvale Co., Ltd.'(cam)  '" + f.vendor + "'(file)",
+      "Product name:          'Calyte QR'(cam)  '" + f.product + "'(file)",
   };
 }
 
-inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// A table row's name as a test name.
-struct RowName {
-  template <typename Info>
-  std::string operator()(const Info& info) const {
-    std::string name = info.param.name;
-    for (char& c : name) {
-      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
-    return name;
-  }
-};
-
-// Failure messages name the row rather than dump its bytes.
-template <typename Row>
-requires requires(const Row& row) {
-  std::string(row.name);
-}
-void PrintTo(const Row& row, std::ostream* out) {
-  *out << row.name;
-}
-
-inline std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
-}
+// A table row's name as its test's name.
+inline const auto RowName = [](const auto& info) { return std::string(info.param.name); };
 
 class VerifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    system_ = dir_.path() / "card" / "SYSTEM";
     fs::create_directories(system_);
     sim_test::WriteFile(system_ / "UPDATE.CAM", "cam");
     sim_test::WriteFile(system_ / "UPDATE.CRS", "crs");
   }
 
-  void PutCodeFile(const std::vector<std::uint8_t>& bytes, const std::string& name = "QR40000.BIN") {
-    sim_test::WriteFile(system_ / name, std::string(bytes.begin(), bytes.end()));
+  // Puts the file on the card and runs the updater until it waits for a key.
+  sim::RunResult Run(const std::vector<std::uint8_t>& file, sim::Profile profile = {}) {
+    sim_test::WriteFile(system_ / "QR40000.BIN", std::string(file.begin(), file.end()));
+    return Run(std::move(profile));
   }
-
-  // Runs the updater until it waits for a key.
   sim::RunResult Run(sim::Profile profile = {}) {
     profile.power.external = true;
     sim::Camera camera(sim::CameraOptions{std::move(profile), dir_.path() / "card", {}, ""});
     return sim::RunModule(camera);
   }
 
-  sim::RunResult RunWith(const vupdate::FileLayout& layout, sim::Profile profile = {}) {
-    PutCodeFile(vupdate::BuildUpdateFile(layout));
-    return Run(std::move(profile));
-  }
-
   std::vector<std::string> CardFiles() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(system_)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
+    std::ranges::sort(names);
     return names;
   }
 
   sim_test::TempDir dir_;
-  fs::path system_;
+  fs::path system_ = dir_.path() / "card" / "SYSTEM";
 };
 
-inline void ExpectAccepted(const sim::RunResult& run) {
-  EXPECT_TRUE(run.ended()) << run.error;
-  EXPECT_EQ(run.errCode, 0);
-  EXPECT_EQ(run.finalPanel, 0);
-  EXPECT_TRUE(run.logLines.empty()) << run.logLines.front();
-  ASSERT_FALSE(run.sounds.empty());
-  EXPECT_EQ(run.sounds.back().id, kUIIntroSnd);
-}
-
-inline void ExpectRefused(const sim::RunResult& run, int errCode) {
+// Accepted: the intro sound on panel 0. Refused: the error panel 8 and the alert, waited for.
+inline void ExpectEnd(const sim::RunResult& run, int errCode) {
   EXPECT_TRUE(run.ended()) << run.error;
   EXPECT_EQ(run.errCode, errCode);
-  EXPECT_EQ(run.finalPanel, 8);
-  ASSERT_FALSE(run.sounds.empty());
-  EXPECT_EQ(run.sounds.back().id, kUIAlertSnd);
-  EXPECT_TRUE(run.sounds.back().wait);
+  EXPECT_EQ(run.finalPanel, errCode == 0 ? 0 : 8);
   EXPECT_EQ(run.openFiles, 0);
+  ASSERT_FALSE(run.sounds.empty());
+  EXPECT_EQ(run.sounds.back().id, errCode == 0 ? kUIIntroSnd : kUIAlertSnd);
+  EXPECT_EQ(run.sounds.back().wait, errCode != 0);
 }
 
 }  // namespace verify_test
