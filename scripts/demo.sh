@@ -31,5 +31,6 @@ else
   echo "flash: does NOT hold the new image" >&2
   exit 1
 fi
-echo "card after the update: $(ls "$out/card/SYSTEM" | tr '\n' ' ')"
+left=$(ls "$out/card/SYSTEM" | tr '\n' ' ')
+echo "card after the update: ${left:-(empty: the update files and the log are gone)}"
 echo "screens: $out/shots/sheet.png   report: $out/report.json"
