@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${2:-build/fuzz}
 
-command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is needed (apt-get install clang)" >&2; exit 2; }
+scripts/install-deps.sh fuzz
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target verify_fuzz
 
@@ -16,7 +16,7 @@ mkdir -p "$build/corpus" "$build/artifacts" "$build/tmp"
 # The target's card folder lives here, so a run cut short leaves nothing behind in the system's /tmp.
 export TMPDIR="$(cd "$build/tmp" && pwd)"
 cp -n fuzz/corpus/* "$build/corpus/" 2>/dev/null || true
-# The camera the target keeps keeps its own log lines and sounds on purpose: per-input leak checks would
+# The camera the target keeps holds its own log lines and sounds on purpose: per-input leak checks would
 # take them for leaks and spend most of the time scanning the heap.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
