@@ -8,6 +8,11 @@ namespace {
 constexpr std::int16_t kRegionJapanese = 8;
 constexpr const char* kInvalidIndex = "Invalid string index.";
 
+// The caller's buffer must hold the row and its terminator; every row fits the screens' 64-byte buffers.
+void CopyText(char* destination, const char* text) {
+  std::memcpy(destination, text, std::strlen(text) + 1);
+}
+
 constexpr UIStringEntry En(const char* text) {
   return {kFontStandard, 0, text};
 }
@@ -126,11 +131,11 @@ std::int16_t GetRgnFontNum(std::int16_t region) {
 
 const char* GetRgnString(std::int16_t region, std::int16_t row, char* destination) {
   if (row < 0 || row >= kUIStringCount) {
-    if (destination != nullptr) std::strcpy(destination, kInvalidIndex);
+    if (destination != nullptr) CopyText(destination, kInvalidIndex);
     return nullptr;
   }
   const UIStringEntry* table = region == kRegionJapanese ? gLUIJapanese : gLUIEnglish;
   const char* text = table[row].text;
-  if (destination != nullptr) std::strcpy(destination, text);
+  if (destination != nullptr) CopyText(destination, text);
   return text;
 }
