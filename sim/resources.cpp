@@ -73,16 +73,18 @@ std::vector<std::uint8_t> MakeLogoIconResource() {
   vestra::StoreBE16(res.data(), kLogoWidth);
   vestra::StoreBE16(res.data() + 2, kLogoHeight);
   // A white V over a navy field with an orange bar under it.
+  constexpr int kMargin = 6, kTop = 3, kBottom = 20, kBar = 23;
   for (int y = 0; y < kLogoHeight; ++y) {
     for (int x = 0; x < kLogoWidth; ++x) {
       std::uint8_t rgb[3] = {0x1A, 0x2A, 0x6C};
-      if (y >= 3 && y <= 24) {
-        const double t = (y - 3) / 21.0;
-        const double left = 8 + 16 * t;
-        const double right = 40 - 16 * t;
-        if (std::abs(x - left) < 2.5 || std::abs(x - right) < 2.5) rgb[0] = rgb[1] = rgb[2] = 0xFF;
+      if (y >= kTop && y <= kBottom) {
+        const double t = static_cast<double>(y - kTop) / (kBottom - kTop);
+        const double half = (kLogoWidth - 2 * kMargin) / 2.0;
+        const double left = kMargin + half * t;
+        const double right = kLogoWidth - kMargin - half * t;
+        if (std::abs(x - left) < 2.2 || std::abs(x - right) < 2.2) rgb[0] = rgb[1] = rgb[2] = 0xFF;
       }
-      if (y >= 27 && y <= 28 && x >= 8 && x < 40) {
+      if (y >= kBar && y <= kBar + 1 && x >= kMargin && x < kLogoWidth - kMargin) {
         rgb[0] = 0xF0;
         rgb[1] = 0x8C;
         rgb[2] = 0x1E;

@@ -16,8 +16,8 @@ constexpr std::uint32_t kIconType = 0x6369636E;   // 'cicn'
 constexpr std::int32_t kLogoIconId = -8888;
 constexpr std::int16_t kFirstSoundId = -1001;
 constexpr std::int16_t kLastSoundId = -1010;
-constexpr int kLogoWidth = 48;
-constexpr int kLogoHeight = 32;
+constexpr int kLogoWidth = 40;
+constexpr int kLogoHeight = 28;
 
 // A sound resource: a big-endian header {sample offset 12, rate, count}, then 8-bit PCM.
 std::vector<std::uint8_t> MakeSoundResource(std::int16_t id);
