@@ -8,6 +8,7 @@
 
 #include "cli/update_file.h"
 #include "sim/runner.h"
+#include "tests/support/metadata.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ fs::path MakeCard() {
   fs::create_directories(card / "SYSTEM");
   std::ofstream(card / "SYSTEM" / "UPDATE.CAM") << "cam";
   std::ofstream(card / "SYSTEM" / "UPDATE.CRS") << "crs";
-  vupdate::UpdateMetadata meta;
-  meta.firmware = 0x01100000;
-  meta.ccs = 0x01000000;
-  meta.region = 1;
-  meta.installer = 0x01000000;
-  meta.vendor = "Norvale Co., Ltd.";
-  meta.product = "Calyte QR";
-  meta.serialMax = 0xFFFFFFFF;
+  const vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
   std::vector<std::uint8_t> image(378000);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
   const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(std::move(image), meta));

@@ -122,32 +122,32 @@ void NoteMissingItems(FileReport& report) {
 
 }  // namespace
 
+// Bytes that would not read as themselves are shown as \xHH.
+static void AppendByte(std::string& text, std::uint8_t c, bool plain) {
+  if (plain) {
+    text += static_cast<char>(c);
+    return;
+  }
+  char escaped[5];
+  std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+  text += escaped;
+}
+
 std::string TagText(std::uint32_t tag) {
   std::string text;
   for (int shift = 24; shift >= 0; shift -= 8) {
-    const auto c = static_cast<unsigned char>(tag >> shift);
-    if (c >= 0x20 && c < 0x7F) {
-      text += static_cast<char>(c);
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      text += escaped;
-    }
+    const auto c = static_cast<std::uint8_t>(tag >> shift);
+    AppendByte(text, c, c >= 0x20 && c < 0x7F);
   }
   return text;
 }
 
+// Bytes above 0x7F stay as they are: names may be UTF-8.
 std::string FieldText(std::span<const std::uint8_t> field) {
   std::string text;
   for (std::size_t i = 0; i + 1 < field.size() && field[i] != 0; ++i) {
     const std::uint8_t c = field[i];
-    if (c >= 0x20 && c != 0x7F && c != '\\') {
-      text += static_cast<char>(c);
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      text += escaped;
-    }
+    AppendByte(text, c, c >= 0x20 && c != 0x7F && c != '\\');
   }
   return text;
 }

@@ -11,23 +11,11 @@
 #include "cli/update_file.h"
 #include "sim/runner.h"
 #include "tests/sim/sim_fixture.h"
+#include "tests/support/metadata.h"
 
 namespace vestra_test {
 
 namespace fs = std::filesystem;
-
-inline vupdate::UpdateMetadata GoodMetadata() {
-  vupdate::UpdateMetadata meta;
-  meta.firmware = 0x01100000;
-  meta.ccs = 0x01000000;
-  meta.region = 1;
-  meta.installer = 0x01000000;
-  meta.vendor = "Norvale Co., Ltd.";
-  meta.product = "Calyte QR";
-  meta.serialMin = 0;
-  meta.serialMax = 0xFFFFFFFF;
-  return meta;
-}
 
 class RunTest : public ::testing::Test {
  protected:
