@@ -6,8 +6,8 @@
 #include <fstream>
 #include <vector>
 
-#include "cli/update_file.h"
-#include "sim/runner.h"
+#include "updatefile/update_file.h"
+#include "harness/runner.h"
 #include "tests/support/metadata.h"
 
 namespace {
@@ -35,7 +35,7 @@ void BM_StartupToSplash(benchmark::State& state) {
     sim::CameraOptions options;
     options.cardDir = card;
     sim::Camera camera(std::move(options));
-    const sim::RunResult result = sim::RunModule(camera);
+    const harness::RunResult result = harness::RunModule(camera);
     if (result.panels != std::vector<int>{0}) state.SkipWithError("the run did not end on the splash");
   }
   fs::remove_all(card);

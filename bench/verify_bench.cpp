@@ -19,13 +19,13 @@
 
 #include "app/entry.h"
 #include "app/panel.h"
-#include "cli/update_file.h"
+#include "updatefile/update_file.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
 #include "package/verify.h"
 #include "platform/kernel.h"
 #include "sim/camera.h"
-#include "sim/runner.h"
+#include "harness/runner.h"
 
 extern char** environ;
 
@@ -95,7 +95,7 @@ void BM_VerifyInstallerFiles(benchmark::State& state) {
   sim::Profile profile;
   profile.power.external = true;
   sim::Camera camera(sim::CameraOptions{profile, card.root(), {}, ""});
-  if (sim::RunModule(camera).errCode != 0) {
+  if (harness::RunModule(camera).errCode != 0) {
     state.SkipWithError("the camera refused the file");
     return;
   }

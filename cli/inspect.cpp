@@ -7,12 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/camera_verdict.h"
+#include "harness/camera_verdict.h"
 #include "cli/commands.h"
-#include "cli/inspect_file.h"
+#include "updatefile/inspect_file.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
-#include "sim/install_estimate.h"
+#include "harness/install_estimate.h"
 #include "sim/profile_toml.h"
 
 namespace {
@@ -48,8 +48,8 @@ std::string Verdict(const vupdate::ChecksumView& sum) {
          (sum.Match() ? "  ok" : "  MISMATCH");
 }
 
-void PrintText(const std::string& path, const vupdate::FileReport& r, const vupdate::CameraVerdict* camera,
-               const sim::InstallEstimate* estimate) {
+void PrintText(const std::string& path, const vupdate::FileReport& r, const harness::CameraVerdict* camera,
+               const harness::InstallEstimate* estimate) {
   std::printf("%s: %llu bytes\n", path.c_str(), static_cast<unsigned long long>(r.size));
   if (r.headerRead) {
     const UpdateFileHeader& h = r.header;
@@ -85,7 +85,7 @@ void PrintText(const std::string& path, const vupdate::FileReport& r, const vupd
     }
     for (const std::string& line : camera->logLines) std::printf("  log: %s\n", line.c_str());
   }
-  if (estimate != nullptr) std::printf("%s\n", sim::InstallEstimateLine(*estimate).c_str());
+  if (estimate != nullptr) std::printf("%s\n", harness::InstallEstimateLine(*estimate).c_str());
 }
 
 nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
@@ -94,8 +94,8 @@ nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
   return j;
 }
 
-void PrintJson(const std::string& path, const vupdate::FileReport& r, const vupdate::CameraVerdict* camera,
-               const sim::InstallEstimate* estimate) {
+void PrintJson(const std::string& path, const vupdate::FileReport& r, const harness::CameraVerdict* camera,
+               const harness::InstallEstimate* estimate) {
   nlohmann::ordered_json out{{"file", path},
                              {"size", r.size},
                              {"well_formed", r.WellFormed()},
@@ -159,7 +159,7 @@ int RunInspect(const InspectArgs& args) {
     return kExitUsage;
   }
 
-  std::unique_ptr<vupdate::CameraVerdict> camera;
+  std::unique_ptr<harness::CameraVerdict> camera;
   sim::FlashProfile flash;
   if (!args.camera.empty()) {
     sim::Profile profile;
@@ -171,7 +171,7 @@ int RunInspect(const InspectArgs& args) {
       return kExitUsage;
     }
     try {
-      camera = std::make_unique<vupdate::CameraVerdict>(vupdate::AskCamera(std::move(profile), bytes));
+      camera = std::make_unique<harness::CameraVerdict>(harness::AskCamera(std::move(profile), bytes));
     } catch (const std::exception& e) {
       std::cerr << "vupdate inspect: " << e.what() << "\n";
       return kExitFailed;
@@ -184,11 +184,11 @@ int RunInspect(const InspectArgs& args) {
 
   const vupdate::FileReport report = vupdate::AnalyseUpdateFile(bytes);
   // How long the camera would take to install a file it accepts.
-  std::optional<sim::InstallEstimate> estimate;
+  std::optional<harness::InstallEstimate> estimate;
   if (camera && camera->accepted && report.headerRead) {
-    estimate = sim::EstimateInstallation(flash, report.imageLength);
+    estimate = harness::EstimateInstallation(flash, report.imageLength);
   }
-  const sim::InstallEstimate* shown = estimate ? &*estimate : nullptr;
+  const harness::InstallEstimate* shown = estimate ? &*estimate : nullptr;
   if (args.json) {
     PrintJson(args.file, report, camera.get(), shown);
   } else {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "cli/update_file.h"
+#include "updatefile/update_file.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 using nlohmann::json;
 
-json RunReport(const sim::RunResult& r) {
+json RunReport(const harness::RunResult& r) {
   json sounds = json::array();
   for (const auto& s : r.sounds) sounds.push_back({{"id", s.id}, {"wait", s.wait}});
   json flash = nullptr;
@@ -37,7 +37,7 @@ json RunReport(const sim::RunResult& r) {
   return report;
 }
 
-std::string RunSummary(const sim::RunResult& r) {
+std::string RunSummary(const harness::RunResult& r) {
   char line[160];
   std::string out;
   if (!r.error.empty()) {

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/runner.h"
+#include "harness/runner.h"
 
-nlohmann::json RunReport(const sim::RunResult& result);
-std::string RunSummary(const sim::RunResult& result);
+nlohmann::json RunReport(const harness::RunResult& result);
+std::string RunSummary(const harness::RunResult& result);

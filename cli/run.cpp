@@ -11,7 +11,7 @@
 #include "sim/camera.h"
 #include "sim/events.h"
 #include "sim/profile_toml.h"
-#include "sim/runner.h"
+#include "harness/runner.h"
 #include "sim/sound.h"
 
 namespace fs = std::filesystem;
@@ -87,7 +87,7 @@ int Run(const RunArgs& args) {
     std::cerr << "vupdate run: " << e.what() << "\n";
     return kExitUsage;
   }
-  sim::RunOptions runOptions;
+  harness::RunOptions runOptions;
   if (!args.shots.empty()) {
     std::error_code ec;
     fs::create_directories(args.shots, ec);
@@ -98,7 +98,7 @@ int Run(const RunArgs& args) {
     runOptions.shotsDir = args.shots;
   }
 
-  const sim::RunResult result = sim::RunModule(*camera, runOptions);
+  const harness::RunResult result = harness::RunModule(*camera, runOptions);
 
   int exit = result.ended() ? kExitOk : kExitFailed;
   for (const auto& error : result.shotErrors) {

@@ -26,7 +26,7 @@
 #include "services/sound.h"
 #include "sim/camera.h"
 #include "sim/card.h"
-#include "sim/runner.h"
+#include "harness/runner.h"
 #include "sim/sound.h"
 
 namespace {
@@ -58,7 +58,7 @@ void StartCamera() {
   gCamera.reset();
   gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{profile, gCard, {}, ""});
   // No code file yet: the start-up ends on the error panel, with ports, panels and sounds all set up.
-  const sim::RunResult run = sim::RunModule(*gCamera);
+  const harness::RunResult run = harness::RunModule(*gCamera);
   Require(run.ended() && run.errCode == kErrMissing, "the camera did not start");
   gInputsOnCamera = 0;
 }

@@ -44,7 +44,7 @@ TEST_F(FlowTest, KeyScriptsWalkTheTransitionTable) {
   PutUpdateFile();
   for (const FlowCase& c : cases) {
     SCOPED_TRACE(c.keys);
-    const sim::RunResult r = Run(c.keys);
+    const harness::RunResult r = Run(c.keys);
     EXPECT_EQ(r.panels, c.panels);
     EXPECT_EQ(r.poweredDown, c.poweredDown);
     EXPECT_EQ(r.scriptEnded, !c.poweredDown);
@@ -54,7 +54,7 @@ TEST_F(FlowTest, KeyScriptsWalkTheTransitionTable) {
 
 TEST_F(FlowTest, SplashComesAfterTheChecksWithTheIntroAndEveryKeyClicks) {
   PutUpdateFile();
-  const sim::RunResult r = Run("left,left,right");
+  const harness::RunResult r = Run("left,left,right");
   ASSERT_EQ(r.sounds.size(), 4u);
   EXPECT_EQ(r.sounds[0].id, -1001);
   EXPECT_FALSE(r.sounds[0].wait);  // the intro plays on while the updater goes on
@@ -69,7 +69,7 @@ TEST_F(FlowTest, SplashComesAfterTheChecksWithTheIntroAndEveryKeyClicks) {
 TEST_F(FlowTest, AWholeUpdateProgramsTheImageAndEmptiesTheCard) {
   PutUpdateFile(vestra_test::GoodMetadata(), "QR40A.BIN", 40001);
   const std::string file = sim_test::ReadFile(System("QR40A.BIN"));
-  const sim::RunResult r = Run("left,left,left,centre,right");
+  const harness::RunResult r = Run("left,left,left,centre,right");
   EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   EXPECT_TRUE(r.poweredDown);
   EXPECT_EQ(r.errCode, 0);
@@ -84,7 +84,7 @@ TEST_F(FlowTest, AWholeUpdateProgramsTheImageAndEmptiesTheCard) {
 // Without memory for the resource copy the platform's block stays in place and the sounds still load.
 TEST_F(FlowTest, StartUpGoesOnWhenTheResourceBlockCannotBeCopied) {
   PutUpdateFile();
-  const sim::RunResult r = Run("left", {}, [&](sim::Camera& camera) { camera.memory().failMalloc = true; });
+  const harness::RunResult r = Run("left", {}, [&](sim::Camera& camera) { camera.memory().failMalloc = true; });
   EXPECT_EQ(r.panels, (std::vector<int>{0, 1}));
   ASSERT_EQ(r.sounds.size(), 2u);
   EXPECT_EQ(r.sounds[0].id, -1001);
@@ -117,7 +117,7 @@ TEST_F(FlowTest, InactivityTimeOutIsTestedAfterEachEvent) {
     SCOPED_TRACE(c.keys);
     sim::Profile profile;
     profile.shutdownNow = c.shutdownNow;
-    const sim::RunResult r = Run(c.keys, profile);
+    const harness::RunResult r = Run(c.keys, profile);
     EXPECT_EQ(r.poweredDown, c.poweredDown);
     EXPECT_EQ(r.finalPanel, 0);
   }
@@ -145,7 +145,7 @@ TEST_F(FlowTest, DebugOverlayBlinksAtMostOncePerClockSecondOnlyInDebugMode) {
     vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
     if (c.debugFile) meta.debug = "bench build";
     PutUpdateFile(meta);
-    const sim::RunResult r = Run(c.keys);
+    const harness::RunResult r = Run(c.keys);
     EXPECT_EQ(r.debugMode, c.debugFile);
     EXPECT_EQ(r.frames, c.frames);
     // A toggle redraws the whole current panel.
@@ -157,7 +157,7 @@ TEST_F(FlowTest, DebugOverlayKeyNeverCountsAsActivity) {
   vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
   meta.debug = "bench build";
   PutUpdateFile(meta);
-  const sim::RunResult r = Run("wait:60,debug,wait:61,debug");
+  const harness::RunResult r = Run("wait:60,debug,wait:61,debug");
   EXPECT_TRUE(r.poweredDown);
 }
 

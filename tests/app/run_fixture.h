@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/update_file.h"
-#include "sim/runner.h"
+#include "updatefile/update_file.h"
+#include "harness/runner.h"
 #include "tests/sim/sim_fixture.h"
 #include "tests/support/metadata.h"
 
@@ -35,7 +35,7 @@ class RunTest : public ::testing::Test {
     sim_test::WriteFile(System(name), std::string(bytes.begin(), bytes.end()));
   }
 
-  sim::RunResult Run(const std::string& keys, sim::Profile profile = {},
+  harness::RunResult Run(const std::string& keys, sim::Profile profile = {},
                      const std::function<void(sim::Camera&)>& prepare = nullptr) {
     sim::CameraOptions options;
     options.profile = std::move(profile);
@@ -44,7 +44,7 @@ class RunTest : public ::testing::Test {
     options.keys = keys;
     sim::Camera camera(std::move(options));
     if (prepare) prepare(camera);
-    sim::RunResult result = sim::RunModule(camera);
+    harness::RunResult result = harness::RunModule(camera);
     EXPECT_TRUE(result.error.empty()) << result.error;
     EXPECT_EQ(result.openFiles, 0);
     EXPECT_EQ(result.faultsInsideLock, 0);

@@ -13,7 +13,7 @@
 #include "panels/panels.h"
 #include "platform/hardware.h"
 #include "sim/graphics.h"
-#include "sim/install_estimate.h"
+#include "harness/install_estimate.h"
 #include "sim/kernel.h"
 #include "tests/install/install_fixture.h"
 
@@ -200,7 +200,7 @@ TEST_F(Install, HowEachRunEnds) {
     EXPECT_EQ(gProgressBarValue, c.fault == kBlank ? 4u : 14u);
     // Each step moves the 165-pixel fill by eleven pixels or more, so each is a frame between the two panels.
     EXPECT_EQ(camera_->graphics().frameCount() - frames, 2 + gProgressBarValue);
-    const sim::InstallEstimate estimate = sim::EstimateInstallation(options.flash, 40000);
+    const harness::InstallEstimate estimate = harness::EstimateInstallation(options.flash, 40000);
     EXPECT_EQ(estimate.words, c.words);
     EXPECT_NEAR(camera_->clock().SecondsExact() - before,
                 estimate.deviceSeconds() - (c.fault == kBlank ? estimate.eraseSeconds : 0), 1e-6)
@@ -241,11 +241,11 @@ TEST_F(Install, RegionCodeRewriteRules) {
 TEST(InstallEstimate, LineNamesEachPart) {
   sim::FlashProfile flash;
   EXPECT_EQ(
-      sim::InstallEstimateLine(sim::EstimateInstallation(flash, 0x1FFFFF)),
+      harness::InstallEstimateLine(harness::EstimateInstallation(flash, 0x1FFFFF)),
       "installation: about 21.5 s (erase 10.0 s, programming 8.4 s for 1048576 words, card reads 2.1 s at "
       "1000 kB/s, pauses 1.01 s)");
   flash.neverReady = true;
-  EXPECT_EQ(sim::InstallEstimateLine(sim::EstimateInstallation(flash, 100)),
+  EXPECT_EQ(harness::InstallEstimateLine(harness::EstimateInstallation(flash, 100)),
             "installation: the flash device never reports ready; the camera gives up after about 601 s");
 }
 
@@ -254,7 +254,7 @@ using InstallRun = vestra_test::RunTest;
 
 TEST_F(InstallRun, CodeFilePulledBeforeUpdateEndsOnTheErrorPanelThatCanPowerDown) {
   PutUpdateFile();
-  const sim::RunResult r = Run("left,left,left,remove:SYSTEM/QR40A.BIN,centre,right");
+  const harness::RunResult r = Run("left,left,left,remove:SYSTEM/QR40A.BIN,centre,right");
   EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 8}));
   EXPECT_EQ(r.errCode, -4);
   ASSERT_FALSE(r.logLines.empty());

@@ -45,7 +45,7 @@ TEST_F(FileSetTest, CodeFileSearch) {
     for (const std::string& name : c.names) Put(name);
     const std::string expected = c.found != nullptr ? c.found : "/B/SYSTEM/" + LongName(53);
     SCOPED_TRACE(expected);
-    const sim::RunResult r = Run("");
+    const harness::RunResult r = Run("");
     EXPECT_EQ(std::string(gStrCodeFileName), expected);
     if (expected.empty()) {
       EXPECT_EQ(r.errCode, -4);
@@ -81,7 +81,7 @@ TEST_F(FileSetTest, MissingModelCardOrFolderFailWithoutALogLine) {
     fs::remove_all(card_);
     PutUpdateFile();
     if (c.removeFolder) fs::remove_all(card_ / "SYSTEM");
-    const sim::RunResult r = Run("", c.profile);
+    const harness::RunResult r = Run("", c.profile);
     EXPECT_EQ(r.errCode, -4);
     EXPECT_EQ(r.panels, std::vector<int>{8});
     ASSERT_EQ(r.sounds.size(), 1u);

@@ -62,7 +62,7 @@ TEST_P(Fits, AcceptedOrRefusedWithTheFirstRuleBroken) {
   profile.region = row.region;
   profile.regionCapability = row.capability;
 
-  const sim::RunResult run = Run(vupdate::BuildUpdateFile(layout), profile);
+  const harness::RunResult run = Run(vupdate::BuildUpdateFile(layout), profile);
 
   ExpectEnd(run, row.refusal ? -1 : 0);
   // A debug file that fits makes the rest of the update run in debug mode.

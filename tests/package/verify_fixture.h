@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "../sim/sim_fixture.h"
-#include "cli/update_file.h"
+#include "updatefile/update_file.h"
 #include "package/tags.h"
 #include "services/sound.h"
-#include "sim/runner.h"
+#include "harness/runner.h"
 
 namespace verify_test {
 
@@ -75,14 +75,14 @@ class VerifyTest : public ::testing::Test {
   }
 
   // Puts the file on the card and runs the updater until it waits for a key.
-  sim::RunResult Run(const std::vector<std::uint8_t>& file, sim::Profile profile = {}) {
+  harness::RunResult Run(const std::vector<std::uint8_t>& file, sim::Profile profile = {}) {
     sim_test::WriteFile(system_ / "QR40000.BIN", std::string(file.begin(), file.end()));
     return Run(std::move(profile));
   }
-  sim::RunResult Run(sim::Profile profile = {}) {
+  harness::RunResult Run(sim::Profile profile = {}) {
     profile.power.external = true;
     sim::Camera camera(sim::CameraOptions{std::move(profile), dir_.path() / "card", {}, ""});
-    return sim::RunModule(camera);
+    return harness::RunModule(camera);
   }
 
   std::vector<std::string> CardFiles() const {
@@ -97,7 +97,7 @@ class VerifyTest : public ::testing::Test {
 };
 
 // Accepted: the intro sound on panel 0. Refused: the error panel 8 and the alert, waited for.
-inline void ExpectEnd(const sim::RunResult& run, int errCode) {
+inline void ExpectEnd(const harness::RunResult& run, int errCode) {
   EXPECT_TRUE(run.ended()) << run.error;
   EXPECT_EQ(run.errCode, errCode);
   EXPECT_EQ(run.finalPanel, errCode == 0 ? 0 : 8);

@@ -90,7 +90,7 @@ TEST_P(Refusals, LogTheReasonThenTheComparisonAndCleanUp) {
   if (!fs::exists(system_ / "QR40000.BIN")) fs::create_directory(system_ / "QR40000.BIN");
   const std::vector<std::string> before = CardFiles();
 
-  const sim::RunResult run = Run();
+  const harness::RunResult run = Run();
 
   ExpectEnd(run, row.errCode);
   EXPECT_FALSE(run.debugMode);

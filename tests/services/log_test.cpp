@@ -59,10 +59,10 @@ TEST_F(LogRunTest, TwoRefusedRunsLeaveBothRunsLinesOldestFirst) {
   vupdate::UpdateMetadata older = vestra_test::GoodMetadata();
   older.firmware = 0x00900000;
   PutUpdateFile(older);
-  const sim::RunResult first = Run("");
+  const harness::RunResult first = Run("");
   EXPECT_EQ(first.errCode, -1);
   const std::string afterFirst = sim_test::ReadFile(System("UPDATE.LOG"));
-  const sim::RunResult second = Run("");  // the refused files are gone now
+  const harness::RunResult second = Run("");  // the refused files are gone now
   EXPECT_EQ(second.errCode, -4);
   EXPECT_EQ(sim_test::ReadFile(System("UPDATE.LOG")), afterFirst + "missing QR40nnn.BIN\r\n");
   EXPECT_EQ(second.logLines, std::vector<std::string>{"missing QR40nnn.BIN"});

@@ -1,7 +1,7 @@
 // What a correct update file for the Calyte QR carries, for tests and benchmarks to start from.
 #pragma once
 
-#include "cli/update_file.h"
+#include "updatefile/update_file.h"
 
 namespace vestra_test {
 

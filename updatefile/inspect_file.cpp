@@ -1,11 +1,11 @@
 // The host's reading of an update file: the same walk as the camera's, with every finding kept.
-#include "cli/inspect_file.h"
+#include "updatefile/inspect_file.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <set>
 
-#include "cli/update_file.h"
+#include "updatefile/update_file.h"
 #include "package/file_format.h"
 #include "package/tags.h"
 #include "platform/bytes.h"

@@ -1,9 +1,9 @@
-#include "sim/install_estimate.h"
+#include "harness/install_estimate.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr std::uint32_t kEraseWaitLimit = 600;
 
 }  // namespace
 
-InstallEstimate EstimateInstallation(const FlashProfile& flash, std::uint32_t imageLength) {
+InstallEstimate EstimateInstallation(const sim::FlashProfile& flash, std::uint32_t imageLength) {
   InstallEstimate e;
   e.words = (imageLength + 1) / 2;
   e.cardSeconds = imageLength / kCardReadBytesPerSecond;
@@ -56,4 +56,4 @@ std::string InstallEstimateLine(const InstallEstimate& e) {
   return line;
 }
 
-}  // namespace sim
+}  // namespace harness

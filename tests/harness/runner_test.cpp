@@ -1,5 +1,5 @@
 // Whole runs of the module on the simulated camera, through the runner.
-#include "sim/runner.h"
+#include "harness/runner.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 class RunnerTest : public vestra_test::RunTest {};
 
-std::vector<std::int16_t> SoundIds(const sim::RunResult& r) {
+std::vector<std::int16_t> SoundIds(const harness::RunResult& r) {
   std::vector<std::int16_t> ids;
   for (const auto& s : r.sounds) ids.push_back(s.wait ? s.id : static_cast<std::int16_t>(-s.id));
   return ids;
@@ -23,7 +23,7 @@ std::vector<std::int16_t> SoundIds(const sim::RunResult& r) {
 TEST_F(RunnerTest, LowBatteryShowsTheBatteryPanelWithoutTouchingTheCard) {
   sim::Profile p;
   p.power.battery = 6;
-  const sim::RunResult r = Run("", p);
+  const harness::RunResult r = Run("", p);
   EXPECT_TRUE(r.scriptEnded);
   EXPECT_FALSE(r.poweredDown);
   EXPECT_TRUE(r.ended());
@@ -34,7 +34,7 @@ TEST_F(RunnerTest, LowBatteryShowsTheBatteryPanelWithoutTouchingTheCard) {
 }
 
 TEST_F(RunnerTest, MissingCodeFileEndsOnTheErrorPanelAndItsKeyPowersDown) {
-  const sim::RunResult r = Run("right");
+  const harness::RunResult r = Run("right");
   EXPECT_TRUE(r.poweredDown);
   EXPECT_TRUE(r.ended());
   EXPECT_EQ(r.finalPanel, 8);

@@ -6,7 +6,7 @@
 
 #include "sim/profile.h"
 
-namespace sim {
+namespace harness {
 
 // A memory card of the camera's era reads about this fast; the simulated card takes no time at all.
 constexpr double kCardReadBytesPerSecond = 1'000'000;
@@ -25,9 +25,9 @@ struct InstallEstimate {
 };
 
 // For a flash that holds other firmware (one erase), an image of imageLength bytes.
-InstallEstimate EstimateInstallation(const FlashProfile& flash, std::uint32_t imageLength);
+InstallEstimate EstimateInstallation(const sim::FlashProfile& flash, std::uint32_t imageLength);
 
 // One line for vupdate inspect, without a line break.
 std::string InstallEstimateLine(const InstallEstimate& estimate);
 
-}  // namespace sim
+}  // namespace harness

@@ -1,5 +1,5 @@
 // Writing update files the way the camera reads them.
-#include "cli/update_file.h"
+#include "updatefile/update_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

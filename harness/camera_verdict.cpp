@@ -1,5 +1,5 @@
 // Asking the simulated camera about an update file, without touching the user's copy.
-#include "cli/camera_verdict.h"
+#include "harness/camera_verdict.h"
 
 #include <stdlib.h>
 
@@ -8,9 +8,9 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "sim/runner.h"
+#include "harness/runner.h"
 
-namespace vupdate {
+namespace harness {
 
 namespace {
 
@@ -65,7 +65,7 @@ CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file
   // The question is whether the file fits the camera, not whether its battery would allow an update.
   profile.power.external = true;
   sim::Camera camera(sim::CameraOptions{std::move(profile), card.root(), {}, ""});
-  const sim::RunResult run = sim::RunModule(camera);
+  const harness::RunResult run = harness::RunModule(camera);
 
   CameraVerdict verdict;
   verdict.errCode = run.errCode;
@@ -79,4 +79,4 @@ CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file
   return verdict;
 }
 
-}  // namespace vupdate
+}  // namespace harness

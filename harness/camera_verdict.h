@@ -9,7 +9,7 @@
 #include "sim/camera.h"
 #include "sim/profile.h"
 
-namespace vupdate {
+namespace harness {
 
 // The card the file is put on, in its SYSTEM folder.
 struct CardSetup {
@@ -34,4 +34,4 @@ struct CameraVerdict {
 // Throws std::runtime_error when the temporary card cannot be made.
 CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& card = {});
 
-}  // namespace vupdate
+}  // namespace harness

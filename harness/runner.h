@@ -12,7 +12,12 @@
 #include "sim/flash.h"
 #include "sim/frames.h"
 
-namespace sim {
+namespace harness {
+
+using sim::Camera;
+using sim::FlashBus;
+using sim::RgbImage;
+using sim::SoundPlay;
 
 struct RunOptions {
   std::filesystem::path shotsDir;  // empty: no pictures; else frame-0001.png ... and sheet.png
@@ -52,4 +57,4 @@ struct RunResult {
 // the camera down or the key script runs out. Saves the flash file at the end, however the run ended.
 RunResult RunModule(Camera& camera, const RunOptions& options = {});
 
-}  // namespace sim
+}  // namespace harness

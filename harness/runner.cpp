@@ -1,5 +1,5 @@
 // The runner: loads the module's globals afresh, starts entry and records what the camera saw.
-#include "sim/runner.h"
+#include "harness/runner.h"
 
 #include <cstdio>
 #include <exception>
@@ -17,7 +17,9 @@
 #include "sim/graphics.h"
 #include "sim/sound.h"
 
-namespace sim {
+namespace harness {
+
+using sim::LcdFrame;
 
 namespace {
 
@@ -26,8 +28,8 @@ constexpr int kProgressPanel = 4;
 // Makes a camera current for the run and leaves none current afterwards, however the run ends.
 class CurrentCamera {
  public:
-  explicit CurrentCamera(Camera& camera) { SetCurrent(&camera); }
-  ~CurrentCamera() { SetCurrent(nullptr); }
+  explicit CurrentCamera(Camera& camera) { sim::SetCurrent(&camera); }
+  ~CurrentCamera() { sim::SetCurrent(nullptr); }
   CurrentCamera(const CurrentCamera&) = delete;
   CurrentCamera& operator=(const CurrentCamera&) = delete;
 };
@@ -51,7 +53,7 @@ class FrameRecorder {
       if (!WriteFramePng(frame, options_.shotsDir / name, &error)) result_.shotErrors.push_back(error);
     }
     if (!progress && (options_.keepPanelImages || !options_.shotsDir.empty())) {
-      sheet_.push_back(FrameToRgb(frame));
+      sheet_.push_back(sim::FrameToRgb(frame));
     }
   }
 
@@ -84,9 +86,9 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
     camera.graphics().setFrameObserver([&recorder](const LcdFrame& frame) { recorder(frame); });
     try {
       entry();
-    } catch (const PoweredDown&) {
+    } catch (const sim::PoweredDown&) {
       result.poweredDown = true;
-    } catch (const ScriptEnded&) {
+    } catch (const sim::ScriptEnded&) {
       result.scriptEnded = true;
     } catch (const std::exception& e) {
       result.error = e.what();
@@ -117,4 +119,4 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
   return result;
 }
 
-}  // namespace sim
+}  // namespace harness
