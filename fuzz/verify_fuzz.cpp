@@ -33,7 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::int16_t kErrorPanel = 8;
 // The camera keeps every log line and sound; a fresh one now and then keeps memory flat.
 constexpr int kInputsPerCamera = 4000;
 
@@ -100,7 +99,7 @@ void Verify(const std::uint8_t* data, std::size_t size) {
   const std::size_t linesBefore = gCamera->card().LogLines().size();
   const std::size_t soundsBefore = gCamera->sound().plays().size();
   // What start-up leaves for the two checks: the splash current, nothing found or verified yet.
-  gCurPanel = 0;
+  gCurPanel = kSplashPanel;
   gErrCode = kErrNone;
   gFile[0] = gFile[1] = CameraInfo{};
   gCam.debugText[0] = 0;
@@ -120,7 +119,7 @@ void Verify(const std::uint8_t* data, std::size_t size) {
     Require(size >= 72 && vestra::LoadBE32(data) == 0x434F4445 && vestra::LoadBE32(data + 4) == 64,
             "accepted a file without a code header");
     Require(vestra::LoadBE32(data + 8) - 64 <= 0x1FFFFF, "accepted an image larger than the flash");
-    Require(lines == 0 && gCurPanel == 0 && sounds.size() == soundsBefore,
+    Require(lines == 0 && gCurPanel == kSplashPanel && sounds.size() == soundsBefore,
             "accepted with a refusal's traces");
     Require(InDebugMode() == (gFile[0].debugText[0] != 0), "debug mode without a debug file");
   } else {

@@ -8,6 +8,7 @@
 #include "app/entry.h"
 #include "app/event_loop.h"
 #include "app/module_state.h"
+#include "app/panel.h"
 #include "install/install.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -23,7 +24,6 @@ using sim::LcdFrame;
 
 namespace {
 
-constexpr int kProgressPanel = 4;
 
 // Makes a camera current for the run and leaves none current afterwards, however the run ends.
 class CurrentCamera {

@@ -28,7 +28,6 @@ constexpr const char* kCamFileName = "/B/SYSTEM/UPDATE.CAM";
 constexpr std::string_view kSystemFolder = "/B/SYSTEM/";
 constexpr std::string_view kCodeSuffix = ".BIN";
 constexpr std::int16_t kCardDrive = 2;
-constexpr std::int16_t kErrorPanel = 8;
 
 struct CameraModel {
   std::string_view vendor;
@@ -94,9 +93,7 @@ std::int16_t GetInstallerFilenames() {
   }
 
   if (gErrCode != kErrNone) {
-    AppSwapPanels(gCurPanel, kErrorPanel);
-    AppDraw();
-    PlaySound(kUIAlertSnd, 1);
+    ShowFailurePanel(kErrorPanel, FailureSound::kAlert);
   }
   return gErrCode;
 }

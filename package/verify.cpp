@@ -21,7 +21,6 @@ constexpr std::uint32_t kCapabilityDevelopment = 4;
 constexpr std::uint32_t kCapabilityEurope = 3;
 constexpr std::uint32_t kRegionDevelopmentFile = 6;
 constexpr std::uint32_t kRegionEuropeFile = 3;
-constexpr std::int16_t kErrorPanel = 8;
 
 // Texts of the records are read within their fields, so that a field without a terminator
 // (whatever put it there) never makes a comparison run past it.
@@ -173,8 +172,6 @@ std::int16_t VerifyInstallerFiles() {
 
   LogComparison(file);
   DeleteInstallerFiles();
-  AppSwapPanels(gCurPanel, kErrorPanel);
-  AppDraw();
-  PlaySound(kUIAlertSnd, 1);
+  ShowFailurePanel(kErrorPanel, FailureSound::kAlert);
   return gErrCode;
 }

@@ -22,7 +22,6 @@ namespace {
 
 static_assert(sizeof(vestra::Rect) == 8, "the bar rectangle is allocated as 8 bytes");
 
-constexpr std::int16_t kSuccessPanel = 5;
 constexpr std::int16_t kTroughLowerRows = 7;
 constexpr std::int16_t kFillUpperRows = 5;
 
