@@ -41,15 +41,15 @@ struct PanelSetup {
 
 // Procedures left null keep their defaults.
 const PanelSetup kPanelSetup[kPanelCount] = {
-    {nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {1, 0, 8}},
-    {nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {3, 0, 4}},
-    {nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {5, 0, 6}},
-    {nullptr, Panel3DrawProc, Panel3EventProc, nullptr, {0, 7, 8}},
-    {Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {0, 0, 0}},
-    {nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {0, 0, 9}},
-    {nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {0, 0, 8}},
-    {nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {0, 0, 8}},
-    {nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {0, 0, 8}},
+    {nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {kStrStart, kStrNone, kStrAbort}},
+    {nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {kStrYes, kStrNone, kStrNo}},
+    {nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {kStrAgree, kStrNone, kStrDecline}},
+    {nullptr, Panel3DrawProc, Panel3EventProc, nullptr, {kStrNone, kStrUpdate, kStrAbort}},
+    {Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {kStrNone, kStrNone, kStrNone}},
+    {nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {kStrNone, kStrNone, kStrShutdown}},
+    {nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+    {nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+    {nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
 };
 
 // The firmware in flash is about to be erased: keep the resources in RAM. Without memory for the copy the

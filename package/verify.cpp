@@ -33,7 +33,7 @@ bool SameText(const char (&a)[kTextFieldSize], const char (&b)[kTextFieldSize]) 
   return FieldText(a) == FieldText(b);
 }
 
-// Step 14: a debug file skips the region, version and serial rules but not these.
+// A debug file skips the region, version and serial rules but not these.
 bool DebugFileFits(const CameraInfo& file) {
   return file.installerVersion == gCam.installerVersion && SameText(file.vendorName, gCam.vendorName) &&
          SameText(file.productName, gCam.productName);
@@ -80,7 +80,7 @@ void LogComparison(const CameraInfo& file) {
             text(file.productName), file.productName);
 }
 
-// Steps 4 to 16 on the opened code file: the error code of the first check that fails.
+// Every check of the opened code file, in order: the error code of the first one that fails.
 std::int16_t CheckCodeFile(std::int32_t fd, CameraInfo& file) {
   UpdateFileHeader& header = file.header;
   if (ReadFileHeader(fd, &header) != 0) return kErrCorrupt;
