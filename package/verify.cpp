@@ -16,7 +16,6 @@
 namespace {
 
 constexpr std::int32_t kSeekEnd = 2;
-constexpr std::uint32_t kImageSizeLimit = 0x1FFFFF;
 constexpr std::uint32_t kCapabilityDevelopment = 4;
 constexpr std::uint32_t kCapabilityEurope = 3;
 constexpr std::uint32_t kRegionDevelopmentFile = 6;
