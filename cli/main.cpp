@@ -2,8 +2,10 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 
 int main(int argc, char** argv) {
+  interrupt::Start();
   CLI::App app{"vupdate: pack, inspect and run Vestra update files on a simulated camera"};
   app.require_subcommand(1);
   int exitCode = kExitOk;

@@ -77,14 +77,14 @@ class PackInspect : public ::testing::Test {
 };
 
 TEST_F(PackInspect, PackedFileIsWellFormedAndTheCameraRefusalCarriesTheExactLogLines) {
-  ASSERT_EQ(Vupdate(PackArgs({"--image-start", "0x10000"})).exit, 0);
+  ASSERT_EQ(Vupdate(PackArgs()).exit, 0);
   const std::string before = ReadFile(out_);
   const nlohmann::json j = InspectJson("serial = 0x20000\nregion = 8\n");
   EXPECT_EQ(last_.exit, 1) << last_.out << last_.err;
   EXPECT_TRUE(j["well_formed"].get<bool>());
   EXPECT_EQ(j["size"], 64 + 5000 + 6 * 8 + 2 * 36 + 8);
-  EXPECT_EQ(j["header"]["imageStart"], 0x10000);
-  EXPECT_EQ(j["header"]["imageEnd"], 0x10000 + 4999);
+  EXPECT_EQ(j["header"]["imageStart"], 0);
+  EXPECT_EQ(j["header"]["imageEnd"], 4999);
   std::vector<std::string> tags;
   for (const auto& item : j["trailer"]) tags.push_back(item["tag"]);
   EXPECT_EQ(tags, (std::vector<std::string>{"fwrv", "ccsv", "rgnc", "INSV", "vdid", "ptid", "SNMN", "SNMX",
@@ -171,8 +171,8 @@ struct BadPack {
 };
 
 const BadPack kBadPacks[] = {
-    {"ImageOf0x200000Bytes", {}, 0x200000, 1, "0x200000"},
-    {"EmptyImage", {}, 0, 1, "empty"},
+    {"ImageOf0x200000Bytes", {}, 0x200000, 2, "0x200000"},
+    {"EmptyImage", {}, 0, 2, "empty"},
     {"VendorOf32Bytes", {"--vendor", std::string(32, 'v')}, 5000, 2, "--vendor"},
     {"DebugLabelOf32Bytes", {"--debug", std::string(32, 'd')}, 5000, 2, "--debug"},
     {"MissingValue", {"--serial-max"}, 5000, 2, "--serial-max"},
