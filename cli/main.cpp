@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "updatefile/inspect_file.h"
 
 int main(int argc, char** argv) {
   interrupt::Start();
@@ -15,8 +16,10 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    // One line, like every other refusal; --help tells the rest.
+    std::cerr << "vupdate: " << vupdate::EscapeBytes(e.what()) << "\n";
+    return kExitUsage;
   }
   return exitCode;
 }

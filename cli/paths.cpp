@@ -22,7 +22,7 @@ std::string KindOf(const struct stat& st) {
   if (S_ISCHR(st.st_mode)) return "a character device";
   if (S_ISBLK(st.st_mode)) return "a block device";
   if (S_ISSOCK(st.st_mode)) return "a socket";
-  return "not a regular file";
+  return "a file";
 }
 
 std::string Named(std::string_view what, const std::string& path) {
