@@ -31,7 +31,7 @@ namespace {
 constexpr std::int16_t kLogoIconId = -8888;
 constexpr std::uint32_t kCaptureBufferSize = 0x200000;
 constexpr std::uint32_t kLCDBlackPair = 0x10801080;  // two black pixels: Y, C, Y, C
-constexpr std::uint32_t kLCDWords = 360 * 287 / 2;
+constexpr std::uint32_t kLCDWords = vestra::kLCDWidth * vestra::kLCDHeight / 2;
 constexpr std::int32_t kLEDReady = 512;
 
 struct PanelSetup {
@@ -115,13 +115,13 @@ extern "C" void entry() {
   vestra::GMInitFonts();
 
   vestra::Rect bounds;
-  vestra::GMSetRect(&bounds, 0, 0, 288, 216);
+  vestra::GMSetRect(&bounds, 0, 0, vestra::kDrawPortWidth, vestra::kDrawPortHeight);
   vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
   vestra::GMSetPort(gDrawPort);
   vestra::GMRGBBackColor(&black);
   vestra::GMEraseRect(&bounds);
 
-  vestra::GMSetRect(&bounds, 0, 0, 360, 287);
+  vestra::GMSetRect(&bounds, 0, 0, vestra::kLCDWidth, vestra::kLCDHeight);
   vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
   vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
   gLCDPort = gLCDPort1;

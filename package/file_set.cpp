@@ -22,7 +22,6 @@ char gStrCodeFileName[64];
 
 namespace {
 
-constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
 constexpr const char* kFontFileName = "/B/SYSTEM/UPDATE.CRS";
 constexpr const char* kCamFileName = "/B/SYSTEM/UPDATE.CAM";
 constexpr std::string_view kSystemFolder = "/B/SYSTEM/";
