@@ -17,15 +17,6 @@
 #include "services/power.h"
 #include "services/sound.h"
 
-vestra::GWorldPtr gDrawPort = nullptr;
-vestra::GWorldPtr gLCDPort = nullptr;
-vestra::GWorldPtr gLCDPort1 = nullptr;
-vestra::GWorldPtr gLCDPort2 = nullptr;
-std::uint8_t altAppID = 0;
-vestra::SEM_ID semIdDelete = nullptr;
-vestra::CIconHandle gLogoIcon = nullptr;
-std::int16_t gFontNum = 0;
-
 namespace {
 
 constexpr std::int16_t kLogoIconId = -8888;

@@ -12,13 +12,7 @@
 #include "services/log.h"
 #include "services/sound.h"
 
-InstallerFileSet gFile;
-std::int16_t gErrCode = kErrNone;
 
-const char* gStrLogFileName = nullptr;
-const char* gStrFontFileName = nullptr;
-const char* gStrCamFileName = nullptr;
-char gStrCodeFileName[64];
 
 namespace {
 

@@ -21,7 +21,8 @@ constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
 extern const char* gStrLogFileName;
 extern const char* gStrFontFileName;
 extern const char* gStrCamFileName;
-extern char gStrCodeFileName[64];
+constexpr int kCodeFileNameSize = 64;
+extern char gStrCodeFileName[kCodeFileNameSize];
 
 std::int16_t GetInstallerFilenames();
 void DeleteInstallerFiles();
