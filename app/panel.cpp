@@ -7,9 +7,6 @@
 #include "services/lcd.h"
 #include "services/sound.h"
 
-PanelRec gPanel[kPanelCount];
-std::int16_t gCurPanel = kNoPanel;
-
 void DefaultInitProc(PanelRec*, std::int32_t, std::int32_t) {}
 void DefaultIdleProc(PanelRec*, std::int32_t, std::int32_t) {}
 void DefaultEventProc(PanelRec*, std::int32_t, std::int32_t) {}

@@ -9,6 +9,7 @@
 #include "app/event_loop.h"
 #include "app/module_state.h"
 #include "app/panel.h"
+#include "harness/log_recorder.h"
 #include "install/install.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -78,6 +79,7 @@ class FrameRecorder {
 RunResult RunModule(Camera& camera, const RunOptions& options) {
   RunResult result;
   FrameRecorder recorder(options, result);
+  LogRecorder log(camera);
   {
     CurrentCamera current(camera);
     ResetModuleGlobals();
@@ -107,7 +109,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
   result.errCode = gErrCode;
   result.debugMode = InDebugMode();
   result.sounds = camera.sound().plays();
-  result.logLines = camera.card().LogLines();
+  result.logLines = log.lines();
   result.eepromRegion = camera.eepromRegion;
   result.flash = camera.flash().counters();
   result.progressMax = gProgressBarMax;

@@ -12,9 +12,6 @@
 #include "platform/params.h"
 #include "services/log.h"
 
-std::uint32_t gProgressBarMax = 0;
-std::uint32_t gProgressBarValue = 0;
-
 namespace {
 
 constexpr std::uint32_t kWriteEnableBit = 0x00000008;

@@ -12,17 +12,10 @@
 #include "services/log.h"
 #include "services/sound.h"
 
-InstallerFileSet gFile;
-std::int16_t gErrCode = kErrNone;
 
-const char* gStrLogFileName = nullptr;
-const char* gStrFontFileName = nullptr;
-const char* gStrCamFileName = nullptr;
-char gStrCodeFileName[64];
 
 namespace {
 
-constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
 constexpr const char* kFontFileName = "/B/SYSTEM/UPDATE.CRS";
 constexpr const char* kCamFileName = "/B/SYSTEM/UPDATE.CAM";
 constexpr std::string_view kSystemFolder = "/B/SYSTEM/";

@@ -8,7 +8,8 @@ constexpr PanelLine kLicenceLines[] = {
     {15, 24, kStrEndUser, &gWhite},
     {28, 0, kStrLicenseAgreement, &gWhite},
     {40, 18, kStrByPressingAgree, &gWhite},
-    {25, 0, kStrAgreeToFollow, &gWhite}, {25, 0, kStrOfYourCameraSoftware, &gWhite},
+    {25, 0, kStrAgreeToFollow, &gWhite},
+    {25, 0, kStrOfYourCameraSoftware, &gWhite},
     {25, 0, kStrLicenseAgreementEnd, &gWhite},
 };
 

@@ -17,8 +17,6 @@
 #include "services/power.h"
 #include "services/sound.h"
 
-std::uint8_t gUpdateInProgress = 0;
-
 namespace {
 
 static_assert(sizeof(vestra::Rect) == 8, "the bar rectangle is allocated as 8 bytes");
