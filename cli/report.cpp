@@ -33,6 +33,11 @@ json RunReport(const harness::RunResult& r, const RunFacts& facts) {
        facts.cameraProfile.empty() ? json(nullptr) : json(vupdate::EscapeBytes(facts.cameraProfile))},
       {"powered_down", r.poweredDown},
       {"script_ended", r.scriptEnded},
+      {"power_cut", r.powerCut ? json{{"by", facts.cutBy},
+                                      {"virtual_seconds", r.cutAt.virtualSeconds},
+                                      {"bus_op", r.cutAt.busOp},
+                                      {"panel", r.cutAt.panel}}
+                               : json(nullptr)},
       {"final_panel", r.finalPanel},
       {"panels", r.panels},
       {"err_code", r.errCode},
@@ -62,6 +67,12 @@ std::string RunSummary(const harness::RunResult& r, const RunFacts& facts) {
   if (facts.cameraProfile.empty()) out += "camera: the built-in profile (no --camera given)\n";
   if (!r.error.empty()) {
     out += "run stopped: " + vupdate::EscapeBytes(r.error) + "\n";
+  } else if (r.powerCut) {
+    std::snprintf(line, sizeof line,
+                  "power cut (%s) at %.6f virtual seconds, flash bus operation %llu, panel %d\n",
+                  facts.cutBy.c_str(), r.cutAt.virtualSeconds, static_cast<unsigned long long>(r.cutAt.busOp),
+                  r.cutAt.panel);
+    out += line;
   } else {
     out += r.poweredDown ? "camera powered down" : "key script ran out";
     out += "\n";
@@ -88,6 +99,7 @@ std::string RunSummary(const harness::RunResult& r, const RunFacts& facts) {
   if (r.eepromRegion) out += "EEPROM region rewritten to " + std::to_string(*r.eepromRegion) + "\n";
   for (const auto& l : r.logLines) out += "log: " + vupdate::EscapeBytes(l) + "\n";
   if (r.faultsInsideLock != 0) out += "fault: card access with interrupts locked\n";
-  if (r.openFiles != 0) out += "fault: files left open\n";
+  // A cut leaves open whatever was open; only a run that ended can be blamed for it.
+  if (r.openFiles != 0 && !r.powerCut) out += "fault: files left open\n";
   return out;
 }

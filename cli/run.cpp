@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -198,9 +199,16 @@ int Run(const RunArgs& args) {
     return kExitUsage;
   }
 
-  const harness::RunResult result = harness::RunModule(*camera, runOptions);
+  harness::RunResult result;
+  {
+    // Ctrl-C and SIGTERM take the camera's supply away: the run stops where it is, the flash file keeps what
+    // the chip holds then, and the outputs still say what happened.
+    sim::Camera* const cut = camera.get();
+    interrupt::DivertSignal powerCut([cut](int) { cut->RequestPowerCut(); });
+    result = harness::RunModule(*camera, runOptions);
+  }
 
-  int exit = result.ended() ? kExitOk : kExitFailed;
+  int exit = result.powerCut ? kExitPowerCut : result.ended() ? kExitOk : kExitFailed;
   for (const auto& error : result.shotErrors) {
     std::cerr << "vupdate run: " << vupdate::EscapeBytes(error) << "\n";
     exit = kExitFailed;
@@ -208,7 +216,9 @@ int Run(const RunArgs& args) {
   if (!result.error.empty()) std::cerr << "vupdate run: " << vupdate::EscapeBytes(result.error) << "\n";
   if (args.sounds && !WriteSounds(*camera, *args.sounds)) exit = kExitFailed;
 
-  const RunFacts facts{args.camera ? *args.camera : std::string()};
+  RunFacts facts{args.camera ? *args.camera : std::string()};
+  if (const int sig = interrupt::DivertedSignal())
+    facts.cutBy = sigabbrev_np(sig) != nullptr ? std::string("SIG") + sigabbrev_np(sig) : "a signal";
   const std::string report = Dump(RunReport(result, facts)) + "\n";
   if (args.report && *args.report == "-") {
     std::cout << report;
