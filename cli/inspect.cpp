@@ -317,5 +317,9 @@ void AddInspectCommand(CLI::App& app, int* exitCode) {
                       "Camera profile (TOML), or a folder of them; repeatable. Runs each camera's own "
                       "verification and estimates the installation; exit 0 only when every camera accepts");
   inspect->add_flag("--json", args->json, "Print JSON");
+  inspect->footer(
+      "Exit status: 0 well formed, and every camera accepts the file and can install it; 1 malformed, or a "
+      "camera refuses it or would fail installing it; 2 bad arguments, file or profile.\nTexts from the file "
+      "or the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   inspect->callback([args, exitCode] { *exitCode = RunInspect(*args); });
 }

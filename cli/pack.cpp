@@ -130,6 +130,11 @@ void AddPackCommand(CLI::App& app, int* exitCode) {
       "Header field imageStart; the camera always programs the image from the start of the flash "
       "and uses the field only to check the image length (imageEnd - imageStart + 1), so only 0 "
       "is accepted (the default)");
+  pack->footer(
+      "Exit status: 0 the file was written; 1 it could not be written; 2 bad arguments or inputs, nothing "
+      "written.\n--out is written beside its name and renamed into place; a fifo, device, folder, symbolic "
+      "link "
+      "or read-only file there is refused.");
   pack->callback([args, debug, exitCode] {
     args->hasDebug = debug->count() > 0;
     *exitCode = RunPack(*args);

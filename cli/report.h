@@ -9,8 +9,8 @@
 
 // What the command knows about a run beyond the run itself.
 struct RunFacts {
-  std::string cameraProfile;                  // empty: the built-in camera
-  std::string cutBy = "the profile's fault";  // what cut the power, when it was cut
+  std::string cameraProfile;                   // empty: the built-in camera
+  std::string cutBy = "the simulated camera";  // what cut the power, when it was cut
 };
 
 // Every text in them is escaped: the camera may have written any bytes.

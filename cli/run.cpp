@@ -248,6 +248,7 @@ void AddRunCommand(CLI::App& app, int* exitCode) {
   run->footer(
       "Exit status: 0 the run ended (power-down or the key script ran out), whatever the updater decided;\n"
       "1 the run stopped otherwise, or an output could not be written; 2 bad arguments or profile, nothing\n"
-      "touched; 3 the power was cut (Ctrl-C, SIGTERM or SIGHUP, or the flash file could not be written).");
+      "touched; 3 the power was cut (Ctrl-C, SIGTERM or SIGHUP, or by the simulated camera itself).\n"
+      "Texts from the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   run->callback([args, exitCode] { *exitCode = Run(*args); });
 }
