@@ -65,6 +65,8 @@ void Watch(sigset_t set) {
 }  // namespace
 
 void Start() {
+  // Past a file size limit (ulimit -f) a write should fail with an error the command reports, not end it.
+  std::signal(SIGXFSZ, SIG_IGN);
   sigset_t set;
   sigemptyset(&set);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);

@@ -183,6 +183,14 @@ int Run(const RunArgs& args) {
     std::cerr << "vupdate run: " << *problem << "\n";
     return kExitUsage;
   }
+  // Mapping the flash file (made whole first when missing) is the last check and the first change.
+  std::unique_ptr<sim::Camera> camera;
+  try {
+    camera = std::make_unique<sim::Camera>(std::move(options));
+  } catch (const std::exception& e) {
+    std::cerr << "vupdate run: " << vupdate::EscapeBytes(e.what()) << "\n";
+    return kExitUsage;
+  }
   harness::RunOptions runOptions;
   if (args.shots) {
     if (const auto problem = PrepareShots(*args.shots)) {
@@ -190,13 +198,6 @@ int Run(const RunArgs& args) {
       return kExitUsage;
     }
     runOptions.shotsDir = *args.shots;
-  }
-  std::unique_ptr<sim::Camera> camera;
-  try {
-    camera = std::make_unique<sim::Camera>(std::move(options));
-  } catch (const std::exception& e) {
-    std::cerr << "vupdate run: " << vupdate::EscapeBytes(e.what()) << "\n";
-    return kExitUsage;
   }
 
   harness::RunResult result;
