@@ -105,10 +105,11 @@ void NoteMissingItems(FileReport& report) {
       {kTagProduct, "'ptid' is missing: every camera refuses this file"},
       {kTagSerialMax, "'SNMX' is missing: only cameras with serial number 0 accept this file"},
   };
-  for (const auto& [tag, note] : kNeeded) {
+  for (const auto& needed : kNeeded) {
+    const std::uint32_t tag = needed.first;
     const bool present = std::any_of(report.items.begin(), report.items.end(),
                                      [tag](const ItemView& i) { return i.tag == tag; });
-    if (!present) report.notes.push_back(note);
+    if (!present) report.notes.push_back(needed.second);
   }
 }
 
