@@ -13,6 +13,7 @@ extern vestra::GWorldPtr gLCDPort2;
 extern std::uint8_t altAppID;
 extern vestra::SEM_ID semIdDelete;
 extern vestra::CIconHandle gLogoIcon;
+extern std::uint8_t gResourcesInRAM;  // 1 once the resource block was copied out of the flash
 extern std::int16_t gFontNum;
 
 extern "C" [[noreturn]] void entry();
@@ -21,4 +22,6 @@ extern "C" void AppExit();
 void AppInit();
 
 // The pixel base address of a port: its pixel map's first word.
-inline void* PixelBase(vestra::GWorldPtr port) { return (*port->portPixMap)->baseAddr; }
+inline void* PixelBase(vestra::GWorldPtr port) {
+  return (*port->portPixMap)->baseAddr;
+}

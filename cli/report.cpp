@@ -35,7 +35,10 @@ json RunReport(const harness::RunResult& r) {
       {"progress_frames", r.progressFrames},
       {"virtual_seconds", r.virtualSeconds},
       {"led", r.ledValue},
-      {"faults", {{"inside_interrupt_lock", r.faultsInsideLock}, {"files_left_open", r.openFiles}}},
+      {"faults",
+       {{"inside_interrupt_lock", r.faultsInsideLock},
+        {"files_left_open", r.openFiles},
+        {"flash_resource_reads_after_erase", r.flashResourceReads}}},
       {"error", r.error.empty() ? json(nullptr) : json(r.error)},
   };
   return report;
