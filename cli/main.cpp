@@ -1,13 +1,17 @@
 // vupdate: make, check and run update files on the simulated camera.
-#include <iostream>
+#include <cstdio>
+#include <exception>
+#include <string>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "updatefile/inspect_file.h"
 
-int main(int argc, char** argv) {
-  interrupt::Start();
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"vupdate: pack, inspect and run Vestra update files on a simulated camera"};
+  app.set_version_flag("--version", std::string("vupdate ") + VESTRA_VERSION);
   app.require_subcommand(1);
   int exitCode = kExitOk;
   AddRunCommand(app, &exitCode);
@@ -18,8 +22,23 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help
     // One line, like every other refusal; --help tells the rest.
-    std::cerr << "vupdate: " << vupdate::EscapeBytes(e.what()) << "\n";
+    std::fprintf(stderr, "vupdate: %s\n", vupdate::EscapeBytes(e.what()).c_str());
     return kExitUsage;
   }
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  interrupt::Start();
+  // Whatever a command did not expect still ends with a message and a failure, never an abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vupdate: %s\n", vupdate::EscapeBytes(e.what()).c_str());
+  } catch (...) {
+    std::fputs("vupdate: unexpected failure\n", stderr);
+  }
+  return kExitFailed;
 }

@@ -51,7 +51,10 @@ json RunReport(const harness::RunResult& r, const RunFacts& facts) {
       {"progress_frames", r.progressFrames},
       {"virtual_seconds", r.virtualSeconds},
       {"led", r.ledValue},
-      {"faults", {{"inside_interrupt_lock", r.faultsInsideLock}, {"files_left_open", r.openFiles}}},
+      {"faults",
+       {{"inside_interrupt_lock", r.faultsInsideLock},
+        {"files_left_open", r.openFiles},
+        {"flash_resource_reads_after_erase", r.flashResourceReads}}},
       {"error", r.error.empty() ? json(nullptr) : json(vupdate::EscapeBytes(r.error))},
   };
   return report;

@@ -36,6 +36,6 @@ struct CameraVerdict {
 // Starts the updater on a camera with this profile and a temporary card holding the file, and lets it
 // run until it waits for a key. The camera runs on external power so that the file gets verified.
 // Throws std::runtime_error when the temporary card cannot be made.
-CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& card = {});
+CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& setup = {});
 
 }  // namespace harness

@@ -48,7 +48,9 @@ void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
   report.image.computed = SumLikeCamera(bytes, h.headerSize, static_cast<std::int32_t>(stretch));
   if (!report.image.Match()) report.problems.push_back("image checksum does not match");
   report.imageLength = h.imageEnd - h.imageStart + 1;
-  if (report.imageLength > kImageSizeLimit) {
+  if (report.imageLength == 0) {
+    report.problems.push_back("image is empty (imageEnd - imageStart + 1 wraps to 0)");
+  } else if (report.imageLength > kImageSizeLimit) {
     report.problems.push_back("image length " + Hex(report.imageLength) + " is not less than 0x200000");
   } else if (report.imageLength != stretch) {
     report.problems.push_back("image length " + Hex(report.imageLength) +
@@ -106,7 +108,7 @@ void NoteMissingItems(FileReport& report) {
       {kTagSerialMax, "'SNMX' is missing: only cameras with serial number 0 accept this file"},
   };
   for (const auto& needed : kNeeded) {
-    const std::uint32_t tag = needed.first;  // clang 14 captures no structured binding
+    const std::uint32_t tag = needed.first;
     const bool present = std::any_of(report.items.begin(), report.items.end(),
                                      [tag](const ItemView& i) { return i.tag == tag; });
     if (!present) report.notes.push_back(needed.second);
