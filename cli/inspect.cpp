@@ -39,12 +39,6 @@ struct CameraRow {
   }
 };
 
-std::vector<std::string> Escaped(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  for (const std::string& line : lines) out.push_back(vupdate::EscapeBytes(line));
-  return out;
-}
-
 // The line that says why the camera refuses, or what stopped it.
 std::string FirstRefusal(const CameraRow& row) {
   if (!row.verdict.runError.empty())
@@ -168,7 +162,7 @@ nlohmann::ordered_json CameraJson(const CameraRow& row) {
       {"debug_mode", v.debugMode},
       {"first_refusal",
        row.good() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(FirstRefusal(row))},
-      {"log_lines", Escaped(v.logLines)},
+      {"log_lines", vupdate::EscapeEach(v.logLines)},
       {"installation_seconds", row.estimate ? EstimateJson(*row.estimate) : nlohmann::ordered_json(nullptr)}};
 }
 

@@ -7,17 +7,6 @@
 
 using nlohmann::json;
 
-namespace {
-
-std::vector<std::string> Escaped(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  out.reserve(lines.size());
-  for (const std::string& line : lines) out.push_back(vupdate::EscapeBytes(line));
-  return out;
-}
-
-}  // namespace
-
 json RunReport(const harness::RunResult& r, const RunFacts& facts) {
   json sounds = json::array();
   for (const auto& s : r.sounds) sounds.push_back({{"id", s.id}, {"wait", s.wait}});
@@ -43,7 +32,7 @@ json RunReport(const harness::RunResult& r, const RunFacts& facts) {
       {"err_code", r.errCode},
       {"debug_mode", r.debugMode},
       {"sounds", sounds},
-      {"log_lines", Escaped(r.logLines)},
+      {"log_lines", vupdate::EscapeEach(r.logLines)},
       {"eeprom_region", r.eepromRegion ? json(*r.eepromRegion) : json(nullptr)},
       {"flash", flash},
       {"progress", {{"max", r.progressMax}, {"value", r.progressValue}}},

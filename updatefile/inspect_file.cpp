@@ -172,6 +172,13 @@ std::string EscapeBytes(std::string_view bytes) {
   return text;
 }
 
+std::vector<std::string> EscapeEach(const std::vector<std::string>& texts) {
+  std::vector<std::string> out;
+  out.reserve(texts.size());
+  for (const std::string& text : texts) out.push_back(EscapeBytes(text));
+  return out;
+}
+
 std::string TagText(std::uint32_t tag) {
   std::string text;
   for (int shift = 24; shift >= 0; shift -= 8) {
