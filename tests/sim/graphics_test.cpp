@@ -85,17 +85,4 @@ TEST_F(GraphicsTest, CopyBitsPlacesThePictureInTheLcdPortAndLeavesTheBorder) {
   EXPECT_EQ(Count(lcd1_, kBlack), 360 * 287);  // the other buffer untouched
 }
 
-TEST_F(GraphicsTest, CopyBitsClipsToBothPortsAndHandlesAnOddColumn) {
-  Copy(lcd1_, 200, 200, 488, 416);  // overhangs the right and bottom edges
-  EXPECT_EQ(Count(lcd1_, kWhite), 160 * 87);
-  EXPECT_EQ(At(lcd1_, 359, 286), kWhite);
-  ClearLcd(lcd1_);
-  Copy(lcd1_, 37, 10, 40, 11);  // starts and ends inside a pixel pair
-  EXPECT_EQ(At(lcd1_, 36, 10).y, 16);
-  EXPECT_EQ(At(lcd1_, 37, 10).y, 255);
-  EXPECT_EQ(At(lcd1_, 39, 10).y, 255);
-  EXPECT_EQ(At(lcd1_, 40, 10).y, 16);
-  EXPECT_EQ(Count(lcd1_, kBlack), 360 * 287 - 3);  // the neighbour shares chroma, not luma
-}
-
 }  // namespace
