@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "updatefile/update_file.h"
 #include "harness/runner.h"
 #include "tests/sim/sim_fixture.h"
 #include "tests/support/metadata.h"
+#include "updatefile/update_file.h"
 
 namespace vestra_test {
 
@@ -36,7 +36,7 @@ class RunTest : public ::testing::Test {
   }
 
   harness::RunResult Run(const std::string& keys, sim::Profile profile = {},
-                     const std::function<void(sim::Camera&)>& prepare = nullptr) {
+                         const std::function<void(sim::Camera&)>& prepare = nullptr) {
     sim::CameraOptions options;
     options.profile = std::move(profile);
     options.cardDir = card_;

@@ -6,7 +6,7 @@
 #include "app/module_state.h"
 #include "package/file_set.h"
 #include "services/power.h"
-#include "tests/app/run_fixture.h"
+#include "tests/sim/sim_fixture.h"
 
 namespace {
 
@@ -52,21 +52,6 @@ TEST_F(ServiceTest, SleepsInTenthsOfASecond) {
     DelayTime(tenths);
     EXPECT_EQ(camera_->clock().Nanoseconds() - before, ns) << tenths;
   }
-}
-
-class LogRunTest : public vestra_test::RunTest {};
-
-TEST_F(LogRunTest, TwoRefusedRunsLeaveBothRunsLinesOldestFirst) {
-  vupdate::UpdateMetadata older = vestra_test::GoodMetadata();
-  older.firmware = 0x00900000;
-  PutUpdateFile(older);
-  const harness::RunResult first = Run("");
-  EXPECT_EQ(first.errCode, -1);
-  EXPECT_EQ(first.logLines.front(), "Camera incompible with files.");
-  const std::string afterFirst = sim_test::ReadFile(System("UPDATE.LOG"));
-  const harness::RunResult second = Run("");  // the refused files are gone now
-  EXPECT_EQ(second.errCode, -4);
-  EXPECT_EQ(sim_test::ReadFile(System("UPDATE.LOG")), afterFirst + "missing QR40nnn.BIN\r\n");
 }
 
 }  // namespace
