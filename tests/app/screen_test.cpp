@@ -1,11 +1,10 @@
-// The soft-key bar, the debug box and the LCD buffers, as the ports show them.
+// The soft-key bar and the debug box, as the draw port shows them.
 #include "app/screen.h"
 
 #include <string>
 
 #include "app/strings.h"
 #include "gx/text.h"
-#include "services/lcd.h"
 #include "tests/panels/screen_fixture.h"
 
 namespace {
@@ -76,23 +75,6 @@ TEST_F(BarTest, DebugBoxIsARedFramedBoxTwentyWiderThanItsText) {
   AppDrawDebugMessage(0);
   EXPECT_NE(Pixel(left + 1, 11), std::optional(AsYcc(gRed)));
   EXPECT_EQ(graphics().frameCount(), 2u);
-}
-
-TEST_F(BarTest, UpdateLCDAlternatesBuffersAndPlacesThePicture) {
-  Start();
-  Clear(gRed);
-  UpdateLCD();
-  EXPECT_EQ(gLCDPort, gLCDPort2);
-  EXPECT_EQ(graphics().shownPort(), gLCDPort2);
-  UpdateLCD();
-  EXPECT_EQ(gLCDPort, gLCDPort1);
-  EXPECT_EQ(graphics().shownPort(), gLCDPort1);
-  // The picture lands at (36, 10); the border keeps what the port held.
-  const auto inside = graphics().pixel(gLCDPort1, 36, 10);
-  const auto outside = graphics().pixel(gLCDPort1, 35, 10);
-  ASSERT_TRUE(inside && outside);
-  EXPECT_EQ(inside->y, gRed.green);
-  EXPECT_NE(outside->y, gRed.green);
 }
 
 }  // namespace
