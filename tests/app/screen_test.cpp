@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/strings.h"
-#include "gx/text.h"
 #include "tests/panels/screen_fixture.h"
 
 namespace {
@@ -12,13 +11,7 @@ namespace {
 using vestra_test::AsYcc;
 using vestra_test::ScreenTest;
 
-class BarTest : public ScreenTest {
- protected:
-  std::int16_t Width(const char* text, std::int16_t font, std::int16_t size) {
-    vestra::GMTextFont(font, size);
-    return gxStringWidth(text);
-  }
-};
+using BarTest = ScreenTest;
 
 TEST_F(BarTest, EachPanelsLabelsSitOverTheirKeys) {
   // The string rows of each panel's left, centre and right labels; kStrNone: no label.
@@ -36,7 +29,7 @@ TEST_F(BarTest, EachPanelsLabelsSitOverTheirKeys) {
       for (int slot = 0; slot < 3; ++slot) {
         if (slots[panel][slot] == kStrNone) continue;
         const char* label = GetRgnString(static_cast<std::int16_t>(region), slots[panel][slot], nullptr);
-        const int w = Width(label, font, 18);
+        const int w = Width(font, 18, label);
         const int h = slot == 0 ? 10 : slot == 1 ? (288 - w) >> 1 : 278 - w;
         expected.emplace_back(font, 18, h, 212, label, AsYcc(gWhite));
       }
@@ -56,7 +49,7 @@ TEST_F(BarTest, DebugBoxIsARedFramedBoxTwentyWiderThanItsText) {
   Start();
   AppSwapPanels(gCurPanel, 1);
   AppDrawDebugMessage(1);
-  const int w = Width("INTERNAL USE ONLY", 2, 18) + 20;
+  const int w = Width(2, 18, "INTERNAL USE ONLY") + 20;
   const int left = (288 - w) >> 1;
   ExpectPixel(left, 10, gWhite, "frame top-left");
   ExpectPixel(left + w - 1, 33, gWhite, "frame bottom-right");

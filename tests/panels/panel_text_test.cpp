@@ -55,10 +55,6 @@ const Line kLines[] = {
 
 class PanelText : public vestra_test::ScreenTest {
  protected:
-  std::int16_t Width(std::int16_t font, std::int16_t size, const std::string& text) {
-    vestra::GMTextFont(font, size);
-    return vestra::GMTextWidth(text.c_str(), 0, static_cast<std::int16_t>(text.size()));
-  }
   // Where a text centred in the width less a correction starts.
   std::int16_t Centred(std::int16_t font, std::int16_t size, const std::string& text, int correction = 5) {
     return static_cast<std::int16_t>((288 - correction - Width(font, size, text)) >> 1);

@@ -66,6 +66,12 @@ class ScreenTest : public ::testing::Test {
     vestra::GMPaintRect(&all);
   }
 
+  // A text's width in the platform's font, for positions built from widths.
+  std::int16_t Width(std::int16_t font, std::int16_t size, const std::string& text) {
+    vestra::GMTextFont(font, size);
+    return vestra::GMTextWidth(text.c_str(), 0, static_cast<std::int16_t>(text.size()));
+  }
+
   // A text drawn: font, size, h, v, the text and its colour.
   using Text = std::tuple<std::int16_t, std::int16_t, std::int16_t, std::int16_t, std::string, sim::Ycc>;
   // The texts drawn since the last clearRecords, leaving out empty ones (they show nothing).
