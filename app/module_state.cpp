@@ -32,6 +32,7 @@
   VALUE(std::uint8_t, altAppID, 0)                 \
   VALUE(vestra::SEM_ID, semIdDelete, nullptr)      \
   VALUE(vestra::CIconHandle, gLogoIcon, nullptr)   \
+  VALUE(std::uint8_t, gResourcesInRAM, 0)          \
   VALUE(std::int16_t, gFontNum, 0)                 \
   VALUE(std::uint8_t, gShutdownNow, 0)             \
   ARRAY(PanelRec, gPanel, kPanelCount)             \

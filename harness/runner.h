@@ -27,6 +27,13 @@ struct RunOptions {
 struct RunResult {
   bool poweredDown = false;
   bool scriptEnded = false;
+  // The power went away (a cut asked for, or a fault of the profile): where it happened.
+  bool powerCut = false;
+  struct CutAt {
+    double virtualSeconds = 0;
+    std::uint64_t busOp = 0;  // flash bus operations done, counting the one the cut fell on
+    int panel = -1;
+  } cutAt;
   std::string error;  // what else stopped the run; empty when it ended as a run ends
   bool ended() const { return error.empty() && (poweredDown || scriptEnded); }
 
@@ -46,7 +53,8 @@ struct RunResult {
 
   // Faults the camera noticed.
   int faultsInsideLock = 0;
-  int openFiles = 0;  // descriptors, directories and streams the module left open
+  int openFiles = 0;           // descriptors, directories and streams the module left open
+  int flashResourceReads = 0;  // resources used from the flash's block after the erase began
   int ledValue = -1;
 
   std::vector<std::string> shotErrors;  // pictures that could not be written
@@ -54,7 +62,7 @@ struct RunResult {
 };
 
 // Starts the module afresh on this camera (its globals as loading leaves them) and runs it until it powers
-// the camera down or the key script runs out. Saves the flash file at the end, however the run ended.
+// the camera down, the key script runs out or the power is cut. The flash file is the chip throughout.
 RunResult RunModule(Camera& camera, const RunOptions& options = {});
 
 }  // namespace harness

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "package/digest.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -55,7 +56,7 @@ std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
 }
 
 std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length,
-                            std::uint32_t expected) {
+                            std::uint32_t expected, std::uint32_t* digest) {
   // An offset beyond what a seek can express cannot be reached, and a failed seek must not
   // pass for a position that happens to equal its error value.
   if (offset > kFileSeekLimit) return -2;
@@ -64,6 +65,7 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
 
   std::uint8_t block[kSumBlockSize];
   std::uint32_t sum = 0;
+  std::uint32_t crc = kCrc32Start;
   std::int32_t consumed = 0;
   while (consumed < length) {
     const std::uint32_t left = static_cast<std::uint32_t>(length - consumed);
@@ -72,8 +74,10 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
     // A partial sum after a read error says nothing about the file; it fails as damaged.
     if (got < 0) return -2;
     sum += SumBytes(block, static_cast<std::uint32_t>(got));
+    if (digest != nullptr) crc = Crc32Update(crc, block, static_cast<std::uint32_t>(got));
     consumed += got;
   }
+  if (digest != nullptr) *digest = Crc32Final(crc);
   if (sum == expected) return 0;
   LogFormat("CHKSUM: requiredChecksum=%08X vs. calculated=%08X", static_cast<unsigned>(expected),
             static_cast<unsigned>(sum));

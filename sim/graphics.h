@@ -136,6 +136,7 @@ class Graphics {
     int width = 0;
     int height = 0;
     std::unique_ptr<std::uint32_t[]> pixels;
+    bool inFlash = false;  // decoded from the flash's resource block: a camera draws it from there
   };
 
   Port* find(const vestra::GrafPort* port) const;

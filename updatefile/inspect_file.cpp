@@ -5,15 +5,14 @@
 #include <cstdio>
 #include <set>
 
-#include "updatefile/update_file.h"
 #include "package/file_layout.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
+#include "updatefile/update_file.h"
 
 namespace vupdate {
 
 namespace {
-
 
 std::string Hex(std::uint64_t value) {
   char text[24];
@@ -41,14 +40,17 @@ void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
   if (h.fileType != kTagCode)
     report.problems.push_back("file type is '" + TagText(h.fileType) + "', not 'CODE'");
   if (h.headerSize != kFileHeaderSize) {
-    report.problems.push_back("header size is " + std::to_string(h.headerSize) + ", not " + std::to_string(kFileHeaderSize));
+    report.problems.push_back("header size is " + std::to_string(h.headerSize) + ", not " +
+                              std::to_string(kFileHeaderSize));
   }
   const std::uint32_t stretch = h.trailerOffset - h.headerSize;
   report.image.stated = h.imageChecksum;
   report.image.computed = SumLikeCamera(bytes, h.headerSize, static_cast<std::int32_t>(stretch));
   if (!report.image.Match()) report.problems.push_back("image checksum does not match");
   report.imageLength = h.imageEnd - h.imageStart + 1;
-  if (report.imageLength > kImageSizeLimit) {
+  if (report.imageLength == 0) {
+    report.problems.push_back("image is empty (imageEnd - imageStart + 1 wraps to 0)");
+  } else if (report.imageLength > kImageSizeLimit) {
     report.problems.push_back("image length " + Hex(report.imageLength) + " is not less than 0x200000");
   } else if (report.imageLength != stretch) {
     report.problems.push_back("image length " + Hex(report.imageLength) +
@@ -156,7 +158,8 @@ FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes) {
   ReadHeader(bytes, report);
   CheckHeader(bytes, report);
   WalkTrailer(bytes, report);
-  if (bytes.size() > kFileSeekLimit) report.problems.push_back("the file is too large for the camera to size");
+  if (bytes.size() > kFileSeekLimit)
+    report.problems.push_back("the file is too large for the camera to size");
   report.file.computed = SumLikeCamera(bytes, 0, static_cast<std::int64_t>(bytes.size()) - 4);
   if (report.doneFound && !report.file.Match()) report.problems.push_back("file checksum does not match");
   if (report.doneFound && report.trailerEnd < bytes.size()) {

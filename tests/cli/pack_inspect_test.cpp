@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "../sim/sim_fixture.h"
+#include "tests/support/metadata.h"
+#include "updatefile/update_file.h"
 
 namespace {
 
@@ -149,6 +151,16 @@ TEST_F(PackInspect, DamagedOrUnreadableInput) {
             j["checksums"]["image"]["stated"].get<std::uint32_t>() + 1);
   EXPECT_EQ(j["camera"]["err_code"], -2);
   EXPECT_EQ(j["camera"]["log_lines"][1], "image checksum doesn't match");
+  // An empty image whose end lies one below its start: every sum of nothing matches, the length does not.
+  vupdate::FileLayout empty = vupdate::LayoutFor({}, vestra_test::GoodMetadata());
+  empty.imageEnd = 0xFFFFFFFF;
+  const std::vector<std::uint8_t> emptyFile = vupdate::BuildUpdateFile(empty);
+  WriteFile(out_, std::string(emptyFile.begin(), emptyFile.end()));
+  const nlohmann::json e = InspectJson("");
+  EXPECT_EQ(last_.exit, 1);
+  EXPECT_FALSE(e["well_formed"].get<bool>());
+  EXPECT_NE(e.dump().find("image is empty"), std::string::npos) << e.dump();
+  EXPECT_EQ(e["camera"]["err_code"], -2);
   // A camera profile that cannot be read, and a file that is not there: usage errors.
   InspectJson("serial = 'text'\n");
   EXPECT_EQ(last_.exit, 2);

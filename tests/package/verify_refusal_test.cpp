@@ -46,6 +46,11 @@ const Refusal kRefusals[] = {
      "CHKSUM: requiredChecksum=00008333 vs. calculated=00008332\nimage checksum doesn't match", kNothingRead},
     {"ImageLength0x200000", [](auto& l) { l.imageEnd = 0x1FFFFF; }, -2,
      "image size is not less than 0x200000 bytes", kNothingRead},
+    // An end one below the start wraps the length to 0: an empty stretch whose sum is 0 passes the sum.
+    {"EmptyImage", [](auto& l) { l.image.clear(), l.imageEnd = 0xFFFFFFFF; }, -2, "image is empty",
+     kNothingRead},
+    {"EmptyImageAnywhere", [](auto& l) { l.image.clear(), l.imageStart = 0x8000, l.imageEnd = 0x7FFF; }, -2,
+     "image is empty", kNothingRead},
     {"ImageLengthNotTheImageStretch", [](auto& l) { l.imageEnd = 298; }, -2,
      "Image size does not match trailer offset-header size", kNothingRead},
     {"NoDONE", Trailer({}), -2, "'DONE' tag not found\nCould not read trailer", kFirstTwo},

@@ -44,10 +44,10 @@ TEST_F(ServiceTest, LinesAreAppendedWithCarriageReturnAndLineFeedAndCutToTheBuff
 
 // The kernel refuses a time value whose nanoseconds reach a second: the split must be exact.
 TEST_F(ServiceTest, SleepsInTenthsOfASecond) {
-  for (const auto [tenths, ns] : {std::pair<std::int16_t, std::uint64_t>{0, 0},
-                                  {10, 1'000'000'000},
-                                  {25, 2'500'000'000},
-                                  {99, 9'900'000'000}}) {
+  for (const auto& [tenths, ns] : {std::pair<std::int16_t, std::uint64_t>{0, 0},
+                                   {10, 1'000'000'000},
+                                   {25, 2'500'000'000},
+                                   {99, 9'900'000'000}}) {
     const std::uint64_t before = camera_->clock().Nanoseconds();
     DelayTime(tenths);
     EXPECT_EQ(camera_->clock().Nanoseconds() - before, ns) << tenths;
