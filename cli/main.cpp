@@ -1,13 +1,17 @@
 // vupdate: make, check and run update files on the simulated camera.
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "updatefile/inspect_file.h"
 
 namespace {
 
 int Run(int argc, char** argv) {
+  interrupt::Start();
   CLI::App app{"vupdate: pack, inspect and run Vestra update files on a simulated camera"};
   app.set_version_flag("--version", std::string("vupdate ") + VESTRA_VERSION);
   app.require_subcommand(1);
@@ -18,8 +22,10 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    // One line, like every other refusal; --help tells the rest.
+    std::cerr << "vupdate: " << vupdate::EscapeBytes(e.what()) << "\n";
+    return kExitUsage;
   }
   return exitCode;
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@ struct CardSetup {
   std::string codeName = "QR40000.BIN";
   bool fontFile = true;       // "UPDATE.CRS"
   bool companionFile = true;  // "UPDATE.CAM"
+  // Told the temporary card folder as soon as it exists, e.g. to remove it should the process be stopped.
+  std::function<void(const std::filesystem::path&)> made;
 };
 
 struct CameraVerdict {
