@@ -1,6 +1,7 @@
 // vupdate: make, check and run update files on the simulated camera.
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "cli/commands.h"
@@ -20,7 +21,7 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     // One line, like every other refusal; --help tells the rest.
     std::fprintf(stderr, "vupdate: %s\n", vupdate::EscapeBytes(e.what()).c_str());
     return kExitUsage;
