@@ -14,6 +14,9 @@ int Run(int argc, char** argv) {
   CLI::App app{"vupdate: pack, inspect and run Vestra update files on a simulated camera"};
   app.set_version_flag("--version", std::string("vupdate ") + VESTRA_VERSION);
   app.require_subcommand(1);
+  app.footer(
+      "Each command's --help lists its exit codes. Texts from files or the camera: bytes that are not "
+      "printable UTF-8, and a backslash, are shown as \\xHH.");
   int exitCode = kExitOk;
   AddRunCommand(app, &exitCode);
   AddPackCommand(app, &exitCode);
