@@ -435,6 +435,7 @@ struct Server::Impl {
       } else {
         return Answer(res, 404, "no such fault");
       }
+      camera->Touch();
       Answer(res, error.empty() ? 200 : 409, error);
     });
 
@@ -442,12 +443,14 @@ struct Server::Impl {
       const std::string name = req.matches[1];
       if (!ValidCardName(name)) return Answer(res, 400, "not a file name for the card");
       const std::string error = card->Put(name, req.body);
+      camera->Touch();
       Answer(res, error.empty() ? 200 : 409, error);
     });
     http.Delete(R"(/api/card/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
       const std::string name = req.matches[1];
       if (!ValidCardName(name)) return Answer(res, 400, "not a file name for the card");
       const std::string error = card->Remove(name);
+      camera->Touch();
       Answer(res, error.empty() ? 200 : 404, error);
     });
 

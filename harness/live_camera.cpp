@@ -148,6 +148,11 @@ std::uint64_t LiveCamera::Version() const {
   return version_;
 }
 
+void LiveCamera::Touch() {
+  std::lock_guard lock(mutex_);
+  Changed();
+}
+
 std::uint64_t LiveCamera::WaitForChange(std::uint64_t seen, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, timeout, [&] { return version_ != seen || closing_; });
@@ -245,14 +250,15 @@ void LiveCamera::Pace(std::uint64_t virtualNs) {
   if (due) Snapshot(false);
 }
 
-void LiveCamera::Snapshot(bool force) {
+void LiveCamera::Snapshot(bool ended) {
   auto* camera = static_cast<sim::Camera*>(camera_);
   if (camera == nullptr) return;
   lastSnapshot_ = Clock::now();
   const sim::FlashBus& bus = camera->flash();
   LiveFlash flash;
   flash.counters = bus.counters();
-  const bool installing = gUpdateInProgress != 0;
+  // A cut run leaves the flag set; nothing is installing on a camera that is off.
+  const bool installing = !ended && gUpdateInProgress != 0;
   const UpdateFileHeader& header = gFile[0].header;
   const std::uint64_t imageLength = std::uint64_t{header.imageEnd - header.imageStart} + 1;
   if (flash.counters.wordsProgrammed > 0 && imageLength > 1) {
@@ -261,7 +267,7 @@ void LiveCamera::Snapshot(bool force) {
   }
 
   std::lock_guard lock(mutex_);
-  const bool copy = force || flashRequested_;
+  const bool copy = ended || flashRequested_;
   const LiveFlash& before = status_.flash;
   const bool unchanged = flash.counters.erases == before.counters.erases &&
                          flash.counters.wordsProgrammed == before.counters.wordsProgrammed;

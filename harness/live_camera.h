@@ -71,6 +71,8 @@ class LiveCamera {
   // Every change (frame, panel, power, flash) bumps the version; waits until it differs from seen, the
   // timeout passes or Shutdown is called.
   std::uint64_t Version() const;
+  // Something the watchers show changed outside the camera (the card's files).
+  void Touch();
   std::uint64_t WaitForChange(std::uint64_t seen, std::chrono::milliseconds timeout) const;
   // Wakes every waiter for good; the camera's power is cut.
   void Shutdown();
