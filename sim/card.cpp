@@ -38,10 +38,6 @@ namespace {
 
 constexpr std::string_view kDrivePrefix = "/B";
 
-std::string LogRelative() {
-  return std::string(kLogCardPath.substr(kDrivePrefix.size() + 1));
-}
-
 bool IsWithin(const fs::path& inner, const fs::path& outer) {
   auto o = outer.begin();
   auto i = inner.begin();
@@ -153,13 +149,8 @@ void Card::NoteAccess() {
 }
 
 void Card::NoteWrite(const std::string& cardPath, std::string_view bytes) {
-  if (cardPath != LogRelative() || bytes.empty()) return;
-  logPartial_.append(bytes);
-  std::size_t end;
-  while ((end = logPartial_.find("\r\n")) != std::string::npos) {
-    logLines_.push_back(logPartial_.substr(0, end));
-    logPartial_.erase(0, end + 2);
-  }
+  if (!writeObserver_ || bytes.empty()) return;
+  writeObserver_(std::string(kDrivePrefix) + "/" + cardPath, bytes);
 }
 
 int Card::OpenCount() const {

@@ -105,7 +105,7 @@ TEST_F(CardTest, LogLinesAreKeptPerLineAndSurviveTheFilesRemoval) {
   vestra::fclose(other);
   EXPECT_EQ(vestra::remove("/B/SYSTEM/UPDATE.LOG"), 0);
   EXPECT_FALSE(fs::exists(card_ / "SYSTEM" / "UPDATE.LOG"));
-  EXPECT_EQ(camera_->card().LogLines(),
+  EXPECT_EQ(LogLines(),
             (std::vector<std::string>{"missing QR40nnn.BIN", "", "first half, second half"}));
 }
 

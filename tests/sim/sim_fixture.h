@@ -7,9 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
+#include "harness/log_recorder.h"
 #include "sim/camera.h"
 
 namespace sim_test {
@@ -24,7 +28,8 @@ class TempDir {
     std::string name = "vestra-";
     name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
     std::replace(name.begin(), name.end(), '/', '_');
-    path_ = fs::temp_directory_path() / name;
+    // Other checkouts on this machine run the same tests at the same time.
+    path_ = fs::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -54,6 +59,7 @@ class CameraTest : public ::testing::Test {
   void SetUp() override { fs::create_directories(card_ / "SYSTEM"); }
   void TearDown() override {
     sim::SetCurrent(nullptr);
+    log_.reset();
     camera_.reset();
   }
 
@@ -61,13 +67,17 @@ class CameraTest : public ::testing::Test {
     camera_ = std::make_unique<sim::Camera>(
         sim::CameraOptions{.profile = std::move(profile), .cardDir = card_, .keys = keys});
     sim::SetCurrent(camera_.get());
+    log_.emplace(*camera_);
     camera_->Boot();
     return *camera_;
   }
+  // Every line written to the update log since Start.
+  const std::vector<std::string>& LogLines() const { return log_->lines(); }
 
   TempDir root_;
   fs::path card_ = root_.path() / "card";
   std::unique_ptr<sim::Camera> camera_;
+  std::optional<harness::LogRecorder> log_;
 };
 
 }  // namespace sim_test
