@@ -85,6 +85,8 @@ void LiveCamera::CutPower() {
   std::unique_lock lock(mutex_);
   if (status_.on) {
     cut_ = true;
+    // The next platform call stops; a module waiting for a key or for time stops in NextKey or Pace.
+    if (camera_ != nullptr) static_cast<sim::Camera*>(camera_)->RequestPowerCut();
     changed_.notify_all();
     changed_.wait(lock, [this] { return !status_.on; });
   }
@@ -164,7 +166,11 @@ void LiveCamera::Run(sim::Profile profile) {
   bool cut = false;
   try {
     sim::Camera camera(sim::CameraOptions{std::move(profile), cardDir_, flashFile_, ""});
-    camera_ = &camera;
+    {
+      std::lock_guard lock(mutex_);
+      camera_ = &camera;
+      if (cut_) camera.RequestPowerCut();
+    }
     pacedSpeed_ = 0;
     lastSnapshot_ = {};
     camera.events().SetLiveSource([this] { return NextKey(); });
@@ -207,7 +213,7 @@ void LiveCamera::Run(sim::Profile profile) {
 
 std::optional<sim::ScriptStep> LiveCamera::NextKey() {
   std::unique_lock lock(mutex_);
-  if (cut_) throw sim::PoweredDown{};
+  if (cut_) CutNow();
   if (!keys_.empty()) {
     sim::ScriptStep key;
     key.code = keys_.front();
@@ -217,7 +223,7 @@ std::optional<sim::ScriptStep> LiveCamera::NextKey() {
   // Nobody pressed anything: the camera's time passes as the person's does.
   const auto before = Clock::now();
   changed_.wait_for(lock, kIdleSlice, [this] { return cut_ || !keys_.empty(); });
-  if (cut_) throw sim::PoweredDown{};
+  if (cut_) CutNow();
   const double waited = std::chrono::duration<double, std::nano>(Clock::now() - before).count();
   sim::ScriptStep wait;
   wait.kind = sim::ScriptStep::Kind::kWait;
@@ -225,10 +231,15 @@ std::optional<sim::ScriptStep> LiveCamera::NextKey() {
   return wait;
 }
 
+void LiveCamera::CutNow() {
+  // Only the module's thread gets here, with mutex_ held by a lock that unwinds with the throw.
+  static_cast<sim::Camera*>(camera_)->CutPower();
+}
+
 void LiveCamera::Pace(std::uint64_t virtualNs) {
   const auto now = Clock::now();
   std::unique_lock lock(mutex_);
-  if (cut_) throw sim::PoweredDown{};
+  if (cut_) CutNow();
   const double speed = status_.speed;
   if (speed != pacedSpeed_) {
     pacedSpeed_ = speed;
@@ -240,7 +251,7 @@ void LiveCamera::Pace(std::uint64_t virtualNs) {
                         double(virtualNs - anchorVirtualNs_) / speed));
   if (target > now + kSleepAtLeast) {
     changed_.wait_until(lock, target, [&] { return cut_ || status_.speed != speed; });
-    if (cut_) throw sim::PoweredDown{};
+    if (cut_) CutNow();
   } else if (now > target + kLagForgiven) {
     anchorReal_ = now;
     anchorVirtualNs_ = virtualNs;

@@ -82,9 +82,9 @@ class LiveCamera {
   void Run(sim::Profile profile);
   std::optional<sim::ScriptStep> NextKey();  // on the module's thread
   void Pace(std::uint64_t virtualNs);        // on the module's thread
-  void Snapshot(bool force);                 // on the module's thread
+  void Snapshot(bool ended);                 // on the module's thread
+  [[noreturn]] void CutNow();                // on the module's thread, with mutex_ held
   void Changed();                            // with mutex_ held
-  void JoinStopped();                        // with mutex_ not held
 
   std::filesystem::path cardDir_;
   std::filesystem::path flashFile_;
@@ -107,7 +107,7 @@ class LiveCamera {
   std::uint64_t anchorVirtualNs_ = 0;
   std::chrono::steady_clock::time_point anchorReal_;
   std::chrono::steady_clock::time_point lastSnapshot_;
-  void* camera_ = nullptr;  // the sim::Camera of the current run, on the module's thread
+  void* camera_ = nullptr;  // the sim::Camera of the current run, under mutex_
 };
 
 }  // namespace harness
