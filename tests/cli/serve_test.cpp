@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -158,6 +159,46 @@ TEST_F(ServeApi, FilesComeAndGoOnlyInTheCardsSystemFolder) {
   auto flash = client_->Get("/api/flash.bin");
   ASSERT_TRUE(flash);
   EXPECT_EQ(flash->body.size(), 0x200000u);
+}
+
+TEST_F(ServeApi, SeveralTabsAtOnceAndTabsThatClose) {
+  std::vector<std::thread> tabs;
+  std::atomic<int> streamed{0};
+  for (int t = 0; t < 3; ++t) {
+    // A tab that watches the stream for a while and is then closed.
+    tabs.emplace_back([&] {
+      httplib::Client tab("127.0.0.1", server_->port());
+      std::size_t seen = 0;
+      tab.Get("/api/events", [&](const char*, std::size_t n) {
+        seen += n;
+        return seen < 20000;
+      });
+      if (seen > 0) ++streamed;
+    });
+  }
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    tabs.emplace_back([&, t] {
+      httplib::Client tab("127.0.0.1", server_->port());
+      const std::string name = "QR40TAB" + std::to_string(t) + ".BIN";
+      for (int i = 0; i < 15; ++i) {
+        const char* key = i % 3 == 0 ? "/api/key/left" : i % 3 == 1 ? "/api/key/right" : "/api/key/debug";
+        auto a = tab.Post(key, "", "text/plain");
+        auto b = tab.Put("/api/card/" + name, std::string(1000 + i, 'x'), "application/octet-stream");
+        auto c = tab.Get("/api/state");
+        if (!a || a->status != 200 || !b || b->status != 200 || !c || c->status != 200) ++failures;
+        if (i % 2 == 1 && tab.Delete("/api/card/" + name)->status != 200) ++failures;
+      }
+    });
+  }
+  for (auto& tab : tabs) tab.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(streamed, 3);
+  EXPECT_EQ(CardNames(),
+            (std::vector<std::string>{"QR40TAB0.BIN", "QR40TAB1.BIN", "QR40TAB2.BIN", "QR40TAB3.BIN"}));
+  for (const auto& entry : fs::directory_iterator(root_)) {
+    EXPECT_TRUE(entry.path().filename() == "card" || entry.path().filename() == "flash.bin") << entry.path();
+  }
 }
 
 }  // namespace
