@@ -11,6 +11,11 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <httplib.h>
 #include <toml++/toml.h>
 #include <nlohmann/json.hpp>
@@ -71,10 +76,44 @@ bool WriteFileAtomically(const fs::path& path, std::string_view bytes) {
   return !ec;
 }
 
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+// Runs a program with its standard output and error captured, up to max bytes, with no signal blocked (the
+// server blocks its stop signals for its own waiter) and none of the server's descriptors but the pipe.
+std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return "Cannot run " + argv[0] + ".\n";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(pipeFds[1]);
+  std::string output;
+  if (spawned == 0) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+      if (n > 0 && output.size() < max) output.append(buffer, static_cast<std::size_t>(n));
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  } else {
+    output = "Cannot run " + argv[0] + ".\n";
+  }
+  ::close(pipeFds[0]);
+  return output;
 }
 
 std::optional<std::int64_t> ParseNumber(std::string_view text) {
@@ -154,6 +193,11 @@ struct Server::Impl {
   ~Impl() {
     if (camera) camera->Shutdown();
     camera.reset();
+    // A pulled card waits in the working folder: back into the card folder with it before that folder goes.
+    if (card && !card->inserted() && !card->Insert().empty()) {
+      std::cerr << "vupdate serve: the pulled card's files stay in " << workDir << "\n";
+      return;
+    }
     std::error_code ec;
     if (!workDir.empty()) fs::remove_all(workDir, ec);
   }
@@ -338,23 +382,30 @@ struct Server::Impl {
     const fs::path profile = workDir / "inspect-camera.toml";
     if (!WriteFileAtomically(profile, text)) return "Cannot write the camera profile for inspect.\n";
     // The camera's verdict comes from a run of the module, which the live camera is using in this process.
-    const std::string command = ShellQuote(options.vupdate.string()) + " inspect " +
-                                ShellQuote(file->string()) + " --camera " + ShellQuote(profile.string()) +
-                                " 2>&1";
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      std::array<char, 4096> buffer;
-      std::size_t n = 0;
-      while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        if (output.size() < kInspectOutputMax) output.append(buffer.data(), n);
-      }
-      ::pclose(pipe);
-    } else {
-      output = "Cannot run inspect.\n";
-    }
+    const std::string output =
+        RunCapturing({options.vupdate.string(), "inspect", file->string(), "--camera", profile.string()},
+                     kInspectOutputMax);
     std::error_code ec;
     fs::remove(profile, ec);
     return output;
+  }
+
+  // A change asked for by another origin, or any request by a name that is not this server's own address
+  // while it listens on loopback (a rebound DNS name).
+  bool ForeignRequest(const httplib::Request& req) const {
+    const std::string host = req.get_header_value("Host");
+    if (IsLoopback(options.bind)) {
+      const std::string name = host.substr(
+          0, host.rfind(':') == std::string::npos || host.back() == ']' ? host.size() : host.rfind(':'));
+      if (name != "127.0.0.1" && name != "localhost" && name != "[::1]") return true;
+    }
+    if (req.method == "GET" || req.method == "HEAD") return false;
+    const std::string origin = req.get_header_value("Origin");
+    return !origin.empty() && origin != "http://" + host;
+  }
+
+  static bool IsLoopback(const std::string& address) {
+    return address == "127.0.0.1" || address == "localhost" || address == "::1";
   }
 
   void Routes() {
@@ -362,6 +413,15 @@ struct Server::Impl {
     http.set_payload_max_length(kLargestUpdateFile);
     http.set_keep_alive_timeout(2);
     http.set_read_timeout(10);
+
+    // Another site open in the same browser may send requests here too: changes come only from this page.
+    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+      if (ForeignRequest(req)) {
+        Answer(res, 403, "requests come from this page only");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
 
     for (std::size_t i = 0; i < kWebAssetCount; ++i) {
       const WebAsset& asset = kWebAssets[i];
@@ -560,13 +620,15 @@ int RunServe(serve::Options options) {
     return kExitUsage;
   }
   std::cout << "vupdate serve: open " << server->address() << std::endl;
+  std::atomic<bool> stopping{false};
   std::thread waiter([&] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    server->Stop();
+    if (!stopping.exchange(true)) server->Stop();
   });
   server->Run();
-  // Run ends only through Stop; the waiter has done its work.
+  // Run ends through Stop, or when listening fails: then the waiter still waits for a signal.
+  if (!stopping.exchange(true)) pthread_kill(waiter.native_handle(), SIGHUP);
   waiter.join();
   server.reset();
   return kExitOk;

@@ -138,6 +138,8 @@ def test_page(page, work, samples, image_length, flash):
 
     # A good update on the page's own keys, at ten times real time.
     page.upload(good)
+    page.wait(lambda: "camera: accepted" in page.text("#inspect"), "inspect's verdict on the file")
+    assert "installation: about" in page.text("#inspect"), page.text("#inspect")
     page.power_cycle()
     page.wait_colour("green")
     page.click(".speed[data-factor='10']")

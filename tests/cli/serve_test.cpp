@@ -128,10 +128,17 @@ TEST_F(ServeApi, RefusesWhatItMustAndStaysUp) {
   // Junk, a request cut short, a body that never comes: the server answers or drops them and carries on.
   EXPECT_EQ(Raw("GARBAGE\r\n\r\n", false), "HTTP/1.1 400 Bad Request");
   EXPECT_EQ(Raw(std::string(10000, 'G'), true), "");
-  EXPECT_EQ(
-      Raw("PUT /api/card/QR40CUT.BIN HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\nonly a little",
-          true),
-      "");
+  EXPECT_EQ(Raw("PUT /api/card/QR40CUT.BIN HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\nonly "
+                "a little",
+                true),
+            "");
+  // Another site in the same browser, or a DNS name rebound to this address.
+  EXPECT_EQ(Raw("POST /api/key/left HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://elsewhere.example\r\n"
+                "Content-Length: 0\r\n\r\n",
+                false),
+            "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Raw("GET /api/state HTTP/1.1\r\nHost: rebound.example:8080\r\n\r\n", false),
+            "HTTP/1.1 403 Forbidden");
   auto state = client_->Get("/api/state");
   ASSERT_TRUE(state);
   EXPECT_EQ(state->status, 200);
