@@ -53,6 +53,7 @@ void MoveResourcesToRAM() {
   std::memcpy(copy, block, size);
   vestra::gRMSystemControlBlock.resourceBlock = copy;
   vestra::kRMFlashBaseAddress = copy;
+  gResourcesInRAM = 1;
 }
 
 void ClearLCDPorts() {

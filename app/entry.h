@@ -13,6 +13,7 @@ extern vestra::GWorldPtr gLCDPort2;
 extern std::uint8_t altAppID;
 extern vestra::SEM_ID semIdDelete;
 extern vestra::CIconHandle gLogoIcon;
+extern std::uint8_t gResourcesInRAM;  // 1 once the resource block was copied out of the flash
 extern std::int16_t gFontNum;
 
 extern "C" [[noreturn]] void entry();
@@ -24,4 +25,6 @@ void AppInit();
 void StartUpToPanels();
 
 // The pixel base address of a port: its pixel map's first word.
-inline void* PixelBase(vestra::GWorldPtr port) { return (*port->portPixMap)->baseAddr; }
+inline void* PixelBase(vestra::GWorldPtr port) {
+  return (*port->portPixMap)->baseAddr;
+}

@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -21,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/web_assets.h"
 #include "harness/live_camera.h"
 #include "sim/profile_toml.h"
@@ -185,6 +185,9 @@ struct Server::Impl {
   std::string profileText;
 
   std::mutex inspectMutex;  // one inspect at a time: it runs a whole camera
+  // A second signal ends the process at once: the working folder goes too, unless a pulled card of
+  // --in-place may be waiting in it.
+  interrupt::RemoveOnSignal removeWorkDir;
 
   std::mutex frameMutex;
   std::uint64_t encodedIndex = ~std::uint64_t{0};
@@ -245,6 +248,7 @@ struct Server::Impl {
     sim::Profile profile = sim::ParseProfile(text, name);
 
     MakeWorkDir();
+    if (!options.inPlace) removeWorkDir.Set(workDir);
     cardDir = options.inPlace ? fs::path(options.card) : workDir / "card";
     if (!options.inPlace) {
       if (!options.card.empty()) {
@@ -605,13 +609,6 @@ void Server::Stop() {
 namespace {
 
 int RunServe(serve::Options options) {
-  // Ctrl-C and SIGTERM stop the server in order, so the working folder goes and the flash file is saved.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::unique_ptr<serve::Server> server;
   try {
     server = std::make_unique<serve::Server>(std::move(options));
@@ -620,16 +617,11 @@ int RunServe(serve::Options options) {
     return kExitUsage;
   }
   std::cout << "vupdate serve: open " << server->address() << std::endl;
-  std::atomic<bool> stopping{false};
-  std::thread waiter([&] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    if (!stopping.exchange(true)) server->Stop();
-  });
-  server->Run();
-  // Run ends through Stop, or when listening fails: then the waiter still waits for a signal.
-  if (!stopping.exchange(true)) pthread_kill(waiter.native_handle(), SIGHUP);
-  waiter.join();
+  {
+    // Ctrl-C, SIGTERM and SIGHUP stop the server in order: the camera's power goes, then the working folder.
+    interrupt::DivertSignal stop([&server](int) { server->Stop(); });
+    server->Run();
+  }
   server.reset();
   return kExitOk;
 }

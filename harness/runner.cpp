@@ -25,7 +25,6 @@ using sim::LcdFrame;
 
 namespace {
 
-
 // Makes a camera current for the run and leaves none current afterwards, however the run ends.
 class CurrentCamera {
  public:
@@ -121,6 +120,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
   result.virtualSeconds = camera.clock().SecondsExact();
   result.faultsInsideLock = camera.faultsInsideLock;
   result.openFiles = camera.card().OpenCount();
+  result.flashResourceReads = camera.flashResourceReads;
   result.ledValue = camera.ledValue;
   return result;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing.
-# Usage: scripts/install-deps.sh [host] [browser] [mips] [fuzz]   (default: host)
+# Usage: scripts/install-deps.sh [host] [browser] [mips] [fuzz] [tidy]   (default: host)
 set -euo pipefail
 want=("$@"); [ ${#want[@]} -gt 0 ] || want=(host)
 pkgs=()
@@ -12,7 +12,8 @@ for w in "${want[@]}"; do
     browser) pkgs+=(chromium chromium-driver python3-selenium) ;;
     mips) pkgs+=(g++-mips-linux-gnu qemu-user googletest) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
-    *) echo "install-deps: unknown set '$w' (host, browser, mips, fuzz)" >&2; exit 2 ;;
+    tidy) pkgs+=(clang-tidy) ;;
+    *) echo "install-deps: unknown set '$w' (host, browser, mips, fuzz, tidy)" >&2; exit 2 ;;
   esac
 done
 missing=()

@@ -28,8 +28,9 @@ class TempDir {
     std::string name = "vestra-";
     name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
     std::replace(name.begin(), name.end(), '/', '_');
-    // Other checkouts on this machine run the same tests at the same time.
-    path_ = fs::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
+    // Several checkouts run the same suites on one machine at once: the process id keeps them apart.
+    name += "-" + std::to_string(::getpid());
+    path_ = fs::temp_directory_path() / name;
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
