@@ -44,7 +44,9 @@ TEST(StringsTest, RowsAreCopiedAndRowsOutsideTheTableRefused) {
     char buffer[64] = "stale";
     const char* result = GetRgnString(c.region, c.row, buffer);
     EXPECT_EQ(result == nullptr, c.result == nullptr);
-    if (c.result != nullptr) EXPECT_STREQ(result, c.result);
+    if (c.result != nullptr) {
+      EXPECT_STREQ(result, c.result);
+    }
     EXPECT_STREQ(buffer, c.copied);
     EXPECT_EQ(GetRgnString(c.region, c.row, nullptr) == nullptr, c.result == nullptr);
   }

@@ -143,6 +143,16 @@ TEST_F(PackInspect, DamagedAndEmptyImagesAreRefusedAsDamaged) {
   EXPECT_FALSE(e["well_formed"].get<bool>());
   EXPECT_NE(e.dump().find("image is empty"), std::string::npos) << e.dump();
   EXPECT_EQ(e["camera"]["err_code"], -2);
+
+  // A profile that cannot be read is a usage error; a file too short for a header is reported, not misread.
+  InspectJson("serial = 'text'\n");
+  EXPECT_EQ(last_.exit, 2);
+  EXPECT_NE(last_.err.find("serial"), std::string::npos) << last_.err;
+  WriteFile(out_, "CODE");
+  const nlohmann::json shortFile = InspectJson();
+  EXPECT_EQ(last_.exit, 1);
+  EXPECT_FALSE(shortFile["well_formed"].get<bool>());
+  EXPECT_FALSE(shortFile.contains("header"));
 }
 
 // The release check: every sample camera against one file, one row each, exit 0 only when all accept.
