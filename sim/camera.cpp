@@ -27,7 +27,8 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
   memory_ = std::make_unique<Memory>();
   kernel_ = std::make_unique<Kernel>();
   resources_ = std::make_unique<Resources>(profile);
-  card_ = std::make_unique<Card>(*this, options_.cardDir);
+  if (!options_.cardStorage) options_.cardStorage = std::make_shared<FolderCard>(options_.cardDir);
+  card_ = std::make_unique<Card>(*this, options_.cardStorage);
   events_ = std::make_unique<EventQueue>(*this, ParseKeyScript(options_.keys));
   sound_ = std::make_unique<SoundService>(*this);
   graphics_ = std::make_unique<Graphics>(*this);

@@ -16,7 +16,8 @@
 namespace sim {
 
 class Graphics;      // sim/graphics.h: ports, drawing, text, icons, LCD frames
-class Card;          // sim/card.h: drive B as a host folder, descriptors, streams
+class Card;          // sim/card.h: drive B's descriptors, streams and folders
+class CardStorage;   // sim/card_storage.h: where drive B keeps its bytes
 class FlashBus;      // sim/flash.h: the flash device and the write-enable registers
 class EventQueue;    // sim/events.h: the key script
 class SoundService;  // sim/sound.h: plays recorded
@@ -37,9 +38,10 @@ struct SoundPlay {
 
 struct CameraOptions {
   Profile profile;
-  std::filesystem::path cardDir;    // drive B
-  std::filesystem::path flashFile;  // empty: the flash lives in memory only
-  std::string keys;                 // the key script
+  std::filesystem::path cardDir;             // drive B
+  std::filesystem::path flashFile;           // empty: the flash lives in memory only
+  std::string keys;                          // the key script
+  std::shared_ptr<CardStorage> cardStorage;  // drive B's bytes; null: the folder cardDir
 };
 
 class Camera {
