@@ -17,21 +17,12 @@
 #include "services/power.h"
 #include "services/sound.h"
 
-vestra::GWorldPtr gDrawPort = nullptr;
-vestra::GWorldPtr gLCDPort = nullptr;
-vestra::GWorldPtr gLCDPort1 = nullptr;
-vestra::GWorldPtr gLCDPort2 = nullptr;
-std::uint8_t altAppID = 0;
-vestra::SEM_ID semIdDelete = nullptr;
-vestra::CIconHandle gLogoIcon = nullptr;
-std::int16_t gFontNum = 0;
-
 namespace {
 
 constexpr std::int16_t kLogoIconId = -8888;
 constexpr std::uint32_t kCaptureBufferSize = 0x200000;
 constexpr std::uint32_t kLCDBlackPair = 0x10801080;  // two black pixels: Y, C, Y, C
-constexpr std::uint32_t kLCDWords = 360 * 287 / 2;
+constexpr std::uint32_t kLCDWords = vestra::kLCDWidth * vestra::kLCDHeight / 2;
 constexpr std::int32_t kLEDReady = 512;
 
 struct PanelSetup {
@@ -41,15 +32,15 @@ struct PanelSetup {
 
 // Procedures left null keep their defaults.
 const PanelSetup kPanelSetup[kPanelCount] = {
-    {nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {1, 0, 8}},
-    {nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {3, 0, 4}},
-    {nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {5, 0, 6}},
-    {nullptr, Panel3DrawProc, Panel3EventProc, nullptr, {0, 7, 8}},
-    {Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {0, 0, 0}},
-    {nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {0, 0, 9}},
-    {nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {0, 0, 8}},
-    {nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {0, 0, 8}},
-    {nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {0, 0, 8}},
+    {nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {kStrStart, kStrNone, kStrAbort}},
+    {nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {kStrYes, kStrNone, kStrNo}},
+    {nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {kStrAgree, kStrNone, kStrDecline}},
+    {nullptr, Panel3DrawProc, Panel3EventProc, nullptr, {kStrNone, kStrUpdate, kStrAbort}},
+    {Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {kStrNone, kStrNone, kStrNone}},
+    {nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {kStrNone, kStrNone, kStrShutdown}},
+    {nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+    {nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+    {nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
 };
 
 // The firmware in flash is about to be erased: keep the resources in RAM. Without memory for the copy the
@@ -115,13 +106,13 @@ extern "C" void entry() {
   vestra::GMInitFonts();
 
   vestra::Rect bounds;
-  vestra::GMSetRect(&bounds, 0, 0, 288, 216);
+  vestra::GMSetRect(&bounds, 0, 0, vestra::kDrawPortWidth, vestra::kDrawPortHeight);
   vestra::GMNewGWorld(&gDrawPort, 32, &bounds, 0, 0, 0);
   vestra::GMSetPort(gDrawPort);
   vestra::GMRGBBackColor(&black);
   vestra::GMEraseRect(&bounds);
 
-  vestra::GMSetRect(&bounds, 0, 0, 360, 287);
+  vestra::GMSetRect(&bounds, 0, 0, vestra::kLCDWidth, vestra::kLCDHeight);
   vestra::GMNewGWorld(&gLCDPort1, 16, &bounds, 0, 0, 0);
   vestra::GMNewGWorld(&gLCDPort2, 16, &bounds, 0, 0, 0);
   gLCDPort = gLCDPort1;

@@ -11,7 +11,6 @@
 #include "services/power.h"
 
 extern "C" {
-std::uint8_t gShutdownNow = 0;
 }
 
 namespace {

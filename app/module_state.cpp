@@ -1,13 +1,18 @@
-// What loading the module does to its data: every global back to its initial value.
+// Every run-time global of the module, defined here and nowhere else: the list below both defines them with
+// the value loading gives them and resets them to it, so a global cannot be reset without being defined or
+// defined without being reset. scripts/check-module-symbols.sh fails the build's tests when writable data is
+// defined in any other file.
 #include "app/module_state.h"
 
-#include <cstring>
-#include <initializer_list>
+#include <algorithm>
+#include <iterator>
+#include <type_traits>
 
 #include "app/entry.h"
 #include "app/event_loop.h"
 #include "app/panel.h"
 #include "gx/color.h"
+#include "install/flash_rom.h"
 #include "install/install.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -15,35 +20,81 @@
 #include "services/log.h"
 #include "services/sound.h"
 
+// VALUE(type, name, initial value) for a single value; ARRAY(element type, name, count) for a zero-filled
+// array.
+#define VESTRA_MODULE_GLOBALS(VALUE, ARRAY)        \
+  VALUE(vestra::GWorldPtr, gDrawPort, nullptr)     \
+  VALUE(vestra::GWorldPtr, gLCDPort, nullptr)      \
+  VALUE(vestra::GWorldPtr, gLCDPort1, nullptr)     \
+  VALUE(vestra::GWorldPtr, gLCDPort2, nullptr)     \
+  VALUE(std::uint8_t, altAppID, 0)                 \
+  VALUE(vestra::SEM_ID, semIdDelete, nullptr)      \
+  VALUE(vestra::CIconHandle, gLogoIcon, nullptr)   \
+  VALUE(std::int16_t, gFontNum, 0)                 \
+  VALUE(std::uint8_t, gShutdownNow, 0)             \
+  ARRAY(PanelRec, gPanel, kPanelCount)             \
+  VALUE(std::int16_t, gCurPanel, kNoPanel)         \
+  VALUE(GXColor, gWhite, {})                       \
+  VALUE(GXColor, gBlack, {})                       \
+  VALUE(GXColor, gRed, {})                         \
+  VALUE(GXColor, gGreen, {})                       \
+  VALUE(GXColor, gBlue, {})                        \
+  VALUE(GXColor, gMagenta, {})                     \
+  VALUE(GXColor, gYellow, {})                      \
+  VALUE(GXColor, gCyan, {})                        \
+  VALUE(GXColor, gOrange, {})                      \
+  VALUE(GXColor, gMidBlue, {})                     \
+  VALUE(GXColor, gDkBlue, {})                      \
+  VALUE(GXColor, gGray10, {})                      \
+  VALUE(GXColor, gGray8, {})                       \
+  VALUE(GXColor, gGray4, {})                       \
+  VALUE(GXColor, gGray2, {})                       \
+  VALUE(GXColor, gGray1, {})                       \
+  VALUE(GXColor, gGray0, {})                       \
+  VALUE(CameraInfo, gCam, {})                      \
+  ARRAY(CameraInfo, gFile, 2)                      \
+  VALUE(std::int16_t, gErrCode, kErrNone)          \
+  VALUE(const char*, gStrLogFileName, nullptr)     \
+  VALUE(const char*, gStrFontFileName, nullptr)    \
+  VALUE(const char*, gStrCamFileName, nullptr)     \
+  ARRAY(char, gStrCodeFileName, kCodeFileNameSize) \
+  ARRAY(char, message, kMessageSize)               \
+  VALUE(vestra::SNDChannel, gSoundChannel, 0)      \
+  VALUE(std::uint8_t*, AlertSndRsrcPtr, nullptr)   \
+  VALUE(std::uint8_t*, EraseSndRsrcPtr, nullptr)   \
+  VALUE(std::uint8_t*, IntroSndRsrcPtr, nullptr)   \
+  VALUE(std::uint8_t*, BurstSndRsrcPtr, nullptr)   \
+  VALUE(std::uint8_t*, RepeatSndRsrcPtr, nullptr)  \
+  VALUE(std::uint8_t*, ArrowSndRsrcPtr, nullptr)   \
+  VALUE(std::uint8_t*, SoftkeySndRsrcPtr, nullptr) \
+  VALUE(std::uint8_t*, TypeSndRsrcPtr, nullptr)    \
+  VALUE(std::uint32_t, gProgressBarMax, 0)         \
+  VALUE(std::uint32_t, gProgressBarValue, 0)       \
+  VALUE(std::uint8_t, gUpdateInProgress, 0)        \
+  ARRAY(std::uint8_t, rdBuff, kFlashBlockSize)
+
+#define VESTRA_DEFINE_VALUE(type, name, initial) type name = initial;
+#define VESTRA_DEFINE_ARRAY(type, name, count) type name[count]{};
+VESTRA_MODULE_GLOBALS(VESTRA_DEFINE_VALUE, VESTRA_DEFINE_ARRAY)
+
+namespace {
+
+template <typename T>
+void Reset(T& value, T initial) {
+  value = initial;
+}
+
+}  // namespace
+
 void ResetModuleGlobals() {
-  gDrawPort = gLCDPort = gLCDPort1 = gLCDPort2 = nullptr;
-  altAppID = 0;
-  semIdDelete = nullptr;
-  gLogoIcon = nullptr;
-  gFontNum = 0;
-  gShutdownNow = 0;
+#define VESTRA_RESET_VALUE(type, name, initial) Reset<type>(name, initial);
+#define VESTRA_RESET_ARRAY(type, name, count) std::fill(std::begin(name), std::end(name), type{});
+  VESTRA_MODULE_GLOBALS(VESTRA_RESET_VALUE, VESTRA_RESET_ARRAY)
+}
 
-  std::memset(gPanel, 0, sizeof gPanel);
-  gCurPanel = -1;
-  for (GXColor* colour : {&gWhite, &gBlack, &gRed, &gGreen, &gBlue, &gMagenta, &gYellow, &gCyan, &gOrange,
-                          &gMidBlue, &gDkBlue, &gGray10, &gGray8, &gGray4, &gGray2, &gGray1, &gGray0}) {
-    *colour = GXColor{};
-  }
-
-  gCam = CameraInfo{};
-  for (CameraInfo& record : gFile) record = CameraInfo{};
-  gErrCode = kErrNone;
-  gStrLogFileName = gStrFontFileName = gStrCamFileName = nullptr;
-  gStrCodeFileName[0] = '\0';
-  message[0] = '\0';
-
-  gSoundChannel = 0;
-  for (std::uint8_t** slot : {&AlertSndRsrcPtr, &EraseSndRsrcPtr, &IntroSndRsrcPtr, &BurstSndRsrcPtr,
-                              &RepeatSndRsrcPtr, &ArrowSndRsrcPtr, &SoftkeySndRsrcPtr, &TypeSndRsrcPtr}) {
-    *slot = nullptr;
-  }
-
-  gProgressBarMax = 0;
-  gProgressBarValue = 0;
-  gUpdateInProgress = 0;
+void VisitModuleGlobals(ModuleGlobalVisitor visit, void* context) {
+#define VESTRA_VISIT_VALUE(type, name, initial) \
+  visit({#name, &name, sizeof name, std::is_pointer_v<type>}, context);
+#define VESTRA_VISIT_ARRAY(type, name, count) visit({#name, name, sizeof name, false}, context);
+  VESTRA_MODULE_GLOBALS(VESTRA_VISIT_VALUE, VESTRA_VISIT_ARRAY)
 }

@@ -5,9 +5,7 @@
 #include "gx/color.h"
 #include "platform/graphics.h"
 #include "services/lcd.h"
-
-PanelRec gPanel[kPanelCount];
-std::int16_t gCurPanel = -1;
+#include "services/sound.h"
 
 void DefaultInitProc(PanelRec*, std::int32_t, std::int32_t) {}
 void DefaultIdleProc(PanelRec*, std::int32_t, std::int32_t) {}
@@ -36,7 +34,7 @@ void SetPanelDefaults(PanelRec* panel) {
 }
 
 void AppSwapPanels(std::int16_t from, std::int16_t to) {
-  if (from != -1) gPanel[from].exitProc(&gPanel[from], 0, 0);
+  if (from != kNoPanel) gPanel[from].exitProc(&gPanel[from], 0, 0);
   gCurPanel = to;
   gPanel[to].initProc(&gPanel[to], 0, 0);
 }
@@ -51,4 +49,10 @@ void AppDraw() {
 void AppEvents(std::int32_t code, std::int32_t state) {
   PanelRec* panel = &gPanel[gCurPanel];
   if (panel->eventProc != nullptr) panel->eventProc(panel, code, state);
+}
+
+void ShowFailurePanel(PanelId panel, FailureSound sound) {
+  AppSwapPanels(gCurPanel, panel);
+  AppDraw();
+  if (sound == FailureSound::kAlert) PlaySound(kUIAlertSnd, 1);
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr vestra::Rect kScreen{0, 0, 216, 288};
+constexpr vestra::Rect kScreen{0, 0, vestra::kDrawPortHeight, vestra::kDrawPortWidth};
 constexpr std::int16_t kBarHeight = 20;
 constexpr vestra::Rect kContent{kScreen.top, kScreen.left, kScreen.bottom - kBarHeight, kScreen.right};
 constexpr vestra::Rect kBar{kScreen.bottom - kBarHeight, kScreen.left, kScreen.bottom, kScreen.right};

@@ -8,7 +8,7 @@ namespace {
 constexpr std::int16_t kRegionJapanese = 8;
 constexpr const char* kInvalidIndex = "Invalid string index.";
 
-// The caller's buffer must hold the row and its terminator; every row fits the screens' 64-byte buffers.
+// The caller's buffer must hold the row and its terminator: kRowTextSize bytes always do.
 void CopyText(char* destination, const char* text) {
   std::memcpy(destination, text, std::strlen(text) + 1);
 }

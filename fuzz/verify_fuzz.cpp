@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
 #include "app/panel.h"
+#include "harness/log_recorder.h"
 #include "harness/runner.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -27,12 +29,12 @@
 
 namespace {
 
-constexpr std::int16_t kErrorPanel = 8;
 // The camera keeps every log line and sound; a fresh one now and then keeps memory flat.
 constexpr int kInputsPerCamera = 4000;
 
 std::shared_ptr<sim::MemoryCard> gCard;
 std::unique_ptr<sim::Camera> gCamera;
+std::optional<harness::LogRecorder> gLog;
 int gInputsOnCamera = 0;
 
 void Require(bool condition, const char* what) {
@@ -48,16 +50,19 @@ void Put(const std::string& name, const std::uint8_t* data, std::size_t size) {
 void StartCamera() {
   sim::Profile profile;
   profile.power.external = true;
+  gLog.reset();
   gCamera.reset();
   gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{.profile = profile, .cardStorage = gCard});
   // No code file yet: the start-up ends on the error panel, with ports, panels and sounds all set up.
   const harness::RunResult run = harness::RunModule(*gCamera);
   Require(run.ended() && run.errCode == kErrMissing, "the camera did not start");
+  gLog.emplace(*gCamera);
   gInputsOnCamera = 0;
 }
 
 void Shutdown() {
   sim::SetCurrent(nullptr);
+  gLog.reset();
   gCamera.reset();
 }
 
@@ -88,10 +93,10 @@ void Verify(const std::uint8_t* data, std::size_t size) {
   Put("UPDATE.CAM", nullptr, 0);
 
   sim::SetCurrent(gCamera.get());
-  const std::size_t linesBefore = gCamera->card().LogLines().size();
+  const std::size_t linesBefore = gLog->lines().size();
   const std::size_t soundsBefore = gCamera->sound().plays().size();
   // What start-up leaves for the two checks: the splash current, nothing found or verified yet.
-  gCurPanel = 0;
+  gCurPanel = kSplashPanel;
   gErrCode = kErrNone;
   gFile[0] = gFile[1] = CameraInfo{};
   gCam.debugText[0] = 0;
@@ -100,7 +105,7 @@ void Verify(const std::uint8_t* data, std::size_t size) {
   Require(GetInstallerFilenames() == kErrNone, "the code file was not found");
   const std::int16_t result = VerifyInstallerFiles();
 
-  const std::size_t lines = gCamera->card().LogLines().size() - linesBefore;
+  const std::size_t lines = gLog->lines().size() - linesBefore;
   const auto& sounds = gCamera->sound().plays();
   Require(result == gErrCode, "the result is not the error code");
   Require(result == kErrNone || result == kErrIncompatible || result == kErrCorrupt || result == kErrMissing,
@@ -111,7 +116,7 @@ void Verify(const std::uint8_t* data, std::size_t size) {
     Require(size >= 72 && vestra::LoadBE32(data) == 0x434F4445 && vestra::LoadBE32(data + 4) == 64,
             "accepted a file without a code header");
     Require(vestra::LoadBE32(data + 8) - 64 <= 0x1FFFFF, "accepted an image larger than the flash");
-    Require(lines == 0 && gCurPanel == 0 && sounds.size() == soundsBefore,
+    Require(lines == 0 && gCurPanel == kSplashPanel && sounds.size() == soundsBefore,
             "accepted with a refusal's traces");
     Require(InDebugMode() == (gFile[0].debugText[0] != 0), "debug mode without a debug file");
   } else {

@@ -3,9 +3,6 @@
 
 #include "platform/graphics.h"
 
-GXColor gWhite, gBlack, gRed, gGreen, gBlue, gMagenta, gYellow, gCyan, gOrange, gMidBlue, gDkBlue, gGray10,
-    gGray8, gGray4, gGray2, gGray1, gGray0;
-
 namespace {
 
 constexpr std::uint16_t kComponentFloor = 16;

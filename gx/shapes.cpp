@@ -1,14 +1,10 @@
 // Lines, bevelled frames, gradients and the checkered background.
 #include "gx/shapes.h"
 
+#include "gx/coord.h"
 #include "platform/graphics.h"
 
 namespace {
-
-// Coordinates live in 16 bits on the platform; sums wrap rather than saturate.
-constexpr std::int16_t S16(int value) {
-  return static_cast<std::int16_t>(value);
-}
 
 // The bevel depth of every checker cell.
 constexpr std::int16_t kCellBevel = 5;

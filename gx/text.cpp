@@ -27,8 +27,10 @@ std::int16_t gxStringWidth(const char* text) {
   return vestra::GMTextWidth(text, 0, Length(text));
 }
 
+// The camera's screens show their text flat: the shadow colour and offset are part of the call that every
+// screen makes, but the text is drawn once and no shadow is drawn, so the screens keep the look they ship with.
 void gxDrawShadowString(std::int16_t h, std::int16_t v, const char* text, const GXColor* colour,
-                        const GXColor*, std::int16_t) {
+                        const GXColor* /*shadowColour*/, std::int16_t /*shadowOffset*/) {
   vestra::GMRGBForeColor(colour);
   gxDrawString(h, v, text);
 }
@@ -42,7 +44,8 @@ void gxDrawStringCentered(const vestra::Rect* rect, std::int16_t vOffset, const 
 }
 
 void gxDrawShadowStringCentered(const vestra::Rect* rect, std::int16_t vOffset, const char* text,
-                                const GXColor* colour, const GXColor*, std::int16_t) {
+                                const GXColor* colour, const GXColor* /*shadowColour*/,
+                                std::int16_t /*shadowOffset*/) {  // flat, as gxDrawShadowString
   vestra::GMRGBForeColor(colour);
   gxDrawStringCentered(rect, vOffset, text);
 }

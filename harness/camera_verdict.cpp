@@ -8,13 +8,13 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "app/panel.h"
 #include "harness/runner.h"
 
 namespace harness {
 
 namespace {
 
-constexpr int kSplashPanel = 0;
 
 // A card folder of its own, gone with the object.
 class TemporaryCard {

@@ -8,6 +8,8 @@
 #include "app/entry.h"
 #include "app/event_loop.h"
 #include "app/module_state.h"
+#include "app/panel.h"
+#include "harness/log_recorder.h"
 #include "install/install.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -23,7 +25,6 @@ using sim::LcdFrame;
 
 namespace {
 
-constexpr int kProgressPanel = 4;
 
 // Makes a camera current for the run and leaves none current afterwards, however the run ends.
 class CurrentCamera {
@@ -78,6 +79,7 @@ class FrameRecorder {
 RunResult RunModule(Camera& camera, const RunOptions& options) {
   RunResult result;
   FrameRecorder recorder(options, result);
+  LogRecorder log(camera);
   {
     CurrentCamera current(camera);
     ResetModuleGlobals();
@@ -107,7 +109,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
   result.errCode = gErrCode;
   result.debugMode = InDebugMode();
   result.sounds = camera.sound().plays();
-  result.logLines = camera.card().LogLines();
+  result.logLines = log.lines();
   result.eepromRegion = camera.eepromRegion;
   result.flash = camera.flash().counters();
   result.progressMax = gProgressBarMax;

@@ -7,8 +7,6 @@
 #include "platform/kernel.h"
 #include "services/log.h"
 
-std::uint8_t rdBuff[kFlashBlockSize];
-
 namespace {
 
 // Once an erase starts waiting on the device, a tick-by-tick wait may last as long as the erase wait.

@@ -12,16 +12,11 @@
 #include "platform/params.h"
 #include "services/log.h"
 
-std::uint32_t gProgressBarMax = 0;
-std::uint32_t gProgressBarValue = 0;
-
 namespace {
 
 constexpr std::uint32_t kWriteEnableBit = 0x00000008;
 constexpr std::int16_t kEraseAttempts = 4;
 constexpr std::uint32_t kRegionKey = 0x72676E63;  // 'rgnc'
-constexpr std::int16_t kProgressPanel = 4;
-constexpr std::int16_t kErrorPanel = 8;
 
 void EnableFlashWriting() {
   vestra::modify32(vestra::kWriteEnableReg0, 0xFFFFFFFF, kWriteEnableBit);
@@ -123,8 +118,7 @@ std::int16_t InstallFiles() {
   if (result == 0) {
     DeleteInstallerFiles();
   } else {
-    AppSwapPanels(gCurPanel, kErrorPanel);
-    AppDraw();
+    ShowFailurePanel(kErrorPanel, FailureSound::kSilent);
   }
   return result;
 }

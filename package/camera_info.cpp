@@ -7,8 +7,6 @@
 #include "platform/bytes.h"
 #include "platform/params.h"
 
-CameraInfo gCam;
-
 namespace {
 
 constexpr int kValueOffset = 8;

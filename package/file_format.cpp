@@ -31,13 +31,7 @@ std::uint32_t SumBytes(const std::uint8_t* bytes, std::uint32_t count) {
 std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
   std::uint8_t bytes[kFileHeaderSize];
   if (vestra::read(fd, bytes, sizeof bytes) != static_cast<std::int32_t>(sizeof bytes)) return -2;
-  header->fileType = vestra::LoadBE32(bytes + 0);
-  header->headerSize = vestra::LoadBE32(bytes + 4);
-  header->trailerOffset = vestra::LoadBE32(bytes + 8);
-  header->imageChecksum = vestra::LoadBE32(bytes + 12);
-  header->imageStart = vestra::LoadBE32(bytes + 16);
-  header->imageEnd = vestra::LoadBE32(bytes + 20);
-  for (std::uint32_t i = 0; i < 10; ++i) header->reserved[i] = vestra::LoadBE32(bytes + 24 + 4 * i);
+  *header = DecodeFileHeader(bytes);
   return 0;
 }
 
@@ -45,7 +39,7 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
                             std::uint32_t expected) {
   // An offset beyond what a seek can express cannot be reached, and a failed seek must not
   // pass for a position that happens to equal its error value.
-  if (offset > 0x7FFFFFFFu) return -2;
+  if (offset > kFileSeekLimit) return -2;
   const std::int32_t position = vestra::lseek(fd, static_cast<std::int32_t>(offset), kSeekSet);
   if (position < 0 || static_cast<std::uint32_t>(position) != offset) return -2;
 
@@ -69,7 +63,7 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
 
 std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
   const std::uint32_t trailerOffset = record->header.trailerOffset;
-  const std::int32_t position = trailerOffset > 0x7FFFFFFFu
+  const std::int32_t position = trailerOffset > kFileSeekLimit
                                     ? -1
                                     : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), kSeekSet);
   if (position < 0 || static_cast<std::uint32_t>(position) != trailerOffset) {

@@ -4,8 +4,7 @@
 #include <cstdint>
 
 #include "package/camera_info.h"
-
-constexpr std::uint32_t kFileHeaderSize = 64;
+#include "package/file_layout.h"
 
 std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header);
 std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length, std::uint32_t expected);

@@ -12,23 +12,15 @@
 #include "services/log.h"
 #include "services/sound.h"
 
-InstallerFileSet gFile;
-std::int16_t gErrCode = kErrNone;
 
-const char* gStrLogFileName = nullptr;
-const char* gStrFontFileName = nullptr;
-const char* gStrCamFileName = nullptr;
-char gStrCodeFileName[64];
 
 namespace {
 
-constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
 constexpr const char* kFontFileName = "/B/SYSTEM/UPDATE.CRS";
 constexpr const char* kCamFileName = "/B/SYSTEM/UPDATE.CAM";
 constexpr std::string_view kSystemFolder = "/B/SYSTEM/";
 constexpr std::string_view kCodeSuffix = ".BIN";
 constexpr std::int16_t kCardDrive = 2;
-constexpr std::int16_t kErrorPanel = 8;
 
 struct CameraModel {
   std::string_view vendor;
@@ -94,9 +86,7 @@ std::int16_t GetInstallerFilenames() {
   }
 
   if (gErrCode != kErrNone) {
-    AppSwapPanels(gCurPanel, kErrorPanel);
-    AppDraw();
-    PlaySound(kUIAlertSnd, 1);
+    ShowFailurePanel(kErrorPanel, FailureSound::kAlert);
   }
   return gErrCode;
 }

@@ -15,10 +15,14 @@ constexpr std::int16_t kErrMissing = -4;
 extern InstallerFileSet gFile;
 extern std::int16_t gErrCode;
 
+// Where the update log lives on the card.
+constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
+
 extern const char* gStrLogFileName;
 extern const char* gStrFontFileName;
 extern const char* gStrCamFileName;
-extern char gStrCodeFileName[64];
+constexpr int kCodeFileNameSize = 64;
+extern char gStrCodeFileName[kCodeFileNameSize];
 
 std::int16_t GetInstallerFilenames();
 void DeleteInstallerFiles();

@@ -16,12 +16,10 @@
 namespace {
 
 constexpr std::int32_t kSeekEnd = 2;
-constexpr std::uint32_t kImageSizeLimit = 0x1FFFFF;
 constexpr std::uint32_t kCapabilityDevelopment = 4;
 constexpr std::uint32_t kCapabilityEurope = 3;
 constexpr std::uint32_t kRegionDevelopmentFile = 6;
 constexpr std::uint32_t kRegionEuropeFile = 3;
-constexpr std::int16_t kErrorPanel = 8;
 
 // Texts of the records are read within their fields, so that a field without a terminator
 // (whatever put it there) never makes a comparison run past it.
@@ -34,7 +32,7 @@ bool SameText(const char (&a)[kTextFieldSize], const char (&b)[kTextFieldSize]) 
   return FieldText(a) == FieldText(b);
 }
 
-// Step 14: a debug file skips the region, version and serial rules but not these.
+// A debug file skips the region, version and serial rules but not these.
 bool DebugFileFits(const CameraInfo& file) {
   return file.installerVersion == gCam.installerVersion && SameText(file.vendorName, gCam.vendorName) &&
          SameText(file.productName, gCam.productName);
@@ -81,7 +79,7 @@ void LogComparison(const CameraInfo& file) {
             text(file.productName), file.productName);
 }
 
-// Steps 4 to 16 on the opened code file: the error code of the first check that fails.
+// Every check of the opened code file, in order: the error code of the first one that fails.
 std::int16_t CheckCodeFile(std::int32_t fd, CameraInfo& file) {
   UpdateFileHeader& header = file.header;
   if (ReadFileHeader(fd, &header) != 0) return kErrCorrupt;
@@ -173,8 +171,6 @@ std::int16_t VerifyInstallerFiles() {
 
   LogComparison(file);
   DeleteInstallerFiles();
-  AppSwapPanels(gCurPanel, kErrorPanel);
-  AppDraw();
-  PlaySound(kUIAlertSnd, 1);
+  ShowFailurePanel(kErrorPanel, FailureSound::kAlert);
   return gErrCode;
 }

@@ -5,10 +5,12 @@
 namespace {
 
 constexpr PanelLine kLicenceLines[] = {
-    {15, 24, 18, &gWhite},                                              // "End User"
-    {28, 0, 19, &gWhite},                                               // "License Agreement"
-    {40, 18, 20, &gWhite},                                              // "By pressing AGREE you"
-    {25, 0, 21, &gWhite},  {25, 0, 22, &gWhite}, {25, 0, 23, &gWhite},  // "license agreement."
+    {15, 24, kStrEndUser, &gWhite},
+    {28, 0, kStrLicenseAgreement, &gWhite},
+    {40, 18, kStrByPressingAgree, &gWhite},
+    {25, 0, kStrAgreeToFollow, &gWhite},
+    {25, 0, kStrOfYourCameraSoftware, &gWhite},
+    {25, 0, kStrLicenseAgreementEnd, &gWhite},
 };
 
 }  // namespace

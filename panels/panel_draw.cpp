@@ -16,9 +16,6 @@ namespace {
 constexpr std::int16_t kCellSize = 60;
 constexpr std::int16_t kTextRectHeight = 30;
 
-// Long enough for any row of either table.
-constexpr std::size_t kRowBufferSize = 128;
-
 }  // namespace
 
 vestra::Rect BeginPanelDraw() {
@@ -29,9 +26,9 @@ vestra::Rect BeginPanelDraw() {
 }
 
 void DrawPanelBackground(const vestra::Rect* content, PanelHue hue) {
-  const bool red = hue == PanelHue::kRed || hue == PanelHue::kGrey;
+  const bool red = hue == PanelHue::kRed || hue == PanelHue::kGrey || hue == PanelHue::kMagenta;
   const bool green = hue == PanelHue::kGreen || hue == PanelHue::kGrey;
-  const bool blue = hue == PanelHue::kBlue || hue == PanelHue::kGrey;
+  const bool blue = hue == PanelHue::kBlue || hue == PanelHue::kGrey || hue == PanelHue::kMagenta;
   const auto make = [&](std::uint16_t level, GXColor* out) {
     gxMakeYCC(red ? level : 0, green ? level : 0, blue ? level : 0, out);
   };
@@ -51,7 +48,7 @@ void CopyRow(std::int16_t region, std::int16_t row, char* text, std::size_t size
 void DrawPanelLines(const vestra::Rect* content, std::span<const PanelLine> lines) {
   vestra::Rect textRect = *content;
   textRect.bottom = static_cast<std::int16_t>(textRect.top + kTextRectHeight);
-  char text[kRowBufferSize];
+  char text[kRowTextSize];
   for (const PanelLine& line : lines) {
     if (line.size != 0) vestra::GMTextFont(gFontNum, line.size);
     vestra::GMOffsetRect(&textRect, 0, line.step);

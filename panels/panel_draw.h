@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <span>
 
+#include "app/strings.h"
 #include "gx/color.h"
 #include "platform/types.h"
 
 // Which of red, green and blue the background's four levels go into.
-enum class PanelHue : std::uint8_t { kRed, kGreen, kBlue, kGrey };
+enum class PanelHue : std::uint8_t { kRed, kGreen, kBlue, kGrey, kMagenta };
 
 // The content area, with text mode 1 (glyph pixels only) selected.
 vestra::Rect BeginPanelDraw();

@@ -7,21 +7,18 @@
 
 namespace {
 
-constexpr std::int16_t kSplash = 0, kVersion = 1, kLicence = 2, kPowerWarning = 3, kProgress = 4,
-                       kCancelled = 6;
-
 void Click() {
   PlaySound(kUISoftkeySnd, 1);
 }
 
-void GoTo(std::int16_t panel) {
+void GoTo(PanelId panel) {
   Click();
   AppSwapPanels(gCurPanel, panel);
   AppDraw();
 }
 
 // Panels whose left key goes on and whose right key goes elsewhere.
-void TwoWay(std::int32_t code, std::int32_t state, std::int16_t left, std::int16_t right) {
+void TwoWay(std::int32_t code, std::int32_t state, PanelId left, PanelId right) {
   if (state != 0) return;
   if (code == kKeyLeft) GoTo(left);
   if (code == kKeyRight) GoTo(right);
@@ -37,13 +34,13 @@ void PowerOff(std::int32_t code, std::int32_t state) {
 }  // namespace
 
 void Panel0EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
-  TwoWay(code, state, kVersion, kCancelled);
+  TwoWay(code, state, kVersionPanel, kCancelledPanel);
 }
 void Panel1EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
-  TwoWay(code, state, kLicence, kSplash);
+  TwoWay(code, state, kLicencePanel, kSplashPanel);
 }
 void Panel2EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
-  TwoWay(code, state, kPowerWarning, kCancelled);
+  TwoWay(code, state, kPowerWarningPanel, kCancelledPanel);
 }
 
 void Panel3EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
@@ -51,9 +48,9 @@ void Panel3EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
   if (code == kKeyCentre) {
     Click();
     // The progress panel draws itself and runs the whole installation from its init procedure.
-    if (IsBatteryLevelSufficient() != 0) AppSwapPanels(gCurPanel, kProgress);
+    if (IsBatteryLevelSufficient() != 0) AppSwapPanels(gCurPanel, kProgressPanel);
   } else if (code == kKeyRight) {
-    GoTo(kVersion);
+    GoTo(kVersionPanel);
   }
 }
 

@@ -6,10 +6,10 @@ namespace {
 
 // The heading first, then the three message rows.
 constexpr PanelLine kWarningLines[] = {
-    {30, 24, 27, &gWhite},   // "WARNING"
-    {50, 18, 24, &gYellow},  // "Do not turn off your"
-    {30, 0, 25, &gYellow},   // "camera during the"
-    {30, 0, 26, &gYellow},   // "update process!"
+    {30, 24, kStrWarning, &gWhite},
+    {50, 18, kStrDoNotTurnOff, &gYellow},
+    {30, 0, kStrCameraDuringThe, &gYellow},
+    {30, 0, kStrUpdateProcess, &gYellow},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/panel.h"
 #include "app/screen.h"
 #include "gx/color.h"
+#include "gx/coord.h"
 #include "gx/shapes.h"
 #include "install/install.h"
 #include "panels/panel_draw.h"
@@ -16,19 +17,12 @@
 #include "services/power.h"
 #include "services/sound.h"
 
-std::uint8_t gUpdateInProgress = 0;
-
 namespace {
 
 static_assert(sizeof(vestra::Rect) == 8, "the bar rectangle is allocated as 8 bytes");
 
-constexpr std::int16_t kSuccessPanel = 5;
 constexpr std::int16_t kTroughLowerRows = 7;
 constexpr std::int16_t kFillUpperRows = 5;
-
-constexpr std::int16_t S16(std::int32_t value) {
-  return static_cast<std::int16_t>(value);
-}
 
 // A width scaled by value / maximum, truncated; a bar without steps has nothing to fill.
 std::int16_t Scaled(std::int16_t width, std::int32_t value, std::int16_t maximum) {
@@ -79,19 +73,14 @@ void Panel4ExitProc(PanelRec* panel, std::int32_t, std::int32_t) {
 
 void Panel4DrawProc(PanelRec* panel, std::int32_t, std::int32_t) {
   const vestra::Rect content = BeginPanelDraw();
-  GXColor fillA{}, fillB{}, frameA{}, frameB{};
-  gxMakeYCC(30, 0, 30, &fillA);
-  gxMakeYCC(60, 0, 60, &fillB);
-  gxMakeYCC(20, 0, 20, &frameB);
-  gxMakeYCC(70, 0, 70, &frameA);
-  gxDrawCheckeredtRect(&content, 60, &fillA, &fillB, &frameA, &frameB);
+  DrawPanelBackground(&content, PanelHue::kMagenta);
   DrawLogos(panel, 1, 1);
   vestra::GMTextFont(gFontNum, 18);
   const std::array<PanelLine, 4> lines{{
-      {25, 0, 28, &gWhite},   // "Keep power on"
-      {30, 0, 29, &gWhite},   // "until update process"
-      {30, 0, 30, &gWhite},   // "is complete."
-      {40, 0, 31, &gYellow},  // "updating FIRMWARE file..."
+      {25, 0, kStrKeepPowerOn, &gWhite},
+      {30, 0, kStrUntilUpdateProcess, &gWhite},
+      {30, 0, kStrIsComplete, &gWhite},
+      {40, 0, kStrUpdatingFirmware, &gYellow},
   }};
   DrawPanelLines(&content, lines);
   Panel4DrawBar(panel, -1, static_cast<std::int32_t>(gProgressBarValue),

@@ -6,33 +6,33 @@
 namespace {
 
 constexpr PanelLine kSuccessLines[] = {
-    {50, 18, 33, &gWhite},   // "Firmware update"
-    {30, 0, 34, &gWhite},    // "successful!"
-    {40, 18, 35, &gYellow},  // "Turn power Off"
-    {30, 0, 36, &gYellow},   // "before next use."
+    {50, 18, kStrFirmwareUpdate, &gWhite},
+    {30, 0, kStrSuccessful, &gWhite},
+    {40, 18, kStrTurnPowerOff, &gYellow},
+    {30, 0, kStrBeforeNextUse, &gYellow},
 };
 
 constexpr PanelLine kCancelledLines[] = {
-    {70, 24, 37, &gYellow},  // "Update process cancelled."
-    {40, 18, 38, &gWhite},   // "No changes have"
-    {30, 0, 39, &gWhite},    // "been made."
+    {70, 24, kStrUpdateCancelled, &gYellow},
+    {40, 18, kStrNoChangesHave, &gWhite},
+    {30, 0, kStrBeenMade, &gWhite},
 };
 
 constexpr PanelLine kBatteryLines[] = {
-    {70, 24, 37, &gWhite},  // "Update process cancelled."
-    {40, 18, 40, &gWhite},  // "Not enough battery power"
-    {30, 0, 41, &gWhite},   // "to perform update."
+    {70, 24, kStrUpdateCancelled, &gWhite},
+    {40, 18, kStrNotEnoughBattery, &gWhite},
+    {30, 0, kStrToPerformUpdate, &gWhite},
 };
 
 // The first of the two message rows that gErrCode chooses.
 std::int16_t ErrorMessageRow(std::int16_t errCode) {
   switch (errCode) {
     case kErrMissing:
-      return 46;  // "Some update files" / "are missing."
+      return kStrSomeUpdateFiles;
     case kErrCorrupt:
-      return 44;  // "Update files" / "are corrupt."
+      return kStrUpdateFiles;
     default:
-      return 42;  // "Camera incompatible" / "with firmware update."
+      return kStrCameraIncompatible;
   }
 }
 
@@ -60,7 +60,7 @@ void Panel7DrawProc(PanelRec* panel, std::int32_t, std::int32_t) {
 void Panel8DrawProc(PanelRec* panel, std::int32_t, std::int32_t) {
   const std::int16_t row = ErrorMessageRow(gErrCode);
   const PanelLine lines[] = {
-      {70, 24, 37, &gWhite},  // "Update process cancelled."
+      {70, 24, kStrUpdateCancelled, &gWhite},
       {40, 18, row, &gWhite},
       {30, 0, static_cast<std::int16_t>(row + 1), &gWhite},
   };

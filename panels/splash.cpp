@@ -4,6 +4,7 @@
 #include "app/entry.h"
 #include "app/screen.h"
 #include "app/strings.h"
+#include "gx/coord.h"
 #include "gx/shapes.h"
 #include "gx/text.h"
 #include "package/camera_info.h"
@@ -16,12 +17,8 @@ namespace {
 // The maker's lines and the copyright are always the English ones in the standard font.
 constexpr std::int16_t kEnglish = 1;
 
-constexpr std::int16_t S16(int value) {
-  return static_cast<std::int16_t>(value);
-}
-
 void DrawEnglishRow(std::int16_t h, std::int16_t v, std::int16_t row, const GXColor* colour) {
-  char text[128];
+  char text[kRowTextSize];
   CopyRow(kEnglish, row, text, sizeof text);
   gxDrawShadowString(h, v, text, colour, &gBlack, 2);
 }
@@ -33,8 +30,8 @@ void Panel0DrawProc(PanelRec*, std::int32_t, std::int32_t) {
   DrawPanelBackground(&content, PanelHue::kGreen);
 
   vestra::GMTextFont(kFontStandard, 18);
-  DrawEnglishRow(10, 30, 10, &gWhite);
-  DrawEnglishRow(25, 55, 11, &gYellow);
+  DrawEnglishRow(10, 30, kStrMakerName, &gWhite);
+  DrawEnglishRow(25, 55, kStrPresents, &gYellow);
 
   vestra::Rect box{};
   vestra::GMSetRect(&box, 0, 0, 75, 75);
@@ -42,12 +39,12 @@ void Panel0DrawProc(PanelRec*, std::int32_t, std::int32_t) {
   gxDrawVestraLogo(&box);
 
   vestra::GMTextFont(kFontStandard, 24);
-  DrawEnglishRow(130, S16(box.bottom - 10), 12, &gWhite);
+  DrawEnglishRow(130, S16(box.bottom - 10), kStrPlatformName, &gWhite);
 
   // "Installer" follows the camera's language; the version sits 5 pixels after it.
   vestra::GMTextFont(gFontNum, 24);
-  char installer[128];
-  CopyRow(CameraRegion(), 13, installer, sizeof installer);
+  char installer[kRowTextSize];
+  CopyRow(CameraRegion(), kStrInstaller, installer, sizeof installer);
   gxDrawShadowString(130, 145, installer, &gYellow, &gBlack, 2);
   const std::int16_t w = gxStringWidth(installer);
 
@@ -59,8 +56,8 @@ void Panel0DrawProc(PanelRec*, std::int32_t, std::int32_t) {
   vestra::GMTextFont(kFontStandard, 18);
   vestra::Rect copyright = content;
   copyright.top = S16(content.bottom - 35);
-  char text[128];
-  CopyRow(kEnglish, 14, text, sizeof text);
+  char text[kRowTextSize];
+  CopyRow(kEnglish, kStrCopyright, text, sizeof text);
   gxDrawShadowStringCentered(&copyright, 0, text, &gWhite, &gBlack, 2);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/entry.h"
 #include "app/strings.h"
+#include "gx/coord.h"
 #include "gx/text.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -13,14 +14,8 @@
 
 namespace {
 
-constexpr std::int16_t S16(int value) {
-  return static_cast<std::int16_t>(value);
-}
-
 // A 31-character debug text, " ?" and the terminator.
 constexpr std::size_t kVersionTextSize = 40;
-// Long enough for rows 16 and 17 of either table.
-constexpr std::size_t kLabelSize = 128;
 
 // A label and a number centred as one line, without the centring's 5-pixel correction: the
 // label in (labelFont, size), the number in the standard font of the same size.
@@ -46,14 +41,14 @@ void Panel1DrawProc(PanelRec* panel, std::int32_t, std::int32_t) {
   DrawLogos(panel, 1, 1);
 
   const std::int16_t region = CameraRegion();
-  char label[kLabelSize];
+  char label[kRowTextSize];
   char version[kVersionTextSize];
 
   vestra::GMTextFont(gFontNum, 24);
   vestra::Rect textRect = content;
   textRect.bottom = S16(textRect.top + 30);
   vestra::GMOffsetRect(&textRect, 0, 27);
-  CopyRow(region, 15, label, sizeof label);
+  CopyRow(region, kStrCurrentFirmware, label, sizeof label);
   gxDrawShadowStringCentered(&textRect, 0, label, &gYellow, &gBlack, 2);
 
   // The names are fixed fields; never read past them even if one lost its terminator.
@@ -66,7 +61,7 @@ void Panel1DrawProc(PanelRec* panel, std::int32_t, std::int32_t) {
   std::snprintf(name, sizeof name, "%.*s", static_cast<int>(sizeof gCam.productName), gCam.productName);
   gxDrawShadowStringCentered(&textRect, 0, name, &gWhite, &gBlack, 2);
 
-  CopyRow(region, 16, label, sizeof label);
+  CopyRow(region, kStrVersion, label, sizeof label);
   VersionToString(gCam.fwVersion, version);
   vestra::GMOffsetRect(&textRect, 0, 30);
   DrawVersionLine(&textRect, 20, gFontNum, 24, label, version, &gWhite);
@@ -79,7 +74,7 @@ void Panel1DrawProc(PanelRec* panel, std::int32_t, std::int32_t) {
                   gCam.debugText);
     labelFont = kFontStandard;
   } else {
-    CopyRow(region, 17, label, sizeof label);
+    CopyRow(region, kStrUpdateToVersion, label, sizeof label);
     VersionToString(gFile[0].fwVersion, version);
   }
   if (gCam.regionCode == 1) {

@@ -7,6 +7,13 @@
 
 namespace vestra {
 
+// The screen's geometry: the 32-bit draw port the platform's boot screen fills (and the updater draws into),
+// and the LCD panel the Y-C-Y-C ports feed.
+constexpr std::int16_t kDrawPortWidth = 288;
+constexpr std::int16_t kDrawPortHeight = 216;
+constexpr std::int16_t kLCDWidth = 360;
+constexpr std::int16_t kLCDHeight = 287;
+
 struct PixMap {
   void* baseAddr;  // pixel base address
   std::int16_t rowBytes;

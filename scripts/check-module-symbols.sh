@@ -2,9 +2,11 @@
 # The module archive may leave unresolved only the platform's calls (namespace vestra) and what the C++
 # standard library, its runtime and the compiler's support library provide: anything else means the module
 # reaches past the platform (an OS call, the simulator, a third-party library).
-# Usage: scripts/check-module-symbols.sh NM ARCHIVE
+# It also keeps every writable global in app/module_state.cpp, where one list defines and resets them all, so
+# that no value can survive from one start of the module into the next.
+# Usage: scripts/check-module-symbols.sh NM OBJDUMP ARCHIVE
 set -euo pipefail
-nm_tool=$1 archive=$2
+nm_tool=$1 objdump_tool=$2 archive=$3
 [ -f "$archive" ] || { echo "check-module-symbols: no archive at $archive" >&2; exit 2; }
 
 defined=$("$nm_tool" -g --defined-only "$archive" | awk 'NF >= 3 {print $3}' | sort -u)
@@ -25,5 +27,18 @@ if [ -n "$bad" ]; then
   echo "$bad" | c++filt | sed 's/^/  /' >&2
   exit 1
 fi
+# Writable data objects (not the relocated read-only tables), by the member that defines them.
+stray=$("$objdump_tool" -t "$archive" | awk '
+  /^In archive/ { next }
+  /:[[:space:]]+file format/ { member = $1; sub(/:$/, "", member); next }
+  $0 ~ /[[:space:]]O[[:space:]]+\.(data|bss|sdata|sbss)([[:space:]]|\.)/ && $0 !~ /\.data\.rel\.ro/ {
+    if (member != "module_state.cpp.o") print member ": " $NF
+  }')
+if [ -n "$stray" ]; then
+  echo "check-module-symbols: writable globals outside app/module_state.cpp (add them to its list):" >&2
+  echo "$stray" | c++filt | sed 's/^/  /' >&2
+  exit 1
+fi
+
 count=$(echo "$unresolved" | grep -cE "$allowed_platform" || true)
 echo "check-module-symbols: $archive reaches the camera through $count platform symbols and nothing else"

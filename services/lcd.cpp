@@ -13,7 +13,7 @@ void UpdateLCD() {
   }
   vestra::Rect source;
   vestra::Rect destination;
-  vestra::GMSetRect(&source, 0, 0, 288, 216);
+  vestra::GMSetRect(&source, 0, 0, vestra::kDrawPortWidth, vestra::kDrawPortHeight);
   vestra::GMSetRect(&destination, 36, 10, 324, 226);
   vestra::GMCopyBits(*gDrawPort->portPixMap, *gLCDPort->portPixMap, &source, &destination, 0, 0);
   vestra::LMSwitchBuffer(PixelBase(gLCDPort));

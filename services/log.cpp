@@ -7,8 +7,6 @@
 #include "package/file_set.h"
 #include "platform/files.h"
 
-char message[kMessageSize];
-
 void LogText(const char* text) {
   vestra::FILE* log = vestra::fopen(gStrLogFileName, "a");
   if (log == nullptr) return;

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr std::uint8_t kBatteryEnough = 7;
-constexpr std::int16_t kBatteryPanel = 7;
 
 }  // namespace
 
@@ -22,9 +21,7 @@ std::uint8_t IsBatteryLevelSufficient() {
   if (vestra::LMLCDOn() == 0) vestra::LMEnableLCDController(PixelBase(gLCDPort), PixelBase(gDrawPort));
   if (sufficient) return 1;
 
-  AppSwapPanels(gCurPanel, kBatteryPanel);
-  AppDraw();
-  PlaySound(kUIAlertSnd, 1);
+  ShowFailurePanel(kBatteryPanel, FailureSound::kAlert);
   return 0;
 }
 

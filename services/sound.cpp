@@ -6,16 +6,6 @@
 #include "platform/bytes.h"
 #include "platform/resources.h"
 
-vestra::SNDChannel gSoundChannel = 0;
-std::uint8_t* AlertSndRsrcPtr = nullptr;
-std::uint8_t* EraseSndRsrcPtr = nullptr;
-std::uint8_t* IntroSndRsrcPtr = nullptr;
-std::uint8_t* BurstSndRsrcPtr = nullptr;
-std::uint8_t* RepeatSndRsrcPtr = nullptr;
-std::uint8_t* ArrowSndRsrcPtr = nullptr;
-std::uint8_t* SoftkeySndRsrcPtr = nullptr;
-std::uint8_t* TypeSndRsrcPtr = nullptr;
-
 namespace {
 
 struct SoundSlot {

@@ -1,6 +1,7 @@
 // The simulated camera: builds its services and makes itself the one the platform calls reach.
 #include "sim/camera.h"
 
+#include "platform/graphics.h"
 #include "platform/kernel.h"
 #include "platform/resources.h"
 #include "sim/card.h"
@@ -19,7 +20,7 @@ Camera* gCurrent = nullptr;
 Camera* gBooted = nullptr;  // the camera whose blocks the platform globals point into
 
 // The boot screen the platform leaves behind for the module to release.
-constexpr std::uint32_t kSplashBufferSize = 288 * 216 * 4;
+constexpr std::uint32_t kSplashBufferSize = vestra::kDrawPortWidth * vestra::kDrawPortHeight * 4;
 }  // namespace
 
 Camera::Camera(CameraOptions options) : options_(std::move(options)) {

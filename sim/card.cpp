@@ -32,10 +32,6 @@ namespace {
 
 constexpr std::string_view kDrivePrefix = "/B";
 
-std::string_view LogRelative() {
-  return kLogCardPath.substr(kDrivePrefix.size() + 1);
-}
-
 // A stdio mode the camera's library knows: r, w or a, then b and + in any order.
 std::optional<CardOpenMode> ParseStreamMode(const char* mode) {
   if (mode == nullptr) return std::nullopt;
@@ -120,13 +116,8 @@ void Card::NoteAccess() {
 }
 
 void Card::NoteWrite(const std::string& cardPath, std::string_view bytes) {
-  if (cardPath != LogRelative() || bytes.empty()) return;
-  logPartial_.append(bytes);
-  std::size_t end;
-  while ((end = logPartial_.find("\r\n")) != std::string::npos) {
-    logLines_.push_back(logPartial_.substr(0, end));
-    logPartial_.erase(0, end + 2);
-  }
+  if (!writeObserver_ || bytes.empty()) return;
+  writeObserver_(std::string(kDrivePrefix) + "/" + cardPath, bytes);
 }
 
 int Card::OpenCount() const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,9 +29,6 @@ constexpr std::int32_t kOpenReadWrite = 0x0002;
 constexpr std::int32_t kOpenAppend = 0x0008;
 constexpr std::int32_t kOpenCreate = 0x0200;
 constexpr std::int32_t kOpenTruncate = 0x0400;
-
-// The card path of the update log, whose lines every run keeps.
-constexpr std::string_view kLogCardPath = "/B/SYSTEM/UPDATE.LOG";
 
 class Card {
  public:
@@ -69,8 +67,10 @@ class Card {
   std::int32_t SeekStream(vestra::FILE* stream, std::int32_t offset, std::int32_t whence);
   std::int32_t CloseStream(vestra::FILE* stream);
 
-  // Every complete line written to the update log in this run, also when the file is gone by now.
-  const std::vector<std::string>& LogLines() const { return logLines_; }
+  // Sees every byte written to a card file, with the file's drive path ("/B/SYSTEM/X"), as it is written:
+  // what a probe on the card's bus would see. One observer; null removes it.
+  using WriteObserver = std::function<void(std::string_view drivePath, std::string_view bytes)>;
+  void SetWriteObserver(WriteObserver observer) { writeObserver_ = std::move(observer); }
   // Open descriptors, directories and streams: what the module left open.
   int OpenCount() const;
 
@@ -86,8 +86,7 @@ class Card {
   std::map<std::int32_t, std::unique_ptr<CardHandle>> descriptors_;
   std::vector<std::unique_ptr<vestra::DIR>> dirs_;
   std::vector<std::unique_ptr<vestra::FILE>> streams_;
-  std::vector<std::string> logLines_;
-  std::string logPartial_;
+  WriteObserver writeObserver_;
 };
 
 }  // namespace sim

@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/hardware.h"
 #include "sim/clock.h"
 #include "sim/profile.h"
 
 namespace sim {
 
-constexpr std::uint32_t kFlashBusBase = 0xBF000000;
-constexpr std::uint32_t kFlashBusSize = 0x200000;
-constexpr std::uint32_t kFlashRegister0 = 0xBE800000;
-constexpr std::uint32_t kFlashRegister1 = 0xBE800004;
+constexpr std::uint32_t kFlashBusBase = vestra::kFlashBase;
+constexpr std::uint32_t kFlashBusSize = vestra::kFlashSize;
+constexpr std::uint32_t kFlashRegister0 = vestra::kWriteEnableReg0;
+constexpr std::uint32_t kFlashRegister1 = vestra::kWriteEnableReg1;
 constexpr std::uint32_t kWriteEnableBit = 0x00000008;
 
 // Status register bits.

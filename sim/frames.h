@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics.h"
+
 namespace sim {
 
-constexpr int kLcdWidth = 360;
-constexpr int kLcdHeight = 287;
+constexpr int kLcdWidth = vestra::kLCDWidth;
+constexpr int kLcdHeight = vestra::kLCDHeight;
 
 // Two pixels per native 32-bit word: (Y0 << 24) | (Cb << 16) | (Y1 << 8) | Cr.
 constexpr std::uint32_t PackLcdPair(std::uint8_t y0, std::uint8_t cb, std::uint8_t y1, std::uint8_t cr) {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "updatefile/update_file.h"
-#include "package/file_format.h"
+#include "package/file_layout.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
 
@@ -14,8 +14,6 @@ namespace vupdate {
 
 namespace {
 
-constexpr std::uint32_t kImageLimit = 0x1FFFFF;
-constexpr std::uint64_t kSeekLimit = 0x7FFFFFFF;
 
 std::string Hex(std::uint64_t value) {
   char text[24];
@@ -32,15 +30,9 @@ std::uint32_t SumLikeCamera(std::span<const std::uint8_t> bytes, std::uint64_t o
 }
 
 void ReadHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
-  UpdateFileHeader& h = report.header;
-  const std::uint8_t* p = bytes.data();
-  h.fileType = vestra::LoadBE32(p);
-  h.headerSize = vestra::LoadBE32(p + 4);
-  h.trailerOffset = vestra::LoadBE32(p + 8);
-  h.imageChecksum = vestra::LoadBE32(p + 12);
-  h.imageStart = vestra::LoadBE32(p + 16);
-  h.imageEnd = vestra::LoadBE32(p + 20);
-  for (int i = 0; i < 10; ++i) h.reserved[i] = vestra::LoadBE32(p + 24 + 4 * i);
+  std::uint8_t header[kFileHeaderSize];
+  std::copy_n(bytes.begin(), kFileHeaderSize, header);
+  report.header = DecodeFileHeader(header);
   report.headerRead = true;
 }
 
@@ -49,14 +41,14 @@ void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
   if (h.fileType != kTagCode)
     report.problems.push_back("file type is '" + TagText(h.fileType) + "', not 'CODE'");
   if (h.headerSize != kFileHeaderSize) {
-    report.problems.push_back("header size is " + std::to_string(h.headerSize) + ", not 64");
+    report.problems.push_back("header size is " + std::to_string(h.headerSize) + ", not " + std::to_string(kFileHeaderSize));
   }
   const std::uint32_t stretch = h.trailerOffset - h.headerSize;
   report.image.stated = h.imageChecksum;
   report.image.computed = SumLikeCamera(bytes, h.headerSize, static_cast<std::int32_t>(stretch));
   if (!report.image.Match()) report.problems.push_back("image checksum does not match");
   report.imageLength = h.imageEnd - h.imageStart + 1;
-  if (report.imageLength > kImageLimit) {
+  if (report.imageLength > kImageSizeLimit) {
     report.problems.push_back("image length " + Hex(report.imageLength) + " is not less than 0x200000");
   } else if (report.imageLength != stretch) {
     report.problems.push_back("image length " + Hex(report.imageLength) +
@@ -67,7 +59,7 @@ void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
 
 void WalkTrailer(std::span<const std::uint8_t> bytes, FileReport& report) {
   std::uint64_t at = report.header.trailerOffset;
-  if (at > kSeekLimit) {
+  if (at > kFileSeekLimit) {
     report.problems.push_back("trailer offset " + Hex(at) + " cannot be reached");
     return;
   }
@@ -163,7 +155,7 @@ FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes) {
   ReadHeader(bytes, report);
   CheckHeader(bytes, report);
   WalkTrailer(bytes, report);
-  if (bytes.size() > kSeekLimit) report.problems.push_back("the file is too large for the camera to size");
+  if (bytes.size() > kFileSeekLimit) report.problems.push_back("the file is too large for the camera to size");
   report.file.computed = SumLikeCamera(bytes, 0, static_cast<std::int64_t>(bytes.size()) - 4);
   if (report.doneFound && !report.file.Match()) report.problems.push_back("file checksum does not match");
   if (report.doneFound && report.trailerEnd < bytes.size()) {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "package/file_format.h"
+#include "package/file_layout.h"
 #include "platform/bytes.h"
 
 namespace vupdate {
@@ -108,13 +108,16 @@ std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
   for (const TrailerItem& item : layout.items) trailerSize += 4 + item.data.size();
   out.reserve(kFileHeaderSize + layout.image.size() + trailerSize);
 
-  AppendBE32(out, layout.fileType);
-  AppendBE32(out, layout.headerSize);
-  AppendBE32(out, layout.trailerOffset.value_or(kFileHeaderSize + imageSize));
-  AppendBE32(out, layout.imageChecksum.value_or(ByteSum(layout.image)));
-  AppendBE32(out, layout.imageStart);
-  AppendBE32(out, layout.imageEnd.value_or(layout.imageStart + imageSize - 1));
-  out.resize(kFileHeaderSize, 0);
+  UpdateFileHeader header{};
+  header.fileType = layout.fileType;
+  header.headerSize = layout.headerSize;
+  header.trailerOffset = layout.trailerOffset.value_or(kFileHeaderSize + imageSize);
+  header.imageChecksum = layout.imageChecksum.value_or(ByteSum(layout.image));
+  header.imageStart = layout.imageStart;
+  header.imageEnd = layout.imageEnd.value_or(layout.imageStart + imageSize - 1);
+  std::uint8_t headerBytes[kFileHeaderSize];
+  EncodeFileHeader(header, headerBytes);
+  out.insert(out.end(), headerBytes, headerBytes + kFileHeaderSize);
 
   out.insert(out.end(), layout.image.begin(), layout.image.end());
   for (const TrailerItem& item : layout.items) {

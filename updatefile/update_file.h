@@ -9,12 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "package/file_layout.h"
 #include "package/tags.h"
 
 namespace vupdate {
 
-// The longest image the camera accepts ("less than 0x200000").
-constexpr std::uint32_t kMaxImageSize = 0x1FFFFF;
+// The longest image the camera accepts.
+constexpr std::uint32_t kMaxImageSize = kImageSizeLimit;
 constexpr std::size_t kMaxTextLength = kTextFieldSize - 1;
 
 struct TrailerItem {

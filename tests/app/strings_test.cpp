@@ -22,6 +22,7 @@ TEST(StringsTest, RegionChoosesTableAndFont) {
       EXPECT_EQ(GetRgnString(c.region, row, nullptr), c.table[row].text);
       // The lookup takes its font from the region; every row must agree with it.
       EXPECT_EQ(c.table[row].font, c.font);
+      EXPECT_LT(std::strlen(c.table[row].text), kRowTextSize) << "row " << row << " overflows the screens' buffers";
     }
   }
 }

@@ -11,6 +11,7 @@
 #include "app/panel.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
+#include "harness/log_recorder.h"
 #include "sim/camera.h"
 #include "sim/card.h"
 #include "sim/flash.h"
@@ -41,6 +42,7 @@ class InstallTest : public ::testing::Test {
  protected:
   void TearDown() override {
     sim::SetCurrent(nullptr);
+    log_.reset();
     camera_.reset();
   }
 
@@ -56,6 +58,7 @@ class InstallTest : public ::testing::Test {
     camera_ = std::make_unique<sim::Camera>(
         sim::CameraOptions{.profile = {.flash = options.flash}, .cardDir = card_});
     sim::SetCurrent(camera_.get());
+    log_.emplace(*camera_);
     ResetModuleGlobals();
     camera_->Boot();
     if (options.blankFlash) flash().Preload(0, std::vector<std::uint8_t>(sim::kFlashBusSize, 0xFF));
@@ -75,11 +78,12 @@ class InstallTest : public ::testing::Test {
   void RunInstallation() { AppSwapPanels(gCurPanel, 4); }
 
   sim::FlashBus& flash() { return camera_->flash(); }
-  const std::vector<std::string>& LogLines() { return camera_->card().LogLines(); }
+  const std::vector<std::string>& LogLines() { return log_->lines(); }
 
   sim_test::TempDir dir_;
   std::filesystem::path card_ = dir_.path() / "card";
   std::unique_ptr<sim::Camera> camera_;
+  std::optional<harness::LogRecorder> log_;
 };
 
 }  // namespace vestra_test

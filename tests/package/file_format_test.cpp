@@ -21,7 +21,7 @@ class Reader : public sim_test::CameraTest {
     EXPECT_GE(fd, 0);
     return fd;
   }
-  const std::vector<std::string>& Log() { return camera_->card().LogLines(); }
+  const std::vector<std::string>& Log() { return LogLines(); }
 };
 
 struct SumCase {

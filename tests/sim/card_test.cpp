@@ -189,8 +189,7 @@ TEST_P(EitherCardTest, LogLinesAreKeptPerLineAndSurviveTheFilesRemoval) {
   vestra::fclose(other);
   EXPECT_EQ(vestra::remove("/B/SYSTEM/UPDATE.LOG"), 0);
   EXPECT_FALSE(Get("SYSTEM/UPDATE.LOG").has_value());
-  EXPECT_EQ(camera_->card().LogLines(),
-            (std::vector<std::string>{"missing QR40nnn.BIN", "", "first half, second half"}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"missing QR40nnn.BIN", "", "first half, second half"}));
 }
 
 TEST_P(EitherCardTest, CardAccessWithInterruptsLockedIsCountedAsAFault) {

@@ -8,8 +8,10 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <optional>
 #include <string>
 
+#include "harness/log_recorder.h"
 #include "sim/camera.h"
 
 namespace sim_test {
@@ -54,6 +56,7 @@ class CameraTest : public ::testing::Test {
   void SetUp() override { fs::create_directories(card_ / "SYSTEM"); }
   void TearDown() override {
     sim::SetCurrent(nullptr);
+    log_.reset();
     camera_.reset();
   }
 
@@ -61,14 +64,18 @@ class CameraTest : public ::testing::Test {
     camera_ = std::make_unique<sim::Camera>(sim::CameraOptions{
         .profile = std::move(profile), .cardDir = card_, .keys = keys, .cardStorage = storage_});
     sim::SetCurrent(camera_.get());
+    log_.emplace(*camera_);
     camera_->Boot();
     return *camera_;
   }
+  // Every line written to the update log since Start.
+  const std::vector<std::string>& LogLines() const { return log_->lines(); }
 
   TempDir root_;
   fs::path card_ = root_.path() / "card";
   std::shared_ptr<sim::CardStorage> storage_;  // null: the folder card_
   std::unique_ptr<sim::Camera> camera_;
+  std::optional<harness::LogRecorder> log_;
 };
 
 }  // namespace sim_test

@@ -1,0 +1,111 @@
+#include "cli/interrupt.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace interrupt {
+
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::map<int, std::filesystem::path> paths;
+  int nextId = 1;
+  std::function<void(int)> divert;
+};
+
+// Never destroyed: the signal thread may still run while the program's statics go away.
+Registry& TheRegistry() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+std::atomic<int> gDiverted{0};
+
+sigset_t Handled() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  return set;
+}
+
+[[noreturn]] void EndBy(int sig) {
+  // The default action now, so that the caller sees the process ended by this signal.
+  std::signal(sig, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, sig);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  raise(sig);
+  std::_Exit(128 + sig);
+}
+
+void Watch(sigset_t set) {
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    Registry& r = TheRegistry();
+    std::unique_lock lock(r.mutex);
+    if (r.divert && gDiverted.load() == 0) {
+      gDiverted = sig;
+      const auto action = r.divert;
+      lock.unlock();
+      action(sig);
+      continue;
+    }
+    for (const auto& [id, path] : r.paths) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    EndBy(sig);
+  }
+}
+
+}  // namespace
+
+void Start() {
+  const sigset_t set = Handled();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(Watch, set).detach();
+}
+
+RemoveOnSignal::RemoveOnSignal(std::filesystem::path path) { Set(std::move(path)); }
+
+RemoveOnSignal::~RemoveOnSignal() { Clear(); }
+
+void RemoveOnSignal::Set(std::filesystem::path path) {
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  if (id_ == 0) id_ = r.nextId++;
+  r.paths[id_] = std::move(path);
+}
+
+void RemoveOnSignal::Clear() {
+  if (id_ == 0) return;
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  r.paths.erase(id_);
+  id_ = 0;
+}
+
+DivertSignal::DivertSignal(std::function<void(int)> action) {
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  r.divert = std::move(action);
+}
+
+DivertSignal::~DivertSignal() {
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  r.divert = nullptr;
+}
+
+int DivertedSignal() { return gDiverted.load(); }
+
+}  // namespace interrupt
