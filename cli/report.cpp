@@ -18,6 +18,10 @@ json RunReport(const harness::RunResult& r) {
   json report = {
       {"powered_down", r.poweredDown},
       {"script_ended", r.scriptEnded},
+      {"power_cut", r.powerCut ? json{{"virtual_seconds", r.cutAt.virtualSeconds},
+                                      {"bus_op", r.cutAt.busOp},
+                                      {"panel", r.cutAt.panel}}
+                               : json(nullptr)},
       {"final_panel", r.finalPanel},
       {"panels", r.panels},
       {"err_code", r.errCode},
@@ -42,6 +46,11 @@ std::string RunSummary(const harness::RunResult& r) {
   std::string out;
   if (!r.error.empty()) {
     out += "run stopped: " + r.error + "\n";
+  } else if (r.powerCut) {
+    std::snprintf(line, sizeof line,
+                  "power cut at %.6f virtual seconds, flash bus operation %llu, panel %d\n",
+                  r.cutAt.virtualSeconds, static_cast<unsigned long long>(r.cutAt.busOp), r.cutAt.panel);
+    out += line;
   } else {
     out += r.poweredDown ? "camera powered down" : "key script ran out";
     out += "\n";

@@ -92,16 +92,19 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
       result.poweredDown = true;
     } catch (const sim::ScriptEnded&) {
       result.scriptEnded = true;
+    } catch (const sim::PowerCut&) {
+      result.powerCut = true;
+      const auto& at = camera.cutAt();
+      result.cutAt.virtualSeconds =
+          at ? static_cast<double>(at->nanoseconds) / 1e9 : camera.clock().SecondsExact();
+      result.cutAt.busOp = at ? at->busOps : camera.flash().counters().busOps;
+      result.cutAt.panel = gCurPanel;
     } catch (const std::exception& e) {
       result.error = e.what();
     }
     camera.graphics().setFrameObserver(nullptr);
-    // Whatever happened, the flash keeps what was written to it.
-    try {
-      camera.flash().Save();
-    } catch (const std::exception& e) {
-      if (result.error.empty()) result.error = std::string("saving the flash file: ") + e.what();
-    }
+    // However the run ended, the chip loses its supply with it.
+    camera.PowerOffDevices();
   }
   recorder.Finish();
 

@@ -27,6 +27,13 @@ struct RunOptions {
 struct RunResult {
   bool poweredDown = false;
   bool scriptEnded = false;
+  // The power went away (a cut asked for, or a fault of the profile): where it happened.
+  bool powerCut = false;
+  struct CutAt {
+    double virtualSeconds = 0;
+    std::uint64_t busOp = 0;  // flash bus operations done, counting the one the cut fell on
+    int panel = -1;
+  } cutAt;
   std::string error;  // what else stopped the run; empty when it ended as a run ends
   bool ended() const { return error.empty() && (poweredDown || scriptEnded); }
 
@@ -54,7 +61,7 @@ struct RunResult {
 };
 
 // Starts the module afresh on this camera (its globals as loading leaves them) and runs it until it powers
-// the camera down or the key script runs out. Saves the flash file at the end, however the run ended.
+// the camera down, the key script runs out or the power is cut. The flash file is the chip throughout.
 RunResult RunModule(Camera& camera, const RunOptions& options = {});
 
 }  // namespace harness

@@ -16,7 +16,8 @@
 namespace sim {
 
 namespace {
-Camera* gCurrent = nullptr;
+std::atomic<Camera*> gCurrent{nullptr};
+static_assert(std::atomic<Camera*>::is_always_lock_free, "a signal handler reads it");
 Camera* gBooted = nullptr;  // the camera whose blocks the platform globals point into
 
 // The boot screen the platform leaves behind for the module to release.
@@ -38,7 +39,8 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
 }
 
 Camera::~Camera() {
-  if (gCurrent == this) gCurrent = nullptr;
+  Camera* self = this;
+  gCurrent.compare_exchange_strong(self, nullptr);
   if (gBooted == this) {
     vestra::gRMSystemControlBlock = {};
     vestra::kRMFlashBaseAddress = nullptr;
@@ -55,13 +57,31 @@ void Camera::Boot() {
   gBooted = this;
 }
 
+void Camera::CutPower() {
+  if (!cutAt_) cutAt_ = CutPoint{clock_.Nanoseconds(), flash_->counters().busOps};
+  powerCutRequested_.store(true, std::memory_order_relaxed);
+  flash_->PowerOff();
+  throw PowerCut{};
+}
+
+void Camera::PowerOffDevices() {
+  flash_->PowerOff();
+}
+
 Camera& Current() {
-  if (gCurrent == nullptr) throw std::logic_error("no simulated camera is current");
-  return *gCurrent;
+  Camera* camera = gCurrent.load(std::memory_order_relaxed);
+  if (camera == nullptr) throw std::logic_error("no simulated camera is current");
+  if (camera->powerCutRequested()) [[unlikely]]
+    camera->CutPower();
+  return *camera;
 }
 
 void SetCurrent(Camera* camera) {
-  gCurrent = camera;
+  gCurrent.store(camera, std::memory_order_relaxed);
+}
+
+void RequestPowerCutOfCurrent() noexcept {
+  if (Camera* camera = gCurrent.load(std::memory_order_relaxed)) camera->RequestPowerCut();
 }
 
 }  // namespace sim

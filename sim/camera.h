@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "sim/clock.h"
+#include "sim/power_cut.h"
 #include "sim/profile.h"
 
 namespace sim {
@@ -64,6 +66,21 @@ class Camera {
   Memory& memory() { return *memory_; }
   Kernel& kernel() { return *kernel_; }
 
+  // Asks for a power cut: the run stops at the next platform call or bus operation. Async-signal-safe, and
+  // callable from any thread.
+  void RequestPowerCut() noexcept { powerCutRequested_.store(true, std::memory_order_relaxed); }
+  bool powerCutRequested() const noexcept { return powerCutRequested_.load(std::memory_order_relaxed); }
+  // Takes the supply away now: the flash device stops where it is. Throws PowerCut.
+  [[noreturn]] void CutPower();
+  // Where the power went away: virtual time and the flash bus operations done by then.
+  struct CutPoint {
+    std::uint64_t nanoseconds = 0;
+    std::uint64_t busOps = 0;
+  };
+  const std::optional<CutPoint>& cutAt() const { return cutAt_; }
+  // The end of a run that was not a cut: the device loses its supply too, with whatever it still does.
+  void PowerOffDevices();
+
   // Puts what the platform leaves for a starting module in place: the resource block and the splash
   // buffer. The runner calls it once the camera is current.
   void Boot();
@@ -94,10 +111,16 @@ class Camera {
   std::unique_ptr<Resources> resources_;
   std::unique_ptr<Memory> memory_;
   std::unique_ptr<Kernel> kernel_;
+  std::atomic<bool> powerCutRequested_{false};
+  static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the request");
+  std::optional<CutPoint> cutAt_;
 };
 
-// The camera the platform calls reach; throws std::logic_error when none is current.
+// The camera the platform calls reach; throws std::logic_error when none is current, and PowerCut when a cut
+// was asked for.
 Camera& Current();
+// Asks the current camera, if any, for a power cut. Async-signal-safe: for a signal handler.
+void RequestPowerCutOfCurrent() noexcept;
 // Makes a camera current for its lifetime (nullptr: none).
 void SetCurrent(Camera* camera);
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 
 namespace sim {
@@ -72,46 +71,23 @@ std::uint8_t FlashBus::OldFirmwareByte(std::uint32_t offset) {
   return static_cast<std::uint8_t>(kDigits[(record >> (4 * (15 - index))) & 15]);
 }
 
-FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, std::filesystem::path backingFile)
+FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, const std::filesystem::path& backingFile)
     : profile_(profile),
       clock_(clock),
-      backingFile_(std::move(backingFile)),
-      contents_(kFlashBusSize),
+      storage_(backingFile, kFlashBusSize, &OldFirmwareByte),
+      cells_(storage_.data()),
       neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
       neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {
   if (profile_.eraseSeconds < 0 || profile_.wordProgramUs < 0) {
     throw std::invalid_argument("flash timing must not be negative");
   }
-  std::error_code ec;
-  bool haveFile = !backingFile_.empty() && std::filesystem::exists(backingFile_, ec) &&
-                  std::filesystem::file_size(backingFile_, ec) > 0;
-  if (!haveFile) {
-    for (std::uint32_t i = 0; i < kFlashBusSize; ++i) contents_[i] = OldFirmwareByte(i);
-    return;
-  }
-  auto size = std::filesystem::file_size(backingFile_);
-  if (size != kFlashBusSize) {
-    throw std::runtime_error("flash file '" + backingFile_.string() + "' holds " + std::to_string(size) +
-                             " bytes; a flash file holds exactly 2097152");
-  }
-  std::ifstream in(backingFile_, std::ios::binary);
-  in.read(reinterpret_cast<char*>(contents_.data()), kFlashBusSize);
-  if (!in) throw std::runtime_error("cannot read flash file '" + backingFile_.string() + "'");
-}
-
-void FlashBus::Save() const {
-  if (backingFile_.empty()) return;
-  std::ofstream out(backingFile_, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(contents_.data()), static_cast<std::streamsize>(contents_.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write flash file '" + backingFile_.string() + "'");
 }
 
 void FlashBus::Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
   if (offset > kFlashBusSize || bytes.size() > kFlashBusSize - offset) {
     throw std::out_of_range("preload beyond the flash");
   }
-  std::copy(bytes.begin(), bytes.end(), contents_.begin() + offset);
+  std::copy(bytes.begin(), bytes.end(), cells_ + offset);
 }
 
 bool FlashBus::writeEnabled() const {
@@ -147,6 +123,19 @@ void FlashBus::Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value
   if (recording_) recorded_.push_back({kind, address, value, interruptsLocked_});
 }
 
+void FlashBus::PowerOff() {
+  Settle();
+  // An operation still running is lost where it stands; the next power-up finds the array in read mode.
+  pending_ = Pending::None;
+  mode_ = Mode::ReadArray;
+  errors_ = 0;
+}
+
+void FlashBus::CutNow() {
+  PowerOff();
+  throw PowerCut{};
+}
+
 void FlashBus::Settle() {
   if (mode_ == Mode::Busy && !profile_.neverReady && clock_.Nanoseconds() >= readyAtNs_) Complete();
 }
@@ -164,15 +153,14 @@ void FlashBus::Complete() {
       std::uint32_t offset = pendingOffset_ + i;
       auto data = static_cast<std::uint8_t>(i == 0 ? pendingData_ >> 8 : pendingData_);
       std::uint8_t stuckHigh = MaskAt(neverProgramBytes_, offset);
-      auto cell = static_cast<std::uint8_t>(contents_[offset] & (data | stuckHigh));
+      auto cell = static_cast<std::uint8_t>(cells_[offset] & (data | stuckHigh));
       if ((cell & ~data & stuckHigh) != 0) fault = true;
-      contents_[offset] = cell;
+      cells_[offset] = cell;
     }
     if (fault) errors_ |= kSrProgramError;
   } else if (pending_ == Pending::Erase) {
-    std::fill(contents_.begin(), contents_.end(), std::uint8_t{0xFF});
-    for (auto [offset, stuckLow] : neverEraseBytes_)
-      contents_[offset] &= static_cast<std::uint8_t>(~stuckLow);
+    std::fill(cells_, cells_ + kFlashBusSize, std::uint8_t{0xFF});
+    for (auto [offset, stuckLow] : neverEraseBytes_) cells_[offset] &= static_cast<std::uint8_t>(~stuckLow);
     if (!neverEraseBytes_.empty()) errors_ |= kSrEraseError;
   }
   pending_ = Pending::None;
@@ -249,6 +237,7 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
 }
 
 void FlashBus::Store16(std::uint32_t address, std::uint16_t value) {
+  BeginOp();
   std::uint32_t offset = FlashOffset(address, 2, "16-bit store");
   Note(BusOp::Kind::Store16, address, value);
   Settle();
@@ -256,11 +245,12 @@ void FlashBus::Store16(std::uint32_t address, std::uint16_t value) {
 }
 
 std::uint16_t FlashBus::Load16(std::uint32_t address) {
+  BeginOp();
   std::uint32_t offset = FlashOffset(address, 2, "16-bit load");
   Settle();
   std::uint16_t value;
   if (mode_ == Mode::ReadArray) {
-    value = static_cast<std::uint16_t>((contents_[offset] << 8) | contents_[offset + 1]);
+    value = static_cast<std::uint16_t>((cells_[offset] << 8) | cells_[offset + 1]);
   } else {
     value = ReadStatusAndWait();
   }
@@ -269,6 +259,7 @@ std::uint16_t FlashBus::Load16(std::uint32_t address) {
 }
 
 std::uint32_t FlashBus::Load32(std::uint32_t address) {
+  BeginOp();
   if (address == kFlashRegister0 || address == kFlashRegister1) {
     std::uint32_t value = address == kFlashRegister0 ? reg0_ : reg1_;
     Note(BusOp::Kind::Load32, address, value);
@@ -279,8 +270,8 @@ std::uint32_t FlashBus::Load32(std::uint32_t address) {
   std::uint32_t value;
   if (mode_ == Mode::ReadArray) {
     if (offset == 0) ++counters_.blankChecks;
-    value = (std::uint32_t{contents_[offset]} << 24) | (std::uint32_t{contents_[offset + 1]} << 16) |
-            (std::uint32_t{contents_[offset + 2]} << 8) | contents_[offset + 3];
+    value = (std::uint32_t{cells_[offset]} << 24) | (std::uint32_t{cells_[offset + 1]} << 16) |
+            (std::uint32_t{cells_[offset + 2]} << 8) | cells_[offset + 3];
   } else {
     std::uint32_t status = ReadStatusAndWait();
     value = (status << 16) | status;  // both halves of the bus carry the status
@@ -290,6 +281,7 @@ std::uint32_t FlashBus::Load32(std::uint32_t address) {
 }
 
 void FlashBus::Modify32(std::uint32_t address, std::uint32_t andMask, std::uint32_t orMask) {
+  BeginOp();
   std::uint32_t* reg = address == kFlashRegister0 ? &reg0_ : address == kFlashRegister1 ? &reg1_ : nullptr;
   if (reg == nullptr) {
     throw BusError("bus error: 32-bit read-modify-write at " + Hex(address) +

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,8 @@
 
 #include "platform/hardware.h"
 #include "sim/clock.h"
+#include "sim/flash_storage.h"
+#include "sim/power_cut.h"
 #include "sim/profile.h"
 
 namespace sim {
@@ -43,6 +46,7 @@ class FlashBus {
     std::uint64_t wordsProgrammed = 0;  // word programs started with writing enabled
     std::uint64_t writeEnableViolations = 0;
     std::uint64_t statusReads = 0;  // reads answered with the status register
+    std::uint64_t busOps = 0;       // stores, loads and register writes, the device's and the registers'
   };
 
   struct BusOp {
@@ -54,17 +58,19 @@ class FlashBus {
     bool operator==(const BusOp&) const = default;
   };
 
-  // Loads the contents from backingFile; a missing or empty file (or an empty path) gives the old firmware
-  // pattern. A file of any other size than 2 MiB is refused.
-  FlashBus(const FlashProfile& profile, Clock& clock, std::filesystem::path backingFile);
-
-  // Writes the contents back to the backing file; nothing for an empty path.
-  void Save() const;
+  // The cells are the backing file, mapped: a missing or empty file is created with the old firmware pattern,
+  // a file of any other size than 2 MiB is refused. An empty path keeps them in memory only.
+  FlashBus(const FlashProfile& profile, Clock& clock, const std::filesystem::path& backingFile);
 
   void Store16(std::uint32_t address, std::uint16_t value);
   std::uint16_t Load16(std::uint32_t address);
   std::uint32_t Load32(std::uint32_t address);
   void Modify32(std::uint32_t address, std::uint32_t andMask, std::uint32_t orMask);
+
+  // The power fails as bus operation number `op` (counting from 1) begins: PowerCut is thrown there.
+  void CutPowerAtOp(std::uint64_t op) { cutAtOp_ = op; }
+  // The supply goes away now: whatever the device was doing stops where it is and the cells keep that.
+  void PowerOff();
 
   // The platform layer tells the bus whether the kernel's interrupt lock is held, for the recording.
   void SetInterruptsLocked(bool locked) { interruptsLocked_ = locked; }
@@ -78,7 +84,7 @@ class FlashBus {
   std::uint8_t status() const;
   bool writeEnabled() const;
   std::uint32_t reg(int index) const { return index == 0 ? reg0_ : reg1_; }
-  std::span<const std::uint8_t> contents() const { return contents_; }
+  std::span<const std::uint8_t> contents() const { return {cells_, kFlashBusSize}; }
   // Test set-up: places bytes into the array as if they had always been there.
   void Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes);
 
@@ -86,6 +92,11 @@ class FlashBus {
   static std::uint8_t OldFirmwareByte(std::uint32_t offset);
 
  private:
+  void BeginOp() {
+    if (++counters_.busOps == cutAtOp_) [[unlikely]]
+      CutNow();
+  }
+  [[noreturn]] void CutNow();
   void Settle();
   void StartBusy(std::uint64_t durationNs);
   void Complete();
@@ -97,8 +108,8 @@ class FlashBus {
 
   FlashProfile profile_;
   Clock& clock_;
-  std::filesystem::path backingFile_;
-  std::vector<std::uint8_t> contents_;
+  FlashStorage storage_;
+  std::uint8_t* cells_;
   std::vector<std::pair<std::uint32_t, std::uint8_t>> neverEraseBytes_;    // offset, bits held at 0
   std::vector<std::pair<std::uint32_t, std::uint8_t>> neverProgramBytes_;  // offset, bits held at 1
 
@@ -113,6 +124,7 @@ class FlashBus {
   std::uint32_t reg1_ = kWriteEnableBit;  // bit 3 set: writing held off
 
   Counters counters_;
+  std::uint64_t cutAtOp_ = 0;  // none: operation numbers start at 1
   bool recording_ = false;
   bool interruptsLocked_ = false;
   std::vector<BusOp> recorded_;

@@ -53,4 +53,32 @@ TEST_F(RunnerTest, MissingCodeFileEndsOnTheErrorPanelAndItsKeyPowersDown) {
   EXPECT_EQ(fs::file_size(dir_.path() / "flash.bin"), 0x200000u);
 }
 
+TEST_F(RunnerTest, APowerCutStopsTheRunWhereItFallsAndKeepsTheUpdateFiles) {
+  struct Case {
+    const char* name;
+    std::uint64_t atOp;  // 0: asked for before the start, as a signal handler would
+    int panel;
+  };
+  const Case cases[] = {{"before the start", 0, -1}, {"while programming", 550000, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_.path() / "flash.bin");
+    PutUpdateFile();
+    const harness::RunResult r = Run("left,left,left,centre", {}, [&](sim::Camera& camera) {
+      if (c.atOp == 0) camera.RequestPowerCut();
+      camera.flash().CutPowerAtOp(c.atOp);
+    });
+    EXPECT_TRUE(r.powerCut);
+    EXPECT_FALSE(r.poweredDown || r.scriptEnded || r.ended());
+    EXPECT_EQ(r.cutAt.busOp, c.atOp);
+    EXPECT_EQ(r.cutAt.panel, c.panel);
+    EXPECT_EQ(r.cutAt.virtualSeconds > 10, c.atOp != 0) << "programming comes after the erase";
+    EXPECT_TRUE(fs::exists(System("QR40A.BIN")));
+    EXPECT_TRUE(fs::exists(System("UPDATE.CAM")));
+    const std::string flash = sim_test::ReadFile(dir_.path() / "flash.bin");
+    ASSERT_EQ(flash.size(), 0x200000u);
+    EXPECT_EQ(flash[0] == 'O', c.atOp == 0) << "the cut during programming leaves neither image";
+  }
+}
+
 }  // namespace

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include <unistd.h>
+#include "tests/sim/sim_fixture.h"
 
 namespace {
 
@@ -79,22 +79,31 @@ TEST_F(SimFlash, EraseTakesItsTimeThenEveryByteIsFFAndProgrammingOnlyClearsBits)
   EXPECT_EQ(bus.counters().wordsProgrammed, 2u);
 }
 
-TEST_F(SimFlash, ContentsPersistInTheBackingFile) {
-  const auto file = std::filesystem::temp_directory_path() / ("flash_test_" + std::to_string(::getpid()));
-  std::filesystem::remove(file);
+TEST_F(SimFlash, TheBackingFileIsTheChipAtEveryInstant) {
+  sim_test::TempDir dir;
+  const auto file = dir.path() / "flash.bin";
   EXPECT_EQ(Make({}, file).Load32(kBase + 0x120), 0x4F4C4420u) << "no file: the old firmware, \"OLD \"";
+  ASSERT_EQ(std::filesystem::file_size(file), sim::kFlashBusSize) << "created whole before the first access";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+      << "nothing left beside it";
   Command(kBase, 0x30, 0xD0);
   Command(kBase + 0x10, 0x40, 0xCAFE);
-  bus_->Save();
-  ASSERT_EQ(std::filesystem::file_size(file), sim::kFlashBusSize);
+  // Read while the device is still alive: nothing waits for the end of the run.
+  const std::string bytes = sim_test::ReadFile(file);
+  EXPECT_EQ(bytes.substr(0x10, 4), std::string("\xCA\xFE\xFF\xFF", 4));
   FlashBus& bus = Make({}, file);
   EXPECT_EQ(bus.Load16(kBase + 0x10), 0xCAFE);
-  EXPECT_EQ(bus.Load16(kBase + 0x12), 0xFFFF);
-  std::filesystem::resize_file(file, 1000);
-  EXPECT_THROW(Make({}, file), std::runtime_error);
+  bus_.reset();
+  for (auto size : {std::uintmax_t{1000}, std::uintmax_t{sim::kFlashBusSize + 2}}) {
+    std::filesystem::resize_file(file, size);
+    EXPECT_THROW(Make({}, file), std::runtime_error) << size;
+  }
   std::filesystem::resize_file(file, 0);
   EXPECT_EQ(Make({}, file).Load32(kBase), 0x4F4C4420u) << "an empty file stands for a new flash";
+  bus_.reset();
   std::filesystem::remove(file);
+  std::filesystem::create_directory(file);
+  EXPECT_THROW(Make({}, file), std::runtime_error) << "a folder is no flash";
 }
 
 }  // namespace

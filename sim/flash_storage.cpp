@@ -1,0 +1,112 @@
+#include "sim/flash_storage.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+
+namespace {
+
+std::runtime_error Failure(const std::filesystem::path& file, const std::string& what, int error) {
+  return std::runtime_error("flash file '" + file.string() + "': " + what + ": " + std::strerror(error));
+}
+
+// Closes on every exit path.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes a whole new flash beside the target and renames it into place, so that nobody ever sees half of one.
+void CreateFlashFile(const std::filesystem::path& file, std::uint32_t size,
+                     std::uint8_t (*pattern)(std::uint32_t)) {
+  std::filesystem::path temp = file;
+  temp += ".new-" + std::to_string(::getpid());
+  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (fd.get() < 0) throw Failure(file, "cannot create it", errno);
+  std::vector<std::uint8_t> bytes(size);
+  for (std::uint32_t i = 0; i < size; ++i) bytes[i] = pattern(i);
+  int error = 0;
+  if (!WriteAll(fd.get(), bytes.data(), bytes.size())) error = errno != 0 ? errno : ENOSPC;
+  if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), file.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    throw Failure(file, "cannot write it", error);
+  }
+}
+
+}  // namespace
+
+FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size,
+                           std::uint8_t (*pattern)(std::uint32_t))
+    : size_(size) {
+  if (file.empty()) {
+    memory_.resize(size);
+    for (std::uint32_t i = 0; i < size; ++i) memory_[i] = pattern(i);
+    data_ = memory_.data();
+    return;
+  }
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    if (errno != ENOENT) throw Failure(file, "cannot look at it", errno);
+    CreateFlashFile(file, size, pattern);
+  } else if (S_ISREG(st.st_mode) && st.st_size == 0) {
+    CreateFlashFile(file, size, pattern);  // an empty file stands for a new chip
+  }
+  Fd fd(::open(file.c_str(), O_RDWR | O_CLOEXEC));
+  if (fd.get() < 0) throw Failure(file, "cannot open it for reading and writing", errno);
+  if (::fstat(fd.get(), &st) != 0) throw Failure(file, "cannot look at it", errno);
+  if (!S_ISREG(st.st_mode)) {
+    throw std::runtime_error("flash file '" + file.string() + "' is not a regular file");
+  }
+  if (st.st_size != static_cast<off_t>(size)) {
+    throw std::runtime_error("flash file '" + file.string() + "' holds " + std::to_string(st.st_size) +
+                             " bytes; a flash file holds exactly " + std::to_string(size));
+  }
+  // A store into a mapped page that the disk cannot hold kills the process with SIGBUS: every block is
+  // claimed now, while a refusal can still be reported.
+  if (const int error = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(size)); error != 0) {
+    throw Failure(file, "cannot reserve its space on the disk", error);
+  }
+  map_ = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+  if (map_ == MAP_FAILED) {
+    map_ = nullptr;
+    throw Failure(file, "cannot map it", errno);
+  }
+  data_ = static_cast<std::uint8_t*>(map_);
+}
+
+FlashStorage::~FlashStorage() {
+  // The pages stay in the file once unmapped; the kernel writes them out as it does for a killed process.
+  if (map_ != nullptr) ::munmap(map_, size_);
+}
+
+}  // namespace sim

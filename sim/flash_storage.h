@@ -1,0 +1,32 @@
+// The flash chip's cells: a shared mapping of the flash file, so that the file holds what the chip holds at
+// every instant, whatever stops the process; or plain memory when there is no file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace sim {
+
+class FlashStorage {
+ public:
+  // A missing or empty file is created holding pattern(offset) for every byte; a file of any other size than
+  // `size`, or one that is not a regular file, is refused. An empty path keeps the cells in memory only.
+  FlashStorage(const std::filesystem::path& file, std::uint32_t size, std::uint8_t (*pattern)(std::uint32_t));
+  ~FlashStorage();
+  FlashStorage(const FlashStorage&) = delete;
+  FlashStorage& operator=(const FlashStorage&) = delete;
+
+  std::uint8_t* data() { return data_; }
+  const std::uint8_t* data() const { return data_; }
+  std::uint32_t size() const { return size_; }
+  bool mapped() const { return map_ != nullptr; }
+
+ private:
+  std::uint32_t size_;
+  std::vector<std::uint8_t> memory_;
+  void* map_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+};
+
+}  // namespace sim
