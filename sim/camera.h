@@ -116,9 +116,23 @@ class Camera {
   std::optional<CutPoint> cutAt_;
 };
 
+namespace detail {
+// Every platform call starts here, eight times per programmed word: inline, with the rare cases out of line.
+inline std::atomic<Camera*> gCurrent{nullptr};
+static_assert(std::atomic<Camera*>::is_always_lock_free, "a signal handler reads it");
+[[noreturn]] void NoCurrentCamera();
+}  // namespace detail
+
 // The camera the platform calls reach; throws std::logic_error when none is current, and PowerCut when a cut
 // was asked for.
-Camera& Current();
+inline Camera& Current() {
+  Camera* camera = detail::gCurrent.load(std::memory_order_relaxed);
+  if (camera == nullptr) [[unlikely]]
+    detail::NoCurrentCamera();
+  if (camera->powerCutRequested()) [[unlikely]]
+    camera->CutPower();
+  return *camera;
+}
 // Asks the current camera, if any, for a power cut. Async-signal-safe: for a signal handler.
 void RequestPowerCutOfCurrent() noexcept;
 // Makes a camera current for its lifetime (nullptr: none).
