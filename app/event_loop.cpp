@@ -10,8 +10,7 @@
 #include "platform/events.h"
 #include "services/power.h"
 
-extern "C" {
-}
+extern "C" {}
 
 namespace {
 
@@ -59,7 +58,11 @@ void HandleEvent(std::uint16_t keyFilter) {
         if (code == kKeyPower) {
           if (state == 0) Shutdown();
         } else if (IsPanelKey(code)) {
+          const std::int16_t before = gCurPanel;
           AppEvents(code, state);
+          // Only a failed installation brings the error panel up from a key, and it may have run for minutes
+          // inside this dispatch: the panel gets the whole time-out, counted from when it is shown.
+          if (gCurPanel == kErrorPanel && before != kErrorPanel) lastActivity = vestra::CKReadRealTimeClock();
         } else if (code == kKeyDebug) {
           blink.Toggle();
         }

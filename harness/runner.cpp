@@ -120,6 +120,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
   result.virtualSeconds = camera.clock().SecondsExact();
   result.faultsInsideLock = camera.faultsInsideLock;
   result.openFiles = camera.card().OpenCount();
+  result.flashResourceReads = camera.flashResourceReads;
   result.ledValue = camera.ledValue;
   return result;
 }

@@ -53,7 +53,8 @@ struct RunResult {
 
   // Faults the camera noticed.
   int faultsInsideLock = 0;
-  int openFiles = 0;  // descriptors, directories and streams the module left open
+  int openFiles = 0;           // descriptors, directories and streams the module left open
+  int flashResourceReads = 0;  // resources used from the flash's block after the erase began
   int ledValue = -1;
 
   std::vector<std::string> shotErrors;  // pictures that could not be written

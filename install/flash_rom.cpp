@@ -2,12 +2,15 @@
 
 #include "install/file_access.h"
 #include "install/install.h"
+#include "package/digest.h"
 #include "package/file_set.h"
 #include "platform/hardware.h"
 #include "platform/kernel.h"
 #include "services/log.h"
 
 namespace {
+
+constexpr std::int32_t kSeekCurrent = 1;
 
 // Once an erase starts waiting on the device, a tick-by-tick wait may last as long as the erase wait.
 constexpr std::uint32_t kPreEraseTickWaits = kEraseWaits * kEraseWaitTicks;
@@ -83,13 +86,15 @@ std::int32_t FullChipErase() {
 }
 
 std::int32_t RL_readdata(vestra::FILE* stream, std::uint32_t offset, std::uint32_t length,
-                         std::uint32_t* count) {
+                         std::uint32_t* count, std::uint32_t* digest) {
   std::int32_t result = 0;
   std::uint8_t toggle = 0;
   std::uint32_t address = vestra::kFlashBase + offset;
   // Nothing may reach beyond the flash window, wherever the image starts.
   const std::uint32_t room = offset <= vestra::kFlashSize ? vestra::kFlashSize - offset : 0;
   bool deviceDead = false;
+  bool readFailed = false;
+  std::uint32_t crc = kCrc32Start;
 
   while (result == 0 && *count < length) {
     toggle ^= 1;
@@ -97,6 +102,17 @@ std::int32_t RL_readdata(vestra::FILE* stream, std::uint32_t offset, std::uint32
 
     std::uint32_t bytes = 0;
     result = read_f(stream, rdBuff, kFlashBlockSize, &bytes);
+    // Short of the image is a card that failed, not the end of the file: the trailer follows the image.
+    // A seek by nothing clears the stream's end-of-file state before the rest of the block is asked for.
+    for (std::uint32_t retry = 0;
+         bytes < kFlashBlockSize && *count + bytes < length && retry < kCardReadRetries; ++retry) {
+      vestra::taskDelay(kCardRetryTicks);
+      if (vestra::fseek(stream, 0, kSeekCurrent) != 0) continue;
+      std::uint32_t more = 0;
+      read_f(stream, rdBuff + bytes, kFlashBlockSize - bytes, &more);
+      bytes += more;
+    }
+    if (bytes < kFlashBlockSize && *count + bytes < length) readFailed = true;
     *count += bytes;
     if (*count > length) {  // ran into the trailer: it never reaches the flash
       bytes -= *count - length;
@@ -107,6 +123,7 @@ std::int32_t RL_readdata(vestra::FILE* stream, std::uint32_t offset, std::uint32
       result = -1;
       break;
     }
+    crc = Crc32Update(crc, rdBuff, bytes);
 
     for (std::uint32_t i = 0; i < bytes; i += 2) {
       // An odd image ends in a half word; the erased state pads it without changing any cell.
@@ -126,11 +143,13 @@ std::int32_t RL_readdata(vestra::FILE* stream, std::uint32_t offset, std::uint32
   }
   Command(kFlashReadArray);
   if (deviceDead) LogText("Flash device not ready.");
+  if (readFailed) LogText("Could not read the image from the card.");
+  if (digest != nullptr) *digest = Crc32Final(crc);
   if (result == 0 && *count < length) result = -1;  // a short image is not an image
   return result;
 }
 
-std::int32_t upgradeROM(std::uint32_t* count, const char* path, std::uint32_t offset) {
+std::int32_t upgradeROM(std::uint32_t* count, const char* path, std::uint32_t offset, std::uint32_t* digest) {
   *count = 0;
   vestra::FILE* stream = nullptr;
   if (open_f(&stream, path, kOpenRead) != 0) return -1;
@@ -145,7 +164,7 @@ std::int32_t upgradeROM(std::uint32_t* count, const char* path, std::uint32_t of
   std::uint32_t programmed = 0;
   std::int32_t result = -1;
   if (header.trailerOffset >= header.headerSize) {
-    result = RL_readdata(stream, offset, header.trailerOffset - header.headerSize, &programmed);
+    result = RL_readdata(stream, offset, header.trailerOffset - header.headerSize, &programmed, digest);
   }
   *count = programmed;
   const std::int32_t closed = close_f(stream);
@@ -164,13 +183,18 @@ std::int32_t RL_writedata(vestra::FILE* stream, const std::uint8_t* buffer, std:
   return 0;
 }
 
-std::uint32_t FlashByteSum(std::uint32_t offset, std::uint32_t length) {
+std::uint32_t FlashByteSum(std::uint32_t offset, std::uint32_t length, std::uint32_t* digest) {
   Command(kFlashReadArray);
   std::uint32_t sum = 0;
+  std::uint32_t crc = kCrc32Start;
   for (std::uint32_t i = 0; i < length; i += 2) {
     const std::uint16_t word = vestra::load16(vestra::kFlashBase + offset + i);
-    sum += word >> 8;
-    if (i + 1 < length) sum += word & 0xFF;
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
+    const std::uint32_t n = i + 1 < length ? 2 : 1;
+    sum += bytes[0];
+    if (n == 2) sum += bytes[1];
+    if (digest != nullptr) crc = Crc32Update(crc, bytes, n);
   }
+  if (digest != nullptr) *digest = Crc32Final(crc);
   return sum;
 }

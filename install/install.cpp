@@ -1,6 +1,7 @@
 // The installation run: from the verified code file to a programmed flash ROM, with its progress steps.
 #include "install/install.h"
 
+#include "app/entry.h"
 #include "app/panel.h"
 #include "install/file_access.h"
 #include "install/flash_rom.h"
@@ -49,17 +50,28 @@ bool FormatRom() {
 std::int16_t ProgramRom() {
   UpdateProgressInfo();
   std::uint32_t count = 0;
-  const std::int32_t programmed = upgradeROM(&count, gStrCodeFileName, 0);
+  std::uint32_t readDigest = 0;
+  const std::int32_t programmed = upgradeROM(&count, gStrCodeFileName, 0, &readDigest);
   DisableFlashWriting();
   if (programmed != 0) {
     LogText("Could not program rom.");
     return -1;
   }
+  const std::uint32_t verifiedDigest = gFile[0].imageDigest;
+  if (readDigest != verifiedDigest) {
+    LogFormat("Image on the card changed after it was verified: expected=%08X read=%08X",
+              static_cast<unsigned>(verifiedDigest), static_cast<unsigned>(readDigest));
+    return -1;
+  }
+  // The sum of the file and the digest of what was verified: the sum alone misses bytes that trade places.
   const std::uint32_t expected = gFile[0].header.imageChecksum;
-  const std::uint32_t read = FlashByteSum(0, ImageLength());
-  if (read != expected) {
-    LogFormat("Flash verify failed: expected=%08X read=%08X", static_cast<unsigned>(expected),
-              static_cast<unsigned>(read));
+  std::uint32_t flashDigest = 0;
+  const std::uint32_t read = FlashByteSum(0, ImageLength(), &flashDigest);
+  if (read != expected || flashDigest != verifiedDigest) {
+    const bool sumsDiffer = read != expected;
+    LogFormat("Flash verify failed: expected=%08X read=%08X",
+              static_cast<unsigned>(sumsDiffer ? expected : verifiedDigest),
+              static_cast<unsigned>(sumsDiffer ? read : flashDigest));
     return -1;
   }
   return 0;
@@ -101,6 +113,9 @@ std::int16_t InstallFiles() {
     result = -1;
   } else {
     close_f(stream);  // opened again for programming
+    // A resource block that could not be copied at start-up goes with the erase: the logo icon may live in
+    // it, so the updater does without from here on. The sound cues are RAM copies already.
+    if (gResourcesInRAM == 0) gLogoIcon = nullptr;
     EnableFlashWriting();
     if (!FormatRom()) {
       LogText("Could not format rom.");

@@ -30,6 +30,7 @@ struct CameraInfo {
   UpdateFileHeader header;
   char debugText[32];
   std::uint32_t fileChecksum;
+  std::uint32_t imageDigest;  // CRC-32 of the image as the verification read it; not part of the file
 };
 
 extern CameraInfo gCam;
@@ -38,8 +39,12 @@ void GetCameraInfo();
 void VersionToString(std::uint32_t version, char* text);
 
 // The low 16 bits of the region setting, as the localisation takes it.
-inline std::int16_t CameraRegion() { return static_cast<std::int16_t>(gCam.regionCode & 0xFFFF); }
-inline bool InDebugMode() { return gCam.debugText[0] != 0; }
+inline std::int16_t CameraRegion() {
+  return static_cast<std::int16_t>(gCam.regionCode & 0xFFFF);
+}
+inline bool InDebugMode() {
+  return gCam.debugText[0] != 0;
+}
 
 // The word at byte offset 40 of the "rgnc" capability record; false when the query fails.
 bool GetRegionCapability(std::uint32_t* value);

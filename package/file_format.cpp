@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "package/digest.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -26,6 +27,25 @@ std::uint32_t SumBytes(const std::uint8_t* bytes, std::uint32_t count) {
   return sum;
 }
 
+// The camera reads a tag's data straight into its field: a read cut short by the end of the file leaves the
+// bytes that did arrive at the front of the field and the rest as it was. Numbers are kept in host order, so
+// their big-endian image is patched instead.
+void StoreTagData(const TrailerTag& row, const std::uint8_t* data, std::uint32_t count, CameraInfo* record) {
+  if (count > row.width) count = row.width;
+  if (row.number != nullptr) {
+    std::uint8_t image[4];
+    vestra::StoreBE32(image, record->*(row.number));
+    std::memcpy(image, data, count);
+    record->*(row.number) = vestra::LoadBE32(image);
+  } else {
+    // The texts are compared, copied and shown as zero-terminated texts later: one
+    // without a terminator is cut at the field's last byte rather than read past it.
+    char* field = record->*(row.text);
+    std::memcpy(field, data, count);
+    field[kTextFieldSize - 1] = 0;
+  }
+}
+
 }  // namespace
 
 std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
@@ -36,7 +56,7 @@ std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
 }
 
 std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length,
-                            std::uint32_t expected) {
+                            std::uint32_t expected, std::uint32_t* digest) {
   // An offset beyond what a seek can express cannot be reached, and a failed seek must not
   // pass for a position that happens to equal its error value.
   if (offset > kFileSeekLimit) return -2;
@@ -45,6 +65,7 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
 
   std::uint8_t block[kSumBlockSize];
   std::uint32_t sum = 0;
+  std::uint32_t crc = kCrc32Start;
   std::int32_t consumed = 0;
   while (consumed < length) {
     const std::uint32_t left = static_cast<std::uint32_t>(length - consumed);
@@ -53,8 +74,10 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
     // A partial sum after a read error says nothing about the file; it fails as damaged.
     if (got < 0) return -2;
     sum += SumBytes(block, static_cast<std::uint32_t>(got));
+    if (digest != nullptr) crc = Crc32Update(crc, block, static_cast<std::uint32_t>(got));
     consumed += got;
   }
+  if (digest != nullptr) *digest = Crc32Final(crc);
   if (sum == expected) return 0;
   LogFormat("CHKSUM: requiredChecksum=%08X vs. calculated=%08X", static_cast<unsigned>(expected),
             static_cast<unsigned>(sum));
@@ -90,19 +113,12 @@ std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
       return -2;
     }
     std::uint8_t data[kLargestItemData];
-    if (vestra::read(fd, data, row->width) != static_cast<std::int32_t>(row->width)) {
+    const std::int32_t arrived = vestra::read(fd, data, row->width);
+    StoreTagData(*row, data, arrived > 0 ? static_cast<std::uint32_t>(arrived) : 0, record);
+    if (arrived != static_cast<std::int32_t>(row->width)) {
       TagString(tag, tagText);
       LogFormat("Could not read tag (%s) data.", tagText);
       return -2;
-    }
-    if (row->number != nullptr) {
-      record->*(row->number) = vestra::LoadBE32(data);
-    } else {
-      // The texts are compared, copied and shown as zero-terminated texts later: one
-      // without a terminator is cut at the field's last byte rather than read past it.
-      char* field = record->*(row->text);
-      std::memcpy(field, data, kTextFieldSize);
-      field[kTextFieldSize - 1] = 0;
     }
     done = tag == kTagDone;
   }

@@ -7,6 +7,8 @@
 #include "package/file_layout.h"
 
 std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header);
-std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length, std::uint32_t expected);
+// 0 when the byte sum of the stretch is expected; *digest, when asked for, receives the stretch's CRC-32.
+std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t length,
+                            std::uint32_t expected, std::uint32_t* digest = nullptr);
 std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record);
 void TagString(std::uint32_t tag, char* text);

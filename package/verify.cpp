@@ -92,11 +92,18 @@ std::int16_t CheckCodeFile(std::int32_t fd, CameraInfo& file) {
     return kErrCorrupt;
   }
   const std::uint32_t stretch = header.trailerOffset - header.headerSize;
-  if (VerifyChecksum(fd, header.headerSize, static_cast<std::int32_t>(stretch), header.imageChecksum) != 0) {
+  if (VerifyChecksum(fd, header.headerSize, static_cast<std::int32_t>(stretch), header.imageChecksum,
+                     &file.imageDigest) != 0) {
     LogText("image checksum doesn't match");
     return kErrCorrupt;
   }
   const std::uint32_t imageLength = header.imageEnd - header.imageStart + 1;
+  // An end one below the start wraps the length to 0, which would match an empty stretch and every sum of it:
+  // installing that erases the camera and programs nothing.
+  if (imageLength == 0) {
+    LogText("image is empty");
+    return kErrCorrupt;
+  }
   if (imageLength > kImageSizeLimit) {
     LogText("image size is not less than 0x200000 bytes");
     return kErrCorrupt;

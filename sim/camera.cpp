@@ -62,6 +62,14 @@ void Camera::CutPower() {
   throw PowerCut{};
 }
 
+bool Camera::ResourcesInFlash() const {
+  return vestra::kRMFlashBaseAddress == resources_->block();
+}
+
+bool Camera::FlashEraseBegan() const {
+  return flash_->counters().erases > 0;
+}
+
 void Camera::PowerOffDevices() {
   flash_->PowerOff();
 }

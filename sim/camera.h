@@ -94,6 +94,12 @@ class Camera {
   bool interruptsLocked = false;
   int faultsInsideLock = 0;  // drawing or file access with interrupts locked
   bool poweredDown = false;
+  // Resource data used from the platform's block, which lives in the flash, after the erase began.
+  int flashResourceReads = 0;
+  // Whether the module now reaches the resources in the flash's own block (it did not copy them), and
+  // whether the flash has been erased: together, what the module reads there is gone.
+  bool ResourcesInFlash() const;
+  bool FlashEraseBegan() const;
   // Knobs: the parameter store refuses the region write, or the EEPROM flush.
   bool failParameterWrite = false;
   bool failEepromFlush = false;

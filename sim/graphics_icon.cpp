@@ -3,6 +3,7 @@
 
 #include "platform/bytes.h"
 #include "platform/resources.h"
+#include "sim/camera.h"
 #include "sim/graphics.h"
 
 namespace sim {
@@ -46,6 +47,7 @@ vestra::CIconHandle Graphics::getCIcon(std::int16_t id) {
   if (size - 4 < count * 3) return nullptr;  // a truncated resource is as good as none
 
   auto icon = std::make_unique<Icon>();
+  icon->inFlash = camera_.ResourcesInFlash();
   icon->width = width;
   icon->height = height;
   icon->pixels = std::make_unique<std::uint32_t[]>(count);
@@ -67,6 +69,7 @@ void Graphics::plotCIcon(const vestra::Rect* r, vestra::CIconHandle handle) {
   if (!r) return;
   iconPlots_.push_back({*r});
   const Icon* icon = findIcon(handle);
+  if (icon != nullptr && icon->inFlash && camera_.FlashEraseBegan()) ++camera_.flashResourceReads;
   if (!icon || !current_) return;
   Port& p = *current_;
   // Drawn from the rectangle's top-left corner at its own size, cut to the rectangle and the port.

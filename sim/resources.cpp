@@ -197,7 +197,9 @@ namespace vestra {
 std::int16_t RMGetResource(const RMResourceKey* key, void** data, std::uint32_t* size) {
   constexpr std::int16_t kResourceNotFound = -192;
   if (key == nullptr || data == nullptr || size == nullptr) return -1;
-  const auto res = sim::Current().resources().Find(key->type, key->id);
+  sim::Camera& camera = sim::Current();
+  if (camera.ResourcesInFlash() && camera.FlashEraseBegan()) ++camera.flashResourceReads;
+  const auto res = camera.resources().Find(key->type, key->id);
   if (!res) return kResourceNotFound;
   *data = const_cast<std::uint8_t*>(res->data());
   *size = static_cast<std::uint32_t>(res->size());

@@ -46,7 +46,9 @@ class RunTest : public ::testing::Test {
     if (prepare) prepare(camera);
     harness::RunResult result = harness::RunModule(camera);
     EXPECT_TRUE(result.error.empty()) << result.error;
-    if (!result.powerCut) EXPECT_EQ(result.openFiles, 0) << "a cut may leave files open; nothing else may";
+    if (!result.powerCut) {
+      EXPECT_EQ(result.openFiles, 0) << "a cut may leave files open; nothing else may";
+    }
     EXPECT_EQ(result.faultsInsideLock, 0);
     return result;
   }

@@ -8,12 +8,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "harness/install_estimate.h"
 #include "install/file_access.h"
 #include "install/flash_rom.h"
+#include "package/digest.h"
 #include "panels/panels.h"
 #include "platform/hardware.h"
 #include "sim/graphics.h"
-#include "harness/install_estimate.h"
 #include "sim/kernel.h"
 #include "tests/install/install_fixture.h"
 
@@ -40,7 +41,29 @@ std::string VerifyLine(std::uint32_t expected, std::uint32_t read) {
   return line;
 }
 
-enum Fault { kOk, kBlank, kNeverBlank, kNoFile, kShort, kBadSeek, kChanged, kStuck, kEraseHang, kProgHang };
+std::string ChangedLine(const std::vector<std::uint8_t>& verified, const std::vector<std::uint8_t>& read) {
+  const auto crc = [](const std::vector<std::uint8_t>& b) {
+    return Crc32Final(Crc32Update(kCrc32Start, b.data(), static_cast<std::uint32_t>(b.size())));
+  };
+  char line[96];
+  std::snprintf(line, sizeof line, "Image on the card changed after it was verified: expected=%08X read=%08X",
+                crc(verified), crc(read));
+  return line;
+}
+
+enum Fault {
+  kOk,
+  kBlank,
+  kNeverBlank,
+  kNoFile,
+  kShort,
+  kBadSeek,
+  kChanged,
+  kSwapped,
+  kStuck,
+  kEraseHang,
+  kProgHang
+};
 
 class FlashRom : public vestra_test::InstallTest {
  protected:
@@ -134,6 +157,9 @@ TEST_F(FlashRom, BlocksStopAtTheImageEnd) {
 
 TEST_F(Install, HowEachRunEnds) {
   const std::vector<std::uint8_t> image = TestImage(40000), changed = TestImage(40000, 9);
+  std::vector<std::uint8_t> swapped = image;  // the same byte sum
+  std::swap(swapped[30000], swapped[30001]);
+  ASSERT_NE(swapped, image);
   ASSERT_EQ(image[0x13] & 8, 0);  // the stuck bit below leaves it set
   const std::uint32_t sum = vupdate::ByteSum(image);
   const std::vector<std::uint8_t> file = vestra_test::CodeFile(image);
@@ -147,9 +173,10 @@ TEST_F(Install, HowEachRunEnds) {
       {kBlank, 0, 0, 1, 20000, {}},
       {kNeverBlank, -2, 4, 4, 0, {"Could not format rom."}},
       {kNoFile, -4, 0, 0, 0, {"File /B/SYSTEM/QR40TEST.BIN not found."}},
-      {kShort, -2, 1, 2, 450, {"Could not program rom."}},
+      {kShort, -2, 1, 2, 450, {"Could not read the image from the card.", "Could not program rom."}},
       {kBadSeek, -2, 1, 2, 0, {"Could not seek pass header.", "Could not program rom."}},
-      {kChanged, -2, 1, 2, 20000, {VerifyLine(sum, vupdate::ByteSum(changed))}},
+      {kChanged, -2, 1, 2, 20000, {ChangedLine(image, changed)}},
+      {kSwapped, -2, 1, 2, 20000, {ChangedLine(image, swapped)}},
       {kStuck, -2, 1, 2, 20000, {VerifyLine(sum, sum + 8)}},
       {kEraseHang, -2, 1, 1, 0, {"Flash device not ready.", "Could not format rom."}},
       {kProgHang, -2, 0, 1, 1, {"Flash device not ready.", "Could not program rom."}},
@@ -166,6 +193,7 @@ TEST_F(Install, HowEachRunEnds) {
     if (c.fault == kShort) WriteCardFile(kCodeName, {file.begin(), file.begin() + 964});  // the end is lost
     if (c.fault == kBadSeek) gFile[0].header.headerSize = 0x80000000;
     if (c.fault == kChanged) WriteCardFile(kCodeName, vestra_test::CodeFile(changed));
+    if (c.fault == kSwapped) WriteCardFile(kCodeName, vestra_test::CodeFile(swapped));
     flash().Record(true);
     const std::uint64_t frames = camera_->graphics().frameCount();
     const double before = camera_->clock().SecondsExact();

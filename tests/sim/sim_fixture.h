@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "harness/log_recorder.h"
 #include "sim/camera.h"
@@ -26,6 +28,8 @@ class TempDir {
     std::string name = "vestra-";
     name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
     std::replace(name.begin(), name.end(), '/', '_');
+    // Several checkouts run the same suites on one machine at once: the process id keeps them apart.
+    name += "-" + std::to_string(::getpid());
     path_ = fs::temp_directory_path() / name;
     fs::remove_all(path_);
     fs::create_directories(path_);
