@@ -52,6 +52,9 @@ void StartCamera() {
   profile.power.external = true;
   gLog.reset();
   gCamera.reset();
+  // A fresh card too: an accepted input stays on the old one, and start-up would find it.
+  gCard = std::make_shared<sim::MemoryCard>();
+  gCard->MakeFolder("SYSTEM");
   gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{.profile = profile, .cardStorage = gCard});
   // No code file yet: the start-up ends on the error panel, with ports, panels and sounds all set up.
   const harness::RunResult run = harness::RunModule(*gCamera);
@@ -131,8 +134,6 @@ void Verify(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gCard = std::make_shared<sim::MemoryCard>();
-  gCard->MakeFolder("SYSTEM");
   std::atexit(Shutdown);
   StartCamera();
   return 0;
