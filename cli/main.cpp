@@ -19,6 +19,7 @@ int Run(int argc, char** argv) {
   AddRunCommand(app, &exitCode);
   AddPackCommand(app, &exitCode);
   AddInspectCommand(app, &exitCode);
+  AddServeCommand(app, &exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <random>
 
 #include "package/file_layout.h"
@@ -105,11 +106,6 @@ std::uint32_t ByteSum(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
   const auto imageSize = static_cast<std::uint32_t>(layout.image.size());
-  std::vector<std::uint8_t> out;
-  std::size_t trailerSize = 8;
-  for (const TrailerItem& item : layout.items) trailerSize += 4 + item.data.size();
-  out.reserve(kFileHeaderSize + layout.image.size() + trailerSize);
-
   UpdateFileHeader header{};
   header.fileType = layout.fileType;
   header.headerSize = layout.headerSize;
@@ -119,7 +115,11 @@ std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
   header.imageEnd = layout.imageEnd.value_or(layout.imageStart + imageSize - 1);
   std::uint8_t headerBytes[kFileHeaderSize];
   EncodeFileHeader(header, headerBytes);
-  out.insert(out.end(), headerBytes, headerBytes + kFileHeaderSize);
+
+  std::vector<std::uint8_t> out(std::begin(headerBytes), std::end(headerBytes));
+  std::size_t trailerSize = 8;
+  for (const TrailerItem& item : layout.items) trailerSize += 4 + item.data.size();
+  out.reserve(kFileHeaderSize + layout.image.size() + trailerSize);
 
   out.insert(out.end(), layout.image.begin(), layout.image.end());
   for (const TrailerItem& item : layout.items) {
