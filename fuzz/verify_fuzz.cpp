@@ -1,17 +1,13 @@
-// Arbitrary bytes as the code file on the card of a fixed camera, through the file search, the reader and the
-// whole verification (its log, deletion, error panel and alert). Each input is tried as it is and, so that
-// the search gets past the two byte sums, once more with both sums made right.
+// Arbitrary bytes as the code file on the (in-memory) card of a fixed camera, through the file search, the
+// reader and the whole verification (its log, deletion, error panel and alert). Each input is tried as it is
+// and, so that the search gets past the two byte sums, once more with both sums made right.
 //
 // The updater is started once on the camera and stays up, as it does on the camera after a refused file;
 // each input then repeats the two start-up checks that concern update files. Starting the module afresh
 // for every input would spend nearly all the time building ports and buffers.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +15,8 @@
 
 #include "app/entry.h"
 #include "app/panel.h"
+#include "harness/log_recorder.h"
+#include "harness/runner.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
 #include "package/verify.h"
@@ -26,19 +24,15 @@
 #include "platform/kernel.h"
 #include "services/sound.h"
 #include "sim/camera.h"
-#include "harness/log_recorder.h"
 #include "sim/card.h"
-#include "harness/runner.h"
 #include "sim/sound.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // The camera keeps every log line and sound; a fresh one now and then keeps memory flat.
 constexpr int kInputsPerCamera = 4000;
 
-fs::path gCard;
+std::shared_ptr<sim::MemoryCard> gCard;
 std::unique_ptr<sim::Camera> gCamera;
 std::optional<harness::LogRecorder> gLog;
 int gInputsOnCamera = 0;
@@ -50,8 +44,7 @@ void Require(bool condition, const char* what) {
 }
 
 void Put(const std::string& name, const std::uint8_t* data, std::size_t size) {
-  std::ofstream out(gCard / "SYSTEM" / name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  gCard->Put("SYSTEM/" + name, std::string_view(reinterpret_cast<const char*>(data), size));
 }
 
 void StartCamera() {
@@ -59,7 +52,10 @@ void StartCamera() {
   profile.power.external = true;
   gLog.reset();
   gCamera.reset();
-  gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{profile, gCard, {}, ""});
+  // A fresh card too: an accepted input stays on the old one, and start-up would find it.
+  gCard = std::make_shared<sim::MemoryCard>();
+  gCard->MakeFolder("SYSTEM");
+  gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{.profile = profile, .cardStorage = gCard});
   // No code file yet: the start-up ends on the error panel, with ports, panels and sounds all set up.
   const harness::RunResult run = harness::RunModule(*gCamera);
   Require(run.ended() && run.errCode == kErrMissing, "the camera did not start");
@@ -71,8 +67,6 @@ void Shutdown() {
   sim::SetCurrent(nullptr);
   gLog.reset();
   gCamera.reset();
-  std::error_code ignored;
-  fs::remove_all(gCard, ignored);
 }
 
 std::uint32_t Sum(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
@@ -140,10 +134,6 @@ void Verify(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pattern = (fs::temp_directory_path() / "verify-fuzz-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  gCard = pattern;
-  fs::create_directory(gCard / "SYSTEM");
   std::atexit(Shutdown);
   StartCamera();
   return 0;

@@ -19,6 +19,7 @@ struct CardSetup {
   bool fontFile = true;       // "UPDATE.CRS"
   bool companionFile = true;  // "UPDATE.CAM"
   // Told the temporary card folder as soon as it exists, e.g. to remove it should the process be stopped.
+  // The camera's card is in memory now, so no folder is made and this is not called.
   std::function<void(const std::filesystem::path&)> made;
 };
 
@@ -36,6 +37,7 @@ struct CameraVerdict {
 // Starts the updater on a camera with this profile and a temporary card holding the file, and lets it
 // run until it waits for a key. The camera runs on external power so that the file gets verified.
 // Throws std::runtime_error when the temporary card cannot be made.
-CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& setup = {});
+CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file,
+                        const CardSetup& setup = {});
 
 }  // namespace harness

@@ -51,7 +51,7 @@ class FrameRecorder {
       char name[32];
       std::snprintf(name, sizeof name, "frame-%04llu.png", static_cast<unsigned long long>(result_.frames));
       std::string error;
-      if (!WriteFramePng(frame, options_.shotsDir / name, &error)) result_.shotErrors.push_back(error);
+      if (!pngs_.Write(frame, options_.shotsDir / name, &error)) result_.shotErrors.push_back(error);
     }
     if (!progress && (options_.keepPanelImages || !options_.shotsDir.empty())) {
       sheet_.push_back(sim::FrameToRgb(frame));
@@ -72,6 +72,7 @@ class FrameRecorder {
   const RunOptions& options_;
   RunResult& result_;
   std::vector<RgbImage> sheet_;
+  sim::FramePngWriter pngs_;
 };
 
 }  // namespace

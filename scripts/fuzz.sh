@@ -13,7 +13,7 @@ cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target verify_fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts" "$build/tmp"
-# The target's card folder lives here, so a run cut short leaves nothing behind in the system's /tmp.
+# Anything the target puts in a temporary folder lives here, so a run cut short leaves nothing in /tmp.
 export TMPDIR="$(cd "$build/tmp" && pwd)"
 cp -n fuzz/corpus/* "$build/corpus/" 2>/dev/null || true
 # The camera the target keeps holds its own log lines and sounds on purpose: per-input leak checks would

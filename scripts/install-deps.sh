@@ -7,7 +7,7 @@ pkgs=()
 for w in "${want[@]}"; do
   case "$w" in
     host) pkgs+=(cmake ninja-build g++ pkg-config libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra
-                 fonts-ipafont-gothic libpng-dev libtomlplusplus-dev nlohmann-json3-dev libcli11-dev
+                 fonts-ipafont-gothic zlib1g-dev libtomlplusplus-dev nlohmann-json3-dev libcli11-dev
                  libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev) ;;
     browser) pkgs+=(chromium chromium-driver python3-selenium) ;;
     mips) pkgs+=(g++-mips-linux-gnu qemu-user googletest) ;;

@@ -16,8 +16,6 @@
 namespace sim {
 
 namespace {
-std::atomic<Camera*> gCurrent{nullptr};
-static_assert(std::atomic<Camera*>::is_always_lock_free, "a signal handler reads it");
 Camera* gBooted = nullptr;  // the camera whose blocks the platform globals point into
 
 // The boot screen the platform leaves behind for the module to release.
@@ -29,7 +27,8 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
   memory_ = std::make_unique<Memory>();
   kernel_ = std::make_unique<Kernel>();
   resources_ = std::make_unique<Resources>(profile);
-  card_ = std::make_unique<Card>(*this, options_.cardDir);
+  if (!options_.cardStorage) options_.cardStorage = std::make_shared<FolderCard>(options_.cardDir);
+  card_ = std::make_unique<Card>(*this, options_.cardStorage);
   events_ = std::make_unique<EventQueue>(*this, ParseKeyScript(options_.keys));
   sound_ = std::make_unique<SoundService>(*this);
   graphics_ = std::make_unique<Graphics>(*this);
@@ -39,7 +38,7 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
 
 Camera::~Camera() {
   Camera* self = this;
-  gCurrent.compare_exchange_strong(self, nullptr);
+  detail::gCurrent.compare_exchange_strong(self, nullptr);
   if (gBooted == this) {
     vestra::gRMSystemControlBlock = {};
     vestra::kRMFlashBaseAddress = nullptr;
@@ -75,20 +74,16 @@ void Camera::PowerOffDevices() {
   flash_->PowerOff();
 }
 
-Camera& Current() {
-  Camera* camera = gCurrent.load(std::memory_order_relaxed);
-  if (camera == nullptr) throw std::logic_error("no simulated camera is current");
-  if (camera->powerCutRequested()) [[unlikely]]
-    camera->CutPower();
-  return *camera;
+void detail::NoCurrentCamera() {
+  throw std::logic_error("no simulated camera is current");
 }
 
 void SetCurrent(Camera* camera) {
-  gCurrent.store(camera, std::memory_order_relaxed);
+  detail::gCurrent.store(camera, std::memory_order_relaxed);
 }
 
 void RequestPowerCutOfCurrent() noexcept {
-  if (Camera* camera = gCurrent.load(std::memory_order_relaxed)) camera->RequestPowerCut();
+  if (Camera* camera = detail::gCurrent.load(std::memory_order_relaxed)) camera->RequestPowerCut();
 }
 
 }  // namespace sim

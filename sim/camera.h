@@ -18,7 +18,8 @@
 namespace sim {
 
 class Graphics;      // sim/graphics.h: ports, drawing, text, icons, LCD frames
-class Card;          // sim/card.h: drive B as a host folder, descriptors, streams
+class Card;          // sim/card.h: drive B's descriptors, streams and folders
+class CardStorage;   // sim/card_storage.h: where drive B keeps its bytes
 class FlashBus;      // sim/flash.h: the flash device and the write-enable registers
 class EventQueue;    // sim/events.h: the key script
 class SoundService;  // sim/sound.h: plays recorded
@@ -39,9 +40,10 @@ struct SoundPlay {
 
 struct CameraOptions {
   Profile profile;
-  std::filesystem::path cardDir;    // drive B
-  std::filesystem::path flashFile;  // empty: the flash lives in memory only
-  std::string keys;                 // the key script
+  std::filesystem::path cardDir;             // drive B
+  std::filesystem::path flashFile;           // empty: the flash lives in memory only
+  std::string keys;                          // the key script
+  std::shared_ptr<CardStorage> cardStorage;  // drive B's bytes; null: the folder cardDir
 };
 
 class Camera {
@@ -120,9 +122,23 @@ class Camera {
   std::optional<CutPoint> cutAt_;
 };
 
+namespace detail {
+// Every platform call starts here, eight times per programmed word: inline, with the rare cases out of line.
+inline std::atomic<Camera*> gCurrent{nullptr};
+static_assert(std::atomic<Camera*>::is_always_lock_free, "a signal handler reads it");
+[[noreturn]] void NoCurrentCamera();
+}  // namespace detail
+
 // The camera the platform calls reach; throws std::logic_error when none is current, and PowerCut when a cut
 // was asked for.
-Camera& Current();
+inline Camera& Current() {
+  Camera* camera = detail::gCurrent.load(std::memory_order_relaxed);
+  if (camera == nullptr) [[unlikely]]
+    detail::NoCurrentCamera();
+  if (camera->powerCutRequested()) [[unlikely]]
+    camera->CutPower();
+  return *camera;
+}
 // Asks the current camera, if any, for a power cut. Async-signal-safe: for a signal handler.
 void RequestPowerCutOfCurrent() noexcept;
 // Makes a camera current for its lifetime (nullptr: none).

@@ -1,19 +1,13 @@
-// Drive B over a host folder, with the camera file system's descriptors, directories and streams.
+// Drive B as the camera's file system presents it, over whichever storage holds the bytes.
 #include "sim/card.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <system_error>
 
 #include "sim/camera.h"
-
-namespace fs = std::filesystem;
 
 namespace vestra {
 
@@ -24,8 +18,8 @@ struct DIR {
 };
 
 struct FILE {
-  std::FILE* host = nullptr;
-  std::string cardPath;  // normalised, relative to the card folder
+  std::unique_ptr<sim::CardHandle> handle;
+  std::string cardPath;  // normalised, relative to the card's top
   bool readable = false;
   bool writable = false;
 };
@@ -38,21 +32,11 @@ namespace {
 
 constexpr std::string_view kDrivePrefix = "/B";
 
-bool IsWithin(const fs::path& inner, const fs::path& outer) {
-  auto o = outer.begin();
-  auto i = inner.begin();
-  for (; o != outer.end(); ++o, ++i) {
-    if (o->empty()) continue;  // a trailing separator
-    if (i == inner.end() || *i != *o) return false;
-  }
-  return true;
-}
-
 // A stdio mode the camera's library knows: r, w or a, then b and + in any order.
-bool ParseStreamMode(const char* mode, bool* readable, bool* writable) {
-  if (mode == nullptr) return false;
+std::optional<CardOpenMode> ParseStreamMode(const char* mode) {
+  if (mode == nullptr) return std::nullopt;
   const std::string_view m(mode);
-  if (m.empty() || m.size() > 3) return false;
+  if (m.empty() || m.size() > 3) return std::nullopt;
   bool plus = false;
   bool binary = false;
   for (char c : m.substr(1)) {
@@ -61,42 +45,29 @@ bool ParseStreamMode(const char* mode, bool* readable, bool* writable) {
     } else if (c == 'b' && !binary) {
       binary = true;
     } else {
-      return false;
+      return std::nullopt;
     }
   }
   switch (m[0]) {
     case 'r':
-      *readable = true;
-      *writable = plus;
-      return true;
+      return CardOpenMode{.read = true, .write = plus};
     case 'w':
+      return CardOpenMode{.read = plus, .write = true, .create = true, .truncate = true};
     case 'a':
-      *readable = plus;
-      *writable = true;
-      return true;
+      return CardOpenMode{.read = plus, .write = true, .create = true, .append = true};
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
 }  // namespace
 
-struct Card::Descriptor {
-  int hostFd = -1;
-  ~Descriptor() {
-    if (hostFd >= 0) ::close(hostFd);
-  }
-};
+Card::Card(Camera& camera, std::shared_ptr<CardStorage> storage)
+    : camera_(camera), storage_(std::move(storage)) {}
 
-Card::Card(Camera& camera, fs::path root) : camera_(camera), root_(std::move(root)) {}
+Card::~Card() = default;
 
-Card::~Card() {
-  for (auto& s : streams_) {
-    if (s->host != nullptr) std::fclose(s->host);
-  }
-}
-
-std::optional<std::string> Card::Normalise(std::string_view cardPath) const {
+std::optional<std::string> Card::Normalise(std::string_view cardPath) {
   if (cardPath.substr(0, kDrivePrefix.size()) != kDrivePrefix) return std::nullopt;
   std::string_view rest = cardPath.substr(kDrivePrefix.size());
   if (!rest.empty() && rest.front() != '/') return std::nullopt;  // "/BX" is another drive
@@ -113,30 +84,26 @@ std::optional<std::string> Card::Normalise(std::string_view cardPath) const {
   return out;
 }
 
-std::optional<fs::path> Card::HostPathRelative(std::string_view relative) const {
-  std::string card("/B/");
-  card += relative;
-  if (!relative.empty() && relative.front() == '/') return std::nullopt;
-  return HostPath(card);
+std::optional<std::string> Card::Resolve(std::string_view cardPath) const {
+  auto rel = Normalise(cardPath);
+  if (!rel || !storage_->Reaches(*rel)) return std::nullopt;
+  return rel;
 }
 
-std::optional<fs::path> Card::HostPath(std::string_view cardPath) const {
-  const auto rel = Normalise(cardPath);
-  if (!rel) return std::nullopt;
-  std::error_code ec;
-  const fs::path rootReal = fs::canonical(root_, ec);
-  if (ec) return std::nullopt;
-  const fs::path host = rel->empty() ? root_ : root_ / *rel;
-  // A link inside the card must not lead out of it, nor may a dangling one that writing would follow.
-  if (fs::is_symlink(fs::symlink_status(host, ec)) && !fs::exists(host, ec)) return std::nullopt;
-  const fs::path real = fs::weakly_canonical(host, ec);
-  if (ec || !IsWithin(real, rootReal)) return std::nullopt;
-  return host;
+bool Card::Reaches(std::string_view cardPath) const {
+  return Resolve(cardPath).has_value();
+}
+
+bool Card::RemoveRelative(std::string_view relative) {
+  if (!relative.empty() && relative.front() == '/') return false;
+  std::string card("/B/");
+  card += relative;
+  const auto rel = Resolve(card);
+  return rel && storage_->Remove(*rel);
 }
 
 bool Card::DriveAvailable() const {
-  std::error_code ec;
-  return camera_.profile().platform.driveAvailable && fs::is_directory(root_, ec);
+  return camera_.profile().platform.driveAvailable && storage_->Present();
 }
 
 bool Card::Guard() {
@@ -159,33 +126,31 @@ int Card::OpenCount() const {
 
 std::int32_t Card::Open(const char* path, std::int32_t flags) {
   if (!Guard() || path == nullptr || OpenCount() >= kMaxOpenFiles) return -1;
-  const auto host = HostPath(path);
-  if (!host) return -1;
-  int hostFlags = O_CLOEXEC;
+  const auto rel = Resolve(path);
+  if (!rel) return -1;
+  CardOpenMode mode;
   switch (flags & 3) {
     case kOpenReadOnly:
-      hostFlags |= O_RDONLY;
+      mode.read = true;
       break;
     case kOpenWriteOnly:
-      hostFlags |= O_WRONLY;
+      mode.write = true;
       break;
     case kOpenReadWrite:
-      hostFlags |= O_RDWR;
+      mode.read = mode.write = true;
       break;
     default:
       return -1;
   }
-  if (flags & kOpenAppend) hostFlags |= O_APPEND;
-  if (flags & kOpenCreate) hostFlags |= O_CREAT;
-  if (flags & kOpenTruncate) hostFlags |= O_TRUNC;
-  std::error_code ec;
-  if (fs::is_directory(*host, ec)) return -1;
-  auto d = std::make_unique<Descriptor>();
-  d->hostFd = ::open(host->c_str(), hostFlags, 0644);
-  if (d->hostFd < 0) return -1;
+  mode.append = (flags & kOpenAppend) != 0;
+  mode.create = (flags & kOpenCreate) != 0;
+  mode.truncate = (flags & kOpenTruncate) != 0;
+  if (storage_->Kind(*rel, true) == CardEntry::kFolder) return -1;
+  auto handle = storage_->Open(*rel, mode);
+  if (!handle) return -1;
   std::int32_t fd = 3;  // 0 to 2 are the console's on the camera too
   while (descriptors_.count(fd) != 0) ++fd;
-  descriptors_[fd] = std::move(d);
+  descriptors_[fd] = std::move(handle);
   return fd;
 }
 
@@ -199,48 +164,31 @@ std::int32_t Card::Read(std::int32_t fd, void* buffer, std::uint32_t count) {
   const auto it = descriptors_.find(fd);
   if (it == descriptors_.end() || buffer == nullptr) return -1;
   count = std::min<std::uint32_t>(count, std::numeric_limits<std::int32_t>::max());
-  const ssize_t n = ::read(it->second->hostFd, buffer, count);
+  const std::int64_t n = it->second->Read(buffer, count);
   return n < 0 ? -1 : static_cast<std::int32_t>(n);
 }
 
 std::int32_t Card::Seek(std::int32_t fd, std::int32_t offset, std::int32_t whence) {
   NoteAccess();
   const auto it = descriptors_.find(fd);
-  if (it == descriptors_.end()) return -1;
-  int hostWhence;
-  switch (whence) {
-    case 0:
-      hostWhence = SEEK_SET;
-      break;
-    case 1:
-      hostWhence = SEEK_CUR;
-      break;
-    case 2:
-      hostWhence = SEEK_END;
-      break;
-    default:
-      return -1;
-  }
-  const off_t pos = ::lseek(it->second->hostFd, offset, hostWhence);
-  if (pos < 0 || static_cast<std::int64_t>(pos) > std::numeric_limits<std::int32_t>::max()) return -1;
+  if (it == descriptors_.end() || whence < 0 || whence > 2) return -1;
+  const std::int64_t pos = it->second->Seek(offset, whence);
+  if (pos < 0 || pos > std::numeric_limits<std::int32_t>::max()) return -1;
   return static_cast<std::int32_t>(pos);
 }
 
 vestra::DIR* Card::OpenDir(const char* path) {
   if (!Guard() || path == nullptr || OpenCount() >= kMaxOpenFiles) return nullptr;
-  const auto host = HostPath(path);
-  if (!host) return nullptr;
-  std::error_code ec;
-  auto it = fs::directory_iterator(*host, ec);
-  if (ec) return nullptr;
+  const auto rel = Resolve(path);
+  if (!rel) return nullptr;
+  auto names = storage_->List(*rel);
+  if (!names) return nullptr;
   auto dir = std::make_unique<vestra::DIR>();
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return nullptr;
-    std::string name = it->path().filename().string();
-    // The host never lists "." and ".."; a name that does not fit an entry cannot be delivered whole.
-    if (name.size() < sizeof(vestra::dirent::d_name)) dir->names.push_back(std::move(name));
-  }
-  std::sort(dir->names.begin(), dir->names.end());
+  // A name that does not fit an entry cannot be delivered whole.
+  std::erase_if(*names,
+                [](const std::string& name) { return name.size() >= sizeof(vestra::dirent::d_name); });
+  std::sort(names->begin(), names->end());
+  dir->names = std::move(*names);
   dirs_.push_back(std::move(dir));
   return dirs_.back().get();
 }
@@ -265,30 +213,26 @@ std::int32_t Card::CloseDir(vestra::DIR* dir) {
 
 std::int32_t Card::Remove(const char* path) {
   if (!Guard() || path == nullptr) return -1;
-  const auto host = HostPath(path);
-  if (!host) return -1;
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::symlink_status(*host, ec))) return -1;  // files only, never folders
-  return fs::remove(*host, ec) && !ec ? 0 : -1;
+  const auto rel = Resolve(path);
+  if (!rel) return -1;
+  if (storage_->Kind(*rel, false) != CardEntry::kFile) return -1;  // files only, never folders or links
+  return storage_->Remove(*rel) ? 0 : -1;
 }
 
 vestra::FILE* Card::OpenStream(const char* path, const char* mode) {
   if (!Guard() || path == nullptr || OpenCount() >= kMaxOpenFiles) return nullptr;
-  bool readable = false;
-  bool writable = false;
-  if (!ParseStreamMode(mode, &readable, &writable)) return nullptr;
-  const auto host = HostPath(path);
-  const auto rel = Normalise(path);
-  if (!host || !rel) return nullptr;
-  std::error_code ec;
-  if (fs::is_directory(*host, ec)) return nullptr;
-  std::FILE* f = std::fopen(host->c_str(), mode);
-  if (f == nullptr) return nullptr;
+  const auto openMode = ParseStreamMode(mode);
+  if (!openMode) return nullptr;
+  auto rel = Resolve(path);
+  if (!rel) return nullptr;
+  if (storage_->Kind(*rel, true) == CardEntry::kFolder) return nullptr;
+  auto handle = storage_->Open(*rel, *openMode);
+  if (!handle) return nullptr;
   auto s = std::make_unique<vestra::FILE>();
-  s->host = f;
-  s->cardPath = *rel;
-  s->readable = readable;
-  s->writable = writable;
+  s->handle = std::move(handle);
+  s->cardPath = std::move(*rel);
+  s->readable = openMode->read;
+  s->writable = openMode->write;
   streams_.push_back(std::move(s));
   return streams_.back().get();
 }
@@ -309,35 +253,44 @@ std::uint32_t ByteCount(std::uint32_t size, std::uint32_t count) {
 std::uint32_t Card::ReadStream(void* buffer, std::uint32_t size, std::uint32_t count, vestra::FILE* stream) {
   NoteAccess();
   if (FindStream(streams_, stream) == streams_.end() || buffer == nullptr || size == 0) return 0;
-  if (!stream->readable || ByteCount(size, count) == 0) return 0;
-  return static_cast<std::uint32_t>(std::fread(buffer, size, count, stream->host));
+  const std::uint32_t bytes = ByteCount(size, count);
+  if (!stream->readable || bytes == 0) return 0;
+  // As fread: whole items only, though a partial last item is consumed.
+  std::uint32_t done = 0;
+  while (done < bytes) {
+    const std::int64_t n = stream->handle->Read(static_cast<char*>(buffer) + done, bytes - done);
+    if (n <= 0) break;
+    done += static_cast<std::uint32_t>(n);
+  }
+  return done / size;
 }
 
 std::uint32_t Card::WriteStream(const void* buffer, std::uint32_t size, std::uint32_t count,
                                 vestra::FILE* stream) {
   NoteAccess();
   if (FindStream(streams_, stream) == streams_.end() || buffer == nullptr || size == 0) return 0;
-  if (!stream->writable || ByteCount(size, count) == 0) return 0;
-  const std::size_t n = std::fwrite(buffer, size, count, stream->host);
-  NoteWrite(stream->cardPath, std::string_view(static_cast<const char*>(buffer), n * size));
-  return static_cast<std::uint32_t>(n);
+  const std::uint32_t bytes = ByteCount(size, count);
+  if (!stream->writable || bytes == 0) return 0;
+  const std::int64_t written = stream->handle->Write(buffer, bytes);
+  const std::uint32_t n = written < 0 ? 0 : static_cast<std::uint32_t>(written) / size;
+  NoteWrite(stream->cardPath, std::string_view(static_cast<const char*>(buffer), std::size_t{n} * size));
+  return n;
 }
 
 std::int32_t Card::SeekStream(vestra::FILE* stream, std::int32_t offset, std::int32_t whence) {
   NoteAccess();
   if (FindStream(streams_, stream) == streams_.end()) return -1;
   if (whence < 0 || whence > 2) return -1;
-  static constexpr int kHostWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-  return std::fseek(stream->host, offset, kHostWhence[whence]) == 0 ? 0 : -1;
+  return stream->handle->Seek(offset, whence) >= 0 ? 0 : -1;
 }
 
 std::int32_t Card::CloseStream(vestra::FILE* stream) {
   NoteAccess();
   const auto it = FindStream(streams_, stream);
   if (it == streams_.end()) return vestra::kEOF;
-  const int rc = std::fclose(stream->host);
+  const bool closed = stream->handle->Close();
   streams_.erase(it);
-  return rc == 0 ? 0 : vestra::kEOF;
+  return closed ? 0 : vestra::kEOF;
 }
 
 }  // namespace sim

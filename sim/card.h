@@ -1,8 +1,9 @@
-// The memory card's drive B: a host folder, reached only through "/B/..." paths.
+// The memory card's drive B as the camera's file system presents it: "/B/..." paths, descriptors, streams,
+// sorted listings and the update log's lines. Where the bytes live is the storage's business
+// (card_storage.h).
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "sim/card_storage.h"
 
 namespace sim {
 
@@ -28,20 +30,20 @@ constexpr std::int32_t kOpenAppend = 0x0008;
 constexpr std::int32_t kOpenCreate = 0x0200;
 constexpr std::int32_t kOpenTruncate = 0x0400;
 
-
 class Card {
  public:
-  Card(Camera& camera, std::filesystem::path root);
+  Card(Camera& camera, std::shared_ptr<CardStorage> storage);
   ~Card();
   Card(const Card&) = delete;
   Card& operator=(const Card&) = delete;
 
-  const std::filesystem::path& root() const { return root_; }
+  CardStorage& storage() { return *storage_; }
 
-  // The host file of a card path; empty when the path is not on drive B or would leave the card.
-  std::optional<std::filesystem::path> HostPath(std::string_view cardPath) const;
-  // The same for a path relative to the card folder (key scripts name files this way).
-  std::optional<std::filesystem::path> HostPathRelative(std::string_view relative) const;
+  // Whether a card path names a place on drive B that stays on the card.
+  bool Reaches(std::string_view cardPath) const;
+  // Takes a file away as a person would, by its path relative to the card's top (key scripts name files
+  // this way); what the module holds open stays readable. Not an access by the camera.
+  bool RemoveRelative(std::string_view relative);
 
   bool DriveAvailable() const;
 
@@ -73,15 +75,15 @@ class Card {
   int OpenCount() const;
 
  private:
-  struct Descriptor;
   bool Guard();       // false when the drive is not there; counts access inside the interrupt lock
   void NoteAccess();  // only the count: for calls on what is already open, which would not look at the folder
   void NoteWrite(const std::string& cardPath, std::string_view bytes);
-  std::optional<std::string> Normalise(std::string_view cardPath) const;
+  static std::optional<std::string> Normalise(std::string_view cardPath);
+  std::optional<std::string> Resolve(std::string_view cardPath) const;  // normalised and on the card
 
   Camera& camera_;
-  std::filesystem::path root_;
-  std::map<std::int32_t, std::unique_ptr<Descriptor>> descriptors_;
+  std::shared_ptr<CardStorage> storage_;
+  std::map<std::int32_t, std::unique_ptr<CardHandle>> descriptors_;
   std::vector<std::unique_ptr<vestra::DIR>> dirs_;
   std::vector<std::unique_ptr<vestra::FILE>> streams_;
   WriteObserver writeObserver_;

@@ -157,10 +157,7 @@ std::int16_t EventQueue::Get(std::uint8_t, vestra::EventRecord** record) {
         continue;
       case ScriptStep::Kind::kRemove:
         // As a person pulling the file would: whatever the module holds open stays open on the host.
-        if (const auto host = camera_.card().HostPathRelative(step.path)) {
-          std::error_code ec;
-          std::filesystem::remove(*host, ec);
-        }
+        camera_.card().RemoveRelative(step.path);
         continue;
       case ScriptStep::Kind::kKey:
       case ScriptStep::Kind::kEvent4: {

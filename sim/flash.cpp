@@ -1,6 +1,7 @@
 #include "sim/flash.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -19,6 +20,7 @@ constexpr std::uint8_t kCmdWordProgram = 0x40;
 constexpr std::uint8_t kCmdWordProgramAlt = 0x10;
 constexpr std::uint8_t kCmdChipErase = 0x30;
 constexpr std::uint8_t kCmdConfirm = 0xD0;
+constexpr std::uint8_t kCmdClearStatus = 0x50;
 
 std::string Hex(std::uint32_t value) {
   char text[16];
@@ -78,9 +80,12 @@ FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, const std::filesys
       cells_(storage_.data()),
       neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
       neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {
-  if (profile_.eraseSeconds < 0 || profile_.wordProgramUs < 0) {
-    throw std::invalid_argument("flash timing must not be negative");
+  if (!(profile_.eraseSeconds >= 0 && profile_.eraseSeconds <= 1e9) ||
+      !(profile_.wordProgramUs >= 0 && profile_.wordProgramUs <= 1e9)) {
+    throw std::invalid_argument("flash timing must be from 0 to 1e9");
   }
+  eraseNs_ = static_cast<std::uint64_t>(std::llround(profile_.eraseSeconds * 1e9));
+  programNs_ = static_cast<std::uint64_t>(std::llround(profile_.wordProgramUs * 1e3));
 }
 
 void FlashBus::Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
@@ -124,26 +129,111 @@ void FlashBus::Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value
 }
 
 void FlashBus::PowerOff() {
-  Settle();
-  // An operation still running is lost where it stands; the next power-up finds the array in read mode.
+  PowerOffAt(clock_.Nanoseconds());
+}
+
+void FlashBus::PowerOffAt(std::uint64_t nanoseconds) {
+  const std::uint64_t at = std::min(nanoseconds, clock_.Nanoseconds());
+  if (mode_ == Mode::Busy && !profile_.neverReady) {
+    if (at >= readyAtNs_) {
+      Complete();
+    } else if (pending_ == Pending::Erase) {
+      SettleErase(at);
+    } else if (pending_ == Pending::Program) {
+      TearProgram(at);
+    }
+  }
+  // The next power-up finds the array in read mode with a clear status.
   pending_ = Pending::None;
   mode_ = Mode::ReadArray;
   errors_ = 0;
 }
 
 void FlashBus::CutNow() {
-  PowerOff();
+  std::uint64_t at = std::min(clock_.Nanoseconds(), cutAtNs_);
+  // A cut on a status read of a busy device falls halfway through the wait that read stands for.
+  if (mode_ == Mode::Busy && at == clock_.Nanoseconds() && readyAtNs_ > at) {
+    at += std::min(readyAtNs_ - at, kPollSliceNs) / 2;
+    clock_.AdvanceNanoseconds(at - clock_.Nanoseconds());
+  }
+  PowerOffAt(at);
   throw PowerCut{};
 }
 
+void FlashBus::FlipReadBits(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& words) {
+  readFlips_.clear();
+  for (auto [offset, mask] : ByteMasks(words, "read_flips")) readFlips_.push_back({offset, mask, false});
+}
+
 void FlashBus::Settle() {
-  if (mode_ == Mode::Busy && !profile_.neverReady && clock_.Nanoseconds() >= readyAtNs_) Complete();
+  if (mode_ != Mode::Busy || profile_.neverReady) return;
+  const std::uint64_t now = clock_.Nanoseconds();
+  if (now >= readyAtNs_) {
+    Complete();
+  } else if (pending_ == Pending::Erase) {
+    SettleErase(now);  // the file shows the erase as it goes
+  }
+}
+
+// The chip erases its 32 blocks one after another, each over an equal share of the erase time and each in
+// address order, so that at any instant the cells below one address are erased and the rest are not.
+void FlashBus::SettleErase(std::uint64_t nowNs) {
+  const std::uint64_t elapsed = nowNs - busySinceNs_;
+  std::uint32_t upTo = kFlashBusSize;
+  if (elapsed < busyNs_) {
+    upTo = static_cast<std::uint32_t>(static_cast<unsigned __int128>(elapsed) * kFlashBusSize / busyNs_);
+  }
+  if (upTo <= erasedUpTo_) return;
+  std::fill(cells_ + erasedUpTo_, cells_ + upTo, std::uint8_t{0xFF});
+  for (auto [offset, stuckLow] : neverEraseBytes_) {
+    if (offset >= erasedUpTo_ && offset < upTo) cells_[offset] &= static_cast<std::uint8_t>(~stuckLow);
+  }
+  erasedUpTo_ = upTo;
+}
+
+// A word program cut short has cleared only some of the bits it was clearing, the high ones first.
+void FlashBus::TearProgram(std::uint64_t nowNs) {
+  const std::uint64_t elapsed = nowNs - busySinceNs_;
+  std::uint16_t word = ArrayWord(pendingOffset_);
+  const auto clearing = static_cast<std::uint16_t>(word & ~pendingData_);
+  const auto stuckHigh = static_cast<std::uint16_t>((MaskAt(neverProgramBytes_, pendingOffset_) << 8) |
+                                                    MaskAt(neverProgramBytes_, pendingOffset_ + 1));
+  std::uint64_t bits = 0;
+  for (std::uint16_t b = clearing; b != 0; b = static_cast<std::uint16_t>(b & (b - 1))) ++bits;
+  std::uint64_t done = busyNs_ == 0 ? bits : elapsed * bits / busyNs_;
+  for (int bit = 15; bit >= 0 && done > 0; --bit) {
+    const auto m = static_cast<std::uint16_t>(1u << bit);
+    if ((clearing & m) == 0) continue;
+    --done;
+    if ((stuckHigh & m) == 0) word = static_cast<std::uint16_t>(word & ~m);
+  }
+  cells_[pendingOffset_] = static_cast<std::uint8_t>(word >> 8);
+  cells_[pendingOffset_ + 1] = static_cast<std::uint8_t>(word);
+}
+
+// Write enable taken away while the device works: the operation stops where it is, with SR.3 set.
+void FlashBus::Abort(std::uint64_t nowNs, std::uint8_t errors) {
+  if (profile_.neverReady) {
+    // A hung device has done nothing to stop.
+  } else if (pending_ == Pending::Erase) {
+    SettleErase(nowNs);
+  } else if (pending_ == Pending::Program) {
+    TearProgram(nowNs);
+  }
+  errors_ |= errors;
+  pending_ = Pending::None;
+  mode_ = Mode::ReadStatus;
+}
+
+std::uint16_t FlashBus::ArrayWord(std::uint32_t offset) const {
+  return static_cast<std::uint16_t>((cells_[offset] << 8) | cells_[offset + 1]);
 }
 
 void FlashBus::StartBusy(std::uint64_t durationNs) {
   mode_ = Mode::Busy;
-  readyAtNs_ =
-      profile_.neverReady ? std::numeric_limits<std::uint64_t>::max() : clock_.Nanoseconds() + durationNs;
+  busySinceNs_ = clock_.Nanoseconds();
+  busyNs_ = durationNs;
+  readyAtNs_ = profile_.neverReady ? std::numeric_limits<std::uint64_t>::max() : busySinceNs_ + durationNs;
 }
 
 void FlashBus::Complete() {
@@ -158,9 +248,11 @@ void FlashBus::Complete() {
       cells_[offset] = cell;
     }
     if (fault) errors_ |= kSrProgramError;
+    for (ReadFlip& flip : readFlips_) {
+      if (flip.offset - pendingOffset_ < 2) flip.armed = true;
+    }
   } else if (pending_ == Pending::Erase) {
-    std::fill(cells_, cells_ + kFlashBusSize, std::uint8_t{0xFF});
-    for (auto [offset, stuckLow] : neverEraseBytes_) cells_[offset] &= static_cast<std::uint8_t>(~stuckLow);
+    SettleErase(readyAtNs_);
     if (!neverEraseBytes_.empty()) errors_ |= kSrEraseError;
   }
   pending_ = Pending::None;
@@ -193,7 +285,7 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
       pending_ = Pending::Program;
       pendingOffset_ = offset;
       pendingData_ = value;
-      StartBusy(static_cast<std::uint64_t>(profile_.wordProgramUs * 1e3));
+      StartBusy(programNs_);
       return;
     case Mode::EraseSetup:
       if (command != kCmdConfirm) {
@@ -209,7 +301,8 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
       }
       ++counters_.erases;
       pending_ = Pending::Erase;
-      StartBusy(static_cast<std::uint64_t>(profile_.eraseSeconds * 1e9));
+      erasedUpTo_ = 0;
+      StartBusy(eraseNs_);
       return;
     case Mode::ReadArray:
     case Mode::ReadStatus:
@@ -221,6 +314,9 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
       break;
     case kCmdReadStatus:
       mode_ = Mode::ReadStatus;
+      break;
+    case kCmdClearStatus:
+      errors_ = 0;
       break;
     case kCmdWordProgram:
     case kCmdWordProgramAlt:
@@ -250,7 +346,14 @@ std::uint16_t FlashBus::Load16(std::uint32_t address) {
   Settle();
   std::uint16_t value;
   if (mode_ == Mode::ReadArray) {
-    value = static_cast<std::uint16_t>((cells_[offset] << 8) | cells_[offset + 1]);
+    value = ArrayWord(offset);
+    if (!readFlips_.empty()) [[unlikely]] {
+      for (const ReadFlip& flip : readFlips_) {
+        if (flip.armed && flip.offset - offset < 2) {
+          value ^= static_cast<std::uint16_t>(flip.mask << (flip.offset == offset ? 8 : 0));
+        }
+      }
+    }
   } else {
     value = ReadStatusAndWait();
   }
@@ -272,6 +375,13 @@ std::uint32_t FlashBus::Load32(std::uint32_t address) {
     if (offset == 0) ++counters_.blankChecks;
     value = (std::uint32_t{cells_[offset]} << 24) | (std::uint32_t{cells_[offset + 1]} << 16) |
             (std::uint32_t{cells_[offset + 2]} << 8) | cells_[offset + 3];
+    if (!readFlips_.empty()) [[unlikely]] {
+      for (const ReadFlip& flip : readFlips_) {
+        if (flip.armed && flip.offset - offset < 4) {
+          value ^= std::uint32_t{flip.mask} << (24 - 8 * (flip.offset - offset));
+        }
+      }
+    }
   } else {
     std::uint32_t status = ReadStatusAndWait();
     value = (status << 16) | status;  // both halves of the bus carry the status
@@ -289,6 +399,13 @@ void FlashBus::Modify32(std::uint32_t address, std::uint32_t andMask, std::uint3
   }
   *reg = (*reg & andMask) | orMask;
   Note(BusOp::Kind::Modify32, address, *reg);
+  if (mode_ == Mode::Busy && !writeEnabled()) {
+    Settle();
+    if (mode_ == Mode::Busy) {
+      const std::uint8_t failed = pending_ == Pending::Erase ? kSrEraseError : kSrProgramError;
+      Abort(clock_.Nanoseconds(), static_cast<std::uint8_t>(kSrVppLow | failed));
+    }
+  }
 }
 
 }  // namespace sim

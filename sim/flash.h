@@ -69,8 +69,17 @@ class FlashBus {
 
   // The power fails as bus operation number `op` (counting from 1) begins: PowerCut is thrown there.
   void CutPowerAtOp(std::uint64_t op) { cutAtOp_ = op; }
-  // The supply goes away now: whatever the device was doing stops where it is and the cells keep that.
+  // The power fails when the virtual clock reaches this time (checked at every bus operation).
+  void CutPowerAt(std::uint64_t nanoseconds) { cutAtNs_ = nanoseconds; }
+  // The supply goes away now (or at an earlier instant the clock has already passed): whatever the device was
+  // doing stops where it is and the cells keep that: erased blocks, a partly erased one, a torn word.
   void PowerOff();
+  void PowerOffAt(std::uint64_t nanoseconds);
+  // Reads of these array bits come back inverted once the word holding them was programmed: [offset, mask]
+  // over 32-bit big-endian words, like the stuck-bit knobs.
+  void FlipReadBits(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& words);
+  // Told before the operation itself, so a test or a sweep can cut there: the word programs started so far.
+  std::uint64_t programsStarted() const { return counters_.wordsProgrammed; }
 
   // The platform layer tells the bus whether the kernel's interrupt lock is held, for the recording.
   void SetInterruptsLocked(bool locked) { interruptsLocked_ = locked; }
@@ -93,13 +102,17 @@ class FlashBus {
 
  private:
   void BeginOp() {
-    if (++counters_.busOps == cutAtOp_) [[unlikely]]
+    if (++counters_.busOps == cutAtOp_ || clock_.Nanoseconds() >= cutAtNs_) [[unlikely]]
       CutNow();
   }
   [[noreturn]] void CutNow();
   void Settle();
+  void SettleErase(std::uint64_t nowNs);
   void StartBusy(std::uint64_t durationNs);
   void Complete();
+  void TearProgram(std::uint64_t nowNs);
+  void Abort(std::uint64_t nowNs, std::uint8_t errors);
+  std::uint16_t ArrayWord(std::uint32_t offset) const;
   std::uint8_t ReadStatusAndWait();
   void Command(std::uint32_t offset, std::uint16_t value);
   std::uint32_t FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const;
@@ -119,12 +132,24 @@ class FlashBus {
   std::uint32_t pendingOffset_ = 0;
   std::uint16_t pendingData_ = 0;
   std::uint64_t readyAtNs_ = 0;
+  std::uint64_t busySinceNs_ = 0;
+  std::uint64_t busyNs_ = 0;
+  std::uint32_t erasedUpTo_ = 0;  // of the running erase: every byte below is erased
+  std::uint64_t eraseNs_;         // integer time: nothing on the per-word path touches floating point
+  std::uint64_t programNs_;
+  struct ReadFlip {
+    std::uint32_t offset;  // of the byte
+    std::uint8_t mask;
+    bool armed;  // its word was programmed
+  };
+  std::vector<ReadFlip> readFlips_;
 
   std::uint32_t reg0_ = 0;                // bit 3 clear: writing not yet enabled
   std::uint32_t reg1_ = kWriteEnableBit;  // bit 3 set: writing held off
 
   Counters counters_;
   std::uint64_t cutAtOp_ = 0;  // none: operation numbers start at 1
+  std::uint64_t cutAtNs_ = ~std::uint64_t{0};
   bool recording_ = false;
   bool interruptsLocked_ = false;
   std::vector<BusOp> recorded_;

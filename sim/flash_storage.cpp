@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -63,12 +64,44 @@ void CreateFlashFile(const std::filesystem::path& file, std::uint32_t size,
   }
 }
 
+// A new chip's contents are the same for every camera of a process: made once into a memory file, which
+// each camera maps privately. Null when the host cannot; the caller then fills plain memory.
+void* MapPatternPrivately(std::uint32_t size, std::uint8_t (*pattern)(std::uint32_t)) {
+  static std::mutex mutex;
+  static int fd = -1;
+  static std::uint32_t fdSize = 0;
+  static std::uint8_t (*fdPattern)(std::uint32_t) = nullptr;
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (fd < 0 || fdSize != size || fdPattern != pattern) {
+    if (fd >= 0) ::close(fd);  // mappings made from it stay valid
+    fd = ::memfd_create("vestra-flash", MFD_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::vector<std::uint8_t> bytes(size);
+    for (std::uint32_t i = 0; i < size; ++i) bytes[i] = pattern(i);
+    if (!WriteAll(fd, bytes.data(), bytes.size())) {
+      ::close(fd);
+      fd = -1;
+      return nullptr;
+    }
+    fdSize = size;
+    fdPattern = pattern;
+  }
+  void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+  return map == MAP_FAILED ? nullptr : map;
+}
+
 }  // namespace
 
 FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size,
                            std::uint8_t (*pattern)(std::uint32_t))
     : size_(size) {
   if (file.empty()) {
+    // A page of the new chip is copied only when written: most cameras never program theirs.
+    map_ = MapPatternPrivately(size, pattern);
+    if (map_ != nullptr) {
+      data_ = static_cast<std::uint8_t*>(map_);
+      return;
+    }
     memory_.resize(size);
     for (std::uint32_t i = 0; i < size; ++i) memory_[i] = pattern(i);
     data_ = memory_.data();
@@ -102,6 +135,7 @@ FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size
     throw Failure(file, "cannot map it", errno);
   }
   data_ = static_cast<std::uint8_t*>(map_);
+  fileMapped_ = true;
 }
 
 FlashStorage::~FlashStorage() {

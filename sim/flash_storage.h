@@ -20,12 +20,13 @@ class FlashStorage {
   std::uint8_t* data() { return data_; }
   const std::uint8_t* data() const { return data_; }
   std::uint32_t size() const { return size_; }
-  bool mapped() const { return map_ != nullptr; }
+  bool mapped() const { return fileMapped_; }  // onto the flash file
 
  private:
   std::uint32_t size_;
   std::vector<std::uint8_t> memory_;
   void* map_ = nullptr;
+  bool fileMapped_ = false;
   std::uint8_t* data_ = nullptr;
 };
 

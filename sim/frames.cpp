@@ -1,7 +1,11 @@
 #include "sim/frames.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #ifdef VESTRA_WITH_PNG
 #include "sim/png_writer.h"
@@ -16,6 +20,40 @@ std::uint8_t Clamp8(double v) {
 
 constexpr std::uint8_t kSheetGrey = 40;
 
+// The colour terms of YccToRgb, rounded once per chroma value instead of three times per pixel. y is a
+// whole number, so round(y + t) is y + round(t) unless t lies a rounding error away from a half: such
+// values are marked and take the exact formula.
+constexpr std::int16_t kExact = INT16_MIN;
+
+std::int16_t Term(double t) {
+  const double fraction = t - std::floor(t);
+  if (std::fabs(fraction - 0.5) < 1e-6) return kExact;
+  return static_cast<std::int16_t>(std::lround(t));
+}
+
+struct ColourTerms {
+  std::array<std::int16_t, 256> red{};          // by Cr
+  std::array<std::int16_t, 256> blue{};         // by Cb
+  std::array<std::int16_t, 256 * 256> green{};  // by Cb, Cr
+  ColourTerms() {
+    for (int c = 0; c < 256; ++c) {
+      red[c] = Term(1.402 * (c - 128.0));
+      blue[c] = Term(1.772 * (c - 128.0));
+      for (int r = 0; r < 256; ++r)
+        green[c * 256 + r] = Term(-0.344136 * (c - 128.0) - 0.714136 * (r - 128.0));
+    }
+  }
+};
+
+const ColourTerms& Terms() {
+  static const ColourTerms terms;
+  return terms;
+}
+
+std::uint8_t Saturate(int v) {
+  return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
+
 }  // namespace
 
 Rgb YccToRgb(std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
@@ -24,26 +62,59 @@ Rgb YccToRgb(std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
   return {Clamp8(y + 1.402 * crd), Clamp8(y - 0.344136 * cbd - 0.714136 * crd), Clamp8(y + 1.772 * cbd)};
 }
 
+namespace {
+
+bool FrameIsWhole(const LcdFrame& frame) {
+  return frame.width > 0 && frame.height > 0 && frame.wordsPerRow * 2 >= frame.width &&
+         frame.words.size() >= static_cast<std::size_t>(frame.wordsPerRow) * frame.height;
+}
+
+// One row of LCD words to width RGB pixels.
+void RowToRgb(const std::uint32_t* words, int width, std::uint8_t* out) {
+  const ColourTerms& terms = Terms();
+  std::uint32_t previous = 0;
+  for (int x = 0; x < width; x += 2) {
+    const std::uint32_t w = words[x / 2];
+    const bool pair = x + 1 < width;
+    if (x > 0 && w == previous && pair) {  // flat colour: the pair before, again
+      std::memcpy(out, out - 6, 6);
+      out += 6;
+      continue;
+    }
+    previous = w;
+    const auto cb = static_cast<std::uint8_t>(w >> 16);
+    const auto cr = static_cast<std::uint8_t>(w);
+    const int r = terms.red[cr];
+    const int g = terms.green[cb * 256 + cr];
+    const int b = terms.blue[cb];
+    for (int i = 0; i < (pair ? 2 : 1); ++i) {
+      const auto y = static_cast<std::uint8_t>(i == 0 ? w >> 24 : w >> 8);
+      if (r == kExact || g == kExact || b == kExact) [[unlikely]] {
+        const Rgb c = YccToRgb(y, cb, cr);
+        out[0] = c.r;
+        out[1] = c.g;
+        out[2] = c.b;
+      } else {
+        out[0] = Saturate(y + r);
+        out[1] = Saturate(y + g);
+        out[2] = Saturate(y + b);
+      }
+      out += 3;
+    }
+  }
+}
+
+}  // namespace
+
 RgbImage FrameToRgb(const LcdFrame& frame) {
   RgbImage image;
-  if (frame.width <= 0 || frame.height <= 0 || frame.wordsPerRow * 2 < frame.width ||
-      frame.words.size() < static_cast<std::size_t>(frame.wordsPerRow) * frame.height) {
-    return image;
-  }
+  if (!FrameIsWhole(frame)) return image;
   image.width = frame.width;
   image.height = frame.height;
   image.rgb.resize(static_cast<std::size_t>(frame.width) * frame.height * 3);
-  std::uint8_t* out = image.rgb.data();
   for (int row = 0; row < frame.height; ++row) {
-    const std::uint32_t* words = frame.words.data() + static_cast<std::size_t>(row) * frame.wordsPerRow;
-    for (int x = 0; x < frame.width; ++x) {
-      const std::uint32_t w = words[x / 2];
-      const auto y = static_cast<std::uint8_t>((x % 2 == 0) ? w >> 24 : w >> 8);
-      const Rgb c = YccToRgb(y, static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w));
-      *out++ = c.r;
-      *out++ = c.g;
-      *out++ = c.b;
-    }
+    RowToRgb(frame.words.data() + static_cast<std::size_t>(row) * frame.wordsPerRow, frame.width,
+             image.rgb.data() + static_cast<std::size_t>(row) * frame.width * 3);
   }
   return image;
 }
@@ -95,7 +166,13 @@ bool WritePng(const RgbImage& image, const std::filesystem::path& path, std::str
     return false;
   }
 #ifdef VESTRA_WITH_PNG
-  return WriteRgbPng(path, image.width, image.height, image.rgb.data(), error);
+  std::vector<PngRow> rows;
+  rows.reserve(static_cast<std::size_t>(image.height));
+  for (int row = 0; row < image.height; ++row) {
+    rows.push_back(
+        DeflateRgbRow(image.rgb.data() + static_cast<std::size_t>(row) * image.width * 3, image.width));
+  }
+  return WriteRgbPngRows(path, image.width, rows, error);
 #else
   (void)path;
   if (error) *error = "PNG output is unavailable in this build";
@@ -104,12 +181,58 @@ bool WritePng(const RgbImage& image, const std::filesystem::path& path, std::str
 }
 
 bool WriteFramePng(const LcdFrame& frame, const std::filesystem::path& path, std::string* error) {
-  return WritePng(FrameToRgb(frame), path, error);
+  return FramePngWriter().Write(frame, path, error);
 }
 
 bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesystem::path& path,
                           std::string* error) {
   return WritePng(ContactSheet(frames), path, error);
+}
+
+#ifdef VESTRA_WITH_PNG
+struct FramePngWriter::Rows {
+  int width = 0;
+  std::vector<std::vector<std::uint32_t>> words;  // what each row was made from
+  std::vector<PngRow> png;
+  std::vector<std::uint8_t> rgb;
+};
+#else
+struct FramePngWriter::Rows {};
+#endif
+
+FramePngWriter::FramePngWriter() : rows_(std::make_unique<Rows>()) {}
+FramePngWriter::~FramePngWriter() = default;
+
+bool FramePngWriter::Write(const LcdFrame& frame, const std::filesystem::path& path, std::string* error) {
+  if (!FrameIsWhole(frame)) {
+    if (error) *error = "empty picture";
+    return false;
+  }
+#ifdef VESTRA_WITH_PNG
+  Rows& r = *rows_;
+  const auto height = static_cast<std::size_t>(frame.height);
+  const auto used = static_cast<std::size_t>((frame.width + 1) / 2);
+  if (r.width != frame.width) {
+    r = Rows{};
+    r.width = frame.width;
+  }
+  r.words.resize(height);
+  r.png.resize(height);
+  r.rgb.resize(static_cast<std::size_t>(frame.width) * 3);
+  for (std::size_t row = 0; row < height; ++row) {
+    const std::uint32_t* words = frame.words.data() + row * static_cast<std::size_t>(frame.wordsPerRow);
+    std::vector<std::uint32_t>& seen = r.words[row];
+    if (seen.size() == used && std::equal(seen.begin(), seen.end(), words)) continue;
+    seen.assign(words, words + used);
+    RowToRgb(words, frame.width, r.rgb.data());
+    r.png[row] = DeflateRgbRow(r.rgb.data(), frame.width);
+  }
+  return WriteRgbPngRows(path, frame.width, r.png, error);
+#else
+  (void)path;
+  if (error) *error = "PNG output is unavailable in this build";
+  return false;
+#endif
 }
 
 }  // namespace sim

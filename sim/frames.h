@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,5 +55,20 @@ bool WritePng(const RgbImage& image, const std::filesystem::path& path, std::str
 bool WriteFramePng(const LcdFrame& frame, const std::filesystem::path& path, std::string* error = nullptr);
 bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesystem::path& path,
                           std::string* error = nullptr);
+
+// Writes a run's frames one after another, compressing again only the rows that changed since the frame
+// before: most of a run's frames differ in a progress bar. The files are the same as WriteFramePng's.
+class FramePngWriter {
+ public:
+  FramePngWriter();
+  ~FramePngWriter();
+  FramePngWriter(const FramePngWriter&) = delete;
+  FramePngWriter& operator=(const FramePngWriter&) = delete;
+  bool Write(const LcdFrame& frame, const std::filesystem::path& path, std::string* error = nullptr);
+
+ private:
+  struct Rows;
+  std::unique_ptr<Rows> rows_;
+};
 
 }  // namespace sim

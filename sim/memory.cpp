@@ -1,7 +1,9 @@
 // The camera's allocators, kept apart from the host's so that a run's memory dies with its camera.
 #include "sim/memory.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/kernel.h"
 #include "platform/resources.h"
@@ -15,9 +17,13 @@ constexpr std::uint32_t kLargestBlock = 16u << 20;
 constexpr std::uint64_t kHeapLimit = 32u << 20;
 }  // namespace
 
+void Memory::FreeBlock::operator()(void* p) const {
+  std::free(p);
+}
+
 void* Memory::Allocate(std::map<const void*, Sized>& into, std::uint32_t size) {
-  const std::size_t words = (std::size_t{size} + 7) / 8;
-  Block block(new std::uint64_t[words == 0 ? 1 : words]());
+  Block block(std::calloc(size == 0 ? 1 : size, 1));
+  if (!block) throw std::bad_alloc();
   void* p = block.get();
   into.emplace(p, Sized{std::move(block), size});
   return p;

@@ -33,7 +33,12 @@ class Memory {
   std::size_t liveBlocks() const { return heap_.size() + pointers_.size(); }
 
  private:
-  using Block = std::unique_ptr<std::uint64_t[]>;  // 8-byte aligned for any record
+  struct FreeBlock {
+    void operator()(void* p) const;
+  };
+  // Zeroed and aligned for any record. Zeroed through calloc, so that a large block the module only partly
+  // touches costs no more than what it touches: fresh pages come zeroed from the host.
+  using Block = std::unique_ptr<void, FreeBlock>;
   struct Sized {
     Block block;
     std::uint32_t size;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <numbers>
 
 #include "platform/bytes.h"
@@ -68,6 +70,18 @@ std::vector<std::uint8_t> MakeSoundResource(std::int16_t id) {
   return res;
 }
 
+namespace {
+// The tones are the same for every camera: synthesised once per process.
+const std::vector<std::uint8_t>& SoundResource(std::int16_t id) {
+  static std::mutex mutex;
+  static std::map<std::int16_t, std::vector<std::uint8_t>> made;
+  const std::lock_guard<std::mutex> lock(mutex);
+  auto it = made.find(id);
+  if (it == made.end()) it = made.emplace(id, MakeSoundResource(id)).first;
+  return it->second;
+}
+}  // namespace
+
 std::vector<std::uint8_t> MakeLogoIconResource() {
   std::vector<std::uint8_t> res(4 + kLogoWidth * kLogoHeight * 3);
   vestra::StoreBE16(res.data(), kLogoWidth);
@@ -125,7 +139,7 @@ Resources::Resources(const Profile& profile) {
   const auto& missing = profile.platform.missingSounds;
   for (std::int16_t id = kFirstSoundId; id >= kLastSoundId; --id) {
     if (std::find(missing.begin(), missing.end(), id) != missing.end()) continue;
-    items.push_back({kSoundType, id, MakeSoundResource(id)});
+    items.push_back({kSoundType, id, SoundResource(id)});
   }
   if (profile.platform.logoIcon) items.push_back({kIconType, kLogoIconId, MakeLogoIconResource()});
 

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -18,12 +21,42 @@ namespace fs = std::filesystem;
 
 class CardTest : public sim_test::CameraTest {};
 
+// The same semantics on both storages: the host folder, and memory (param true).
+class EitherCardTest : public sim_test::CameraTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    CameraTest::SetUp();
+    if (GetParam()) {
+      memory_ = std::make_shared<sim::MemoryCard>();
+      memory_->MakeFolder("SYSTEM");
+      storage_ = memory_;
+    }
+  }
+  void Put(const std::string& path, const std::string& bytes) {
+    if (memory_) return memory_->Put(path, bytes);
+    WriteFile(card_ / path, bytes);
+  }
+  void MakeFolder(const std::string& path) {
+    if (memory_) return memory_->MakeFolder(path);
+    fs::create_directories(card_ / path);
+  }
+  std::optional<std::string> Get(const std::string& path) {
+    if (memory_) return memory_->Get(path);
+    if (!fs::is_regular_file(card_ / path)) return std::nullopt;
+    return ReadFile(card_ / path);
+  }
+
+  std::shared_ptr<sim::MemoryCard> memory_;
+};
+INSTANTIATE_TEST_SUITE_P(Storage, EitherCardTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Memory" : "Folder"; });
+
 struct PathCase {
   const char* path;
   const char* hostRelative;  // null: refused
 };
 
-TEST_F(CardTest, OnlyPathsUnderDriveBReachTheCardAndNoneLeaveIt) {
+TEST_P(EitherCardTest, OnlyPathsUnderDriveBReachTheCardAndNoneLeaveIt) {
   const PathCase cases[] = {
       {"/B/SYSTEM/NEW.TXT", "SYSTEM/NEW.TXT"},
       {"/B/./SYSTEM//DOT.TXT", "SYSTEM/DOT.TXT"},
@@ -40,16 +73,16 @@ TEST_F(CardTest, OnlyPathsUnderDriveBReachTheCardAndNoneLeaveIt) {
     vestra::FILE* f = vestra::fopen(c.path, "w");
     if (c.hostRelative == nullptr) {
       EXPECT_EQ(f, nullptr);
-      EXPECT_FALSE(camera_->card().HostPath(c.path).has_value());
+      EXPECT_FALSE(camera_->card().Reaches(c.path));
       continue;
     }
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(vestra::fprintf(f, "%s", "x"), 1);
     EXPECT_EQ(vestra::fclose(f), 0);
-    EXPECT_EQ(ReadFile(card_ / c.hostRelative), "x");
+    EXPECT_EQ(Get(c.hostRelative), "x");
   }
   EXPECT_FALSE(fs::exists(root_.path() / "escape.txt"));
-  EXPECT_FALSE(fs::exists(card_ / "TOP2.TXT"));
+  EXPECT_FALSE(Get("TOP2.TXT").has_value());
 }
 
 TEST_F(CardTest, LinksInsideTheCardDoNotLeadOutOfIt) {
@@ -68,11 +101,11 @@ TEST_F(CardTest, LinksInsideTheCardDoNotLeadOutOfIt) {
   EXPECT_FALSE(fs::exists(root_.path() / "outside" / "NEW"));
 }
 
-TEST_F(CardTest, DirectoryEntriesComeSortedWithoutDotEntries) {
-  for (const char* name : {"b.BIN", "UPDATE.CAM", "QR40z.BIN", "QR401.BIN", "A.BIN"}) {
-    WriteFile(card_ / "SYSTEM" / name, "");
+TEST_P(EitherCardTest, DirectoryEntriesComeSortedWithoutDotEntries) {
+  for (const char* name : {"b.BIN", "UPDATE.CAM", "QR40z.BIN", "QR401.BIN", "A.BIN", "SUB/INNER"}) {
+    Put(std::string("SYSTEM/") + name, "");
   }
-  fs::create_directory(card_ / "SYSTEM" / "SUB");
+  MakeFolder("SYSTEM.OLD/EMPTY");
   Start();
   vestra::DIR* dir = vestra::opendir("/B/SYSTEM/");
   ASSERT_NE(dir, nullptr);
@@ -85,9 +118,60 @@ TEST_F(CardTest, DirectoryEntriesComeSortedWithoutDotEntries) {
   EXPECT_EQ(camera_->card().OpenCount(), 0);
   EXPECT_EQ(vestra::opendir("/B/NOWHERE/"), nullptr);
   EXPECT_EQ(vestra::opendir("/B/SYSTEM/UPDATE.CAM"), nullptr);
+  EXPECT_NE(vestra::remove("/B/SYSTEM/SUB"), 0) << "folders are not removed";
+  EXPECT_NE(vestra::remove("/B/SYSTEM.OLD/EMPTY"), 0);
+  EXPECT_LT(vestra::FSOpen("/B/SYSTEM/SUB", 0, 0), 0);
+  EXPECT_EQ(vestra::fopen("/B/SYSTEM/SUB", "w"), nullptr);
 }
 
-TEST_F(CardTest, LogLinesAreKeptPerLineAndSurviveTheFilesRemoval) {
+// What a descriptor and a stream see: modes, positions, appending, and a file taken away while open.
+TEST_P(EitherCardTest, FilesKeepTheirBytesAndPositionsThroughEveryMode) {
+  Put("SYSTEM/DATA", "0123456789");
+  Start();
+  const std::int32_t fd = vestra::FSOpen("/B/SYSTEM/DATA", 0, 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(vestra::lseek(fd, 0, 2), 10);
+  EXPECT_EQ(vestra::lseek(fd, -4, 1), 6);
+  EXPECT_EQ(vestra::lseek(fd, -1, 0), -1);
+  EXPECT_TRUE(camera_->card().RemoveRelative("SYSTEM/DATA"));  // as a key script takes it away
+  EXPECT_FALSE(Get("SYSTEM/DATA").has_value());
+  char bytes[8] = {};
+  EXPECT_EQ(vestra::read(fd, bytes, sizeof bytes), 4) << "an open file stays readable";
+  EXPECT_EQ(std::string(bytes, 4), "6789");
+  EXPECT_EQ(vestra::FSClose(fd), 0);
+  EXPECT_LT(vestra::FSOpen("/B/SYSTEM/DATA", 0, 0), 0);
+  EXPECT_GE(vestra::FSOpen("/B/SYSTEM/MADE", sim::kOpenWriteOnly | sim::kOpenCreate, 0), 0);
+  EXPECT_EQ(Get("SYSTEM/MADE"), "");
+
+  auto write = [](const char* mode, const char* text) {
+    vestra::FILE* f = vestra::fopen("/B/SYSTEM/S", mode);
+    if (f == nullptr) return false;
+    vestra::fwrite(text, 1, static_cast<std::uint32_t>(std::strlen(text)), f);
+    return vestra::fclose(f) == 0;
+  };
+  EXPECT_FALSE(write("r+", "no")) << "r+ does not create";
+  EXPECT_TRUE(write("w", "abcdef"));
+  EXPECT_TRUE(write("a", "gh"));
+  EXPECT_TRUE(write("r+b", "AB"));
+  EXPECT_EQ(Get("SYSTEM/S"), "ABcdefgh");
+  vestra::FILE* f = vestra::fopen("/B/SYSTEM/S", "a+");
+  ASSERT_NE(f, nullptr);
+  char three[3];
+  EXPECT_EQ(vestra::fread(three, 3, 1, f), 1u);
+  EXPECT_EQ(vestra::fseek(f, 0, 0), 0);
+  vestra::fwrite("Z", 1, 1, f);
+  EXPECT_EQ(vestra::fseek(f, 6, 0), 0);
+  EXPECT_EQ(vestra::fread(three, 2, 2, f), 1u) << "whole items only";
+  EXPECT_EQ(vestra::fclose(f), 0);
+  EXPECT_EQ(Get("SYSTEM/S"), "ABcdefghZ");
+  f = vestra::fopen("/B/SYSTEM/S", "w");
+  EXPECT_EQ(vestra::fread(three, 1, 1, f), 0u) << "not readable";
+  vestra::fclose(f);
+  EXPECT_EQ(Get("SYSTEM/S"), "");
+  EXPECT_EQ(vestra::fopen("/B/SYSTEM/S", "x"), nullptr);
+}
+
+TEST_P(EitherCardTest, LogLinesAreKeptPerLineAndSurviveTheFilesRemoval) {
   Start();
   auto append = [](const char* text) {
     vestra::FILE* f = vestra::fopen("/B/SYSTEM/UPDATE.LOG", "a");
@@ -104,13 +188,12 @@ TEST_F(CardTest, LogLinesAreKeptPerLineAndSurviveTheFilesRemoval) {
   vestra::fprintf(other, "elsewhere\r\n");
   vestra::fclose(other);
   EXPECT_EQ(vestra::remove("/B/SYSTEM/UPDATE.LOG"), 0);
-  EXPECT_FALSE(fs::exists(card_ / "SYSTEM" / "UPDATE.LOG"));
-  EXPECT_EQ(LogLines(),
-            (std::vector<std::string>{"missing QR40nnn.BIN", "", "first half, second half"}));
+  EXPECT_FALSE(Get("SYSTEM/UPDATE.LOG").has_value());
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"missing QR40nnn.BIN", "", "first half, second half"}));
 }
 
-TEST_F(CardTest, CardAccessWithInterruptsLockedIsCountedAsAFault) {
-  WriteFile(card_ / "SYSTEM" / "DATA", "x");
+TEST_P(EitherCardTest, CardAccessWithInterruptsLockedIsCountedAsAFault) {
+  Put("SYSTEM/DATA", "x");
   Start();
   vestra::FILE* f = vestra::fopen("/B/SYSTEM/DATA", "r");
   EXPECT_EQ(camera_->faultsInsideLock, 0);

@@ -79,6 +79,77 @@ TEST_F(SimFlash, EraseTakesItsTimeThenEveryByteIsFFAndProgrammingOnlyClearsBits)
   EXPECT_EQ(bus.counters().wordsProgrammed, 2u);
 }
 
+// What the part leaves when its operation is stopped: by a cut, by write enable taken away, or not at all.
+TEST_F(SimFlash, OperationsTakeEffectOverTheirTime) {
+  enum class Stop { kPowerOff, kWriteDisable, kNothing };
+  struct Case {
+    const char* name;
+    bool erase;            // else a program of 0x0000 over 0xFFFF at offset 0x20
+    std::uint64_t stopNs;  // after the start
+    Stop stop;
+    std::uint32_t erasedUpTo;  // erase: every byte below is 0xFF, every byte from here is the old firmware
+    std::uint16_t word;        // program: what the word holds afterwards
+    std::uint8_t status;       // read after the stop, before Clear Status
+  };
+  const Case cases[] = {
+      {"erase cut in its sixth block", true, 5'500'000'000, Stop::kPowerOff, 0x58000, 0, 0x80},
+      {"erase cut before it began a block", true, 0, Stop::kPowerOff, 0, 0, 0x80},
+      {"erase aborted by write enable", true, 5'500'000'000, Stop::kWriteDisable, 0x58000, 0, 0xA8},
+      {"erase that outlived the updater's wait", true, 700'000'000'000, Stop::kNothing, sim::kFlashBusSize, 0,
+       0x80},
+      {"word cut halfway", false, 4'000, Stop::kPowerOff, 0, 0x00FF, 0x80},
+      {"word aborted at a quarter", false, 2'000, Stop::kWriteDisable, 0, 0x0FFF, 0x98},
+      {"word finished", false, 8'000, Stop::kNothing, 0, 0x0000, 0x80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlashBus& bus = Make({.eraseSeconds = 32});
+    if (c.erase) {
+      bus.Store16(kBase, 0x30);
+      bus.Store16(kBase, 0xD0);
+    } else {
+      bus.Preload(0x20, std::vector<std::uint8_t>{0xFF, 0xFF});
+      bus.Store16(kBase + 0x20, 0x40);
+      bus.Store16(kBase + 0x20, 0x0000);
+    }
+    clock_.AdvanceNanoseconds(c.stopNs);
+    if (c.stop == Stop::kWriteDisable) {
+      bus.Modify32(sim::kFlashRegister1, 0xFFFFFFFF, 8);
+      clock_.AdvanceNanoseconds(100'000'000'000);  // nothing goes on after the abort
+      EXPECT_EQ(bus.Load16(kBase) & 0xFF, c.status);
+      bus.Store16(kBase, 0x50);
+      EXPECT_EQ(bus.Load16(kBase), 0x80) << "Clear Status";
+    } else if (c.stop == Stop::kPowerOff) {
+      bus.PowerOff();
+      EXPECT_EQ(bus.mode(), FlashBus::Mode::ReadArray) << "what the next power-up finds";
+    } else {
+      EXPECT_EQ(bus.Load16(kBase) & 0xFF, c.status);
+    }
+    const auto cells = bus.contents();
+    if (c.erase) {
+      for (std::uint32_t at : {0u, 0x10000u, 0x57FFFu, 0x58000u, 0x1FFFFFu}) {
+        EXPECT_EQ(cells[at], at < c.erasedUpTo ? 0xFF : FlashBus::OldFirmwareByte(at)) << at;
+      }
+    } else {
+      EXPECT_EQ((cells[0x20] << 8) | cells[0x21], c.word);
+    }
+  }
+}
+
+TEST_F(SimFlash, ClearStatusClearsTheErrorBitsAndNothingElse) {
+  FlashBus& bus = Make();
+  bus.Store16(kBase, 0x99);  // not a command: SR.4 and SR.5
+  EXPECT_EQ(bus.Load16(kBase), 0x80 | 0x20 | 0x10);
+  bus.Modify32(sim::kFlashRegister1, 0xFFFFFFFF, 8);
+  Command(kBase, 0x30, 0xD0);
+  EXPECT_EQ(bus.Load16(kBase), 0x80 | 0x20 | 0x10 | 0x08);
+  bus.Store16(kBase, 0x50);
+  EXPECT_EQ(bus.Load16(kBase), 0x80);
+  bus.Store16(kBase, 0xFF);
+  bus.Store16(kBase, 0x50);
+  EXPECT_EQ(bus.Load32(kBase + 0x120), 0x4F4C4420u) << "still reading the array";
+}
+
 TEST_F(SimFlash, TheBackingFileIsTheChipAtEveryInstant) {
   sim_test::TempDir dir;
   const auto file = dir.path() / "flash.bin";

@@ -41,3 +41,33 @@ TEST(FramesTest, EachPixelKeepsItsOwnLumaAndATooSmallFrameGivesNoPicture) {
 }
 
 }  // namespace
+
+// A frame's conversion goes through tables; it must give the formula's colour for every luma and chroma.
+TEST(FramesTest, FramesConvertEveryColourExactlyAsTheFormula) {
+  sim::LcdFrame frame;
+  frame.width = 256;  // one luma per column
+  frame.height = 256;
+  frame.wordsPerRow = 128;
+  std::vector<std::uint32_t> words(128 * 256);
+  frame.words = words;
+  int mismatches = 0;
+  for (int cb = 0; cb < 256; ++cb) {
+    for (int cr = 0; cr < 256; ++cr) {
+      for (int i = 0; i < 128; ++i) {
+        words[static_cast<std::size_t>(cr) * 128 + i] =
+            sim::PackLcdPair(static_cast<std::uint8_t>(2 * i), static_cast<std::uint8_t>(cb),
+                             static_cast<std::uint8_t>(2 * i + 1), static_cast<std::uint8_t>(cr));
+      }
+    }
+    const sim::RgbImage image = sim::FrameToRgb(frame);
+    for (int cr = 0; cr < 256 && mismatches < 5; ++cr) {
+      for (int y = 0; y < 256; ++y) {
+        const sim::Rgb want = sim::YccToRgb(static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(cb),
+                                            static_cast<std::uint8_t>(cr));
+        if (PixelOf(image, y, cr) == want) continue;
+        ADD_FAILURE() << "y " << y << " cb " << cb << " cr " << cr;
+        ++mismatches;
+      }
+    }
+  }
+}

@@ -65,8 +65,8 @@ class CameraTest : public ::testing::Test {
   }
 
   sim::Camera& Start(sim::Profile profile = {}, const std::string& keys = "") {
-    camera_ = std::make_unique<sim::Camera>(
-        sim::CameraOptions{.profile = std::move(profile), .cardDir = card_, .keys = keys});
+    camera_ = std::make_unique<sim::Camera>(sim::CameraOptions{
+        .profile = std::move(profile), .cardDir = card_, .keys = keys, .cardStorage = storage_});
     sim::SetCurrent(camera_.get());
     log_.emplace(*camera_);
     camera_->Boot();
@@ -77,6 +77,7 @@ class CameraTest : public ::testing::Test {
 
   TempDir root_;
   fs::path card_ = root_.path() / "card";
+  std::shared_ptr<sim::CardStorage> storage_;  // null: the folder card_
   std::unique_ptr<sim::Camera> camera_;
   std::optional<harness::LogRecorder> log_;
 };

@@ -1,0 +1,166 @@
+// Drive B over a host folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "sim/card_storage.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+
+namespace {
+
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  auto o = outer.begin();
+  auto i = inner.begin();
+  for (; o != outer.end(); ++o, ++i) {
+    if (o->empty()) continue;  // a trailing separator
+    if (i == inner.end() || *i != *o) return false;
+  }
+  return true;
+}
+
+class FolderHandle final : public CardHandle {
+ public:
+  explicit FolderHandle(int fd) : fd_(fd) {}
+  ~FolderHandle() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  std::int64_t Read(void* buffer, std::size_t count) override {
+    ssize_t n;
+    do {
+      n = ::read(fd_, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+  std::int64_t Write(const void* buffer, std::size_t count) override {
+    const auto* bytes = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_, bytes + done, count - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+      done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+  }
+  std::int64_t Seek(std::int64_t offset, int whence) override {
+    static constexpr int kHostWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (whence < 0 || whence > 2) return -1;
+    return ::lseek(fd_, static_cast<off_t>(offset), kHostWhence[whence]);
+  }
+  bool Close() override {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+CardEntry KindOf(const struct stat& s) {
+  if (S_ISREG(s.st_mode)) return CardEntry::kFile;
+  if (S_ISDIR(s.st_mode)) return CardEntry::kFolder;
+  return CardEntry::kOther;
+}
+
+}  // namespace
+
+FolderCard::FolderCard(fs::path root) : root_(std::move(root)) {}
+
+std::string FolderCard::Host(const std::string& path) const {
+  if (path.empty()) return root_.native();
+  std::string host = root_.native();
+  if (host.empty() || host.back() != '/') host += '/';
+  host += path;
+  return host;
+}
+
+const fs::path& FolderCard::RealRoot() const {
+  if (!realRoot_) {
+    std::error_code ec;
+    fs::path real = fs::canonical(root_, ec);
+    if (ec) {
+      static const fs::path kNone;
+      return kNone;
+    }
+    realRoot_ = std::move(real);
+  }
+  return *realRoot_;
+}
+
+bool FolderCard::Present() const {
+  struct stat s {};
+  return ::stat(root_.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+bool FolderCard::Reaches(const std::string& path) const {
+  const fs::path& rootReal = RealRoot();
+  if (rootReal.empty()) return false;
+  // Without a link on the way, a path that never climbs stays inside: only a link needs resolving.
+  std::string host = Host({});
+  std::size_t from = 0;
+  bool link = false;
+  while (from < path.size() && !link) {
+    const std::size_t slash = path.find('/', from);
+    const std::size_t end = slash == std::string::npos ? path.size() : slash;
+    if (host.empty() || host.back() != '/') host += '/';
+    host.append(path, from, end - from);
+    struct stat s {};
+    if (::lstat(host.c_str(), &s) != 0) break;  // nothing below a missing entry can be a link
+    link = S_ISLNK(s.st_mode);
+    from = end + 1;
+  }
+  if (!link) return true;
+  std::error_code ec;
+  const fs::path full = Host(path);
+  // A link inside the card must not lead out of it, nor may a dangling one that writing would follow.
+  if (fs::is_symlink(fs::symlink_status(full, ec)) && !fs::exists(full, ec)) return false;
+  const fs::path real = fs::weakly_canonical(full, ec);
+  return !ec && IsWithin(real, rootReal);
+}
+
+CardEntry FolderCard::Kind(const std::string& path, bool followLinks) const {
+  struct stat s {};
+  const std::string host = Host(path);
+  const int rc = followLinks ? ::stat(host.c_str(), &s) : ::lstat(host.c_str(), &s);
+  return rc == 0 ? KindOf(s) : CardEntry::kNone;
+}
+
+std::unique_ptr<CardHandle> FolderCard::Open(const std::string& path, CardOpenMode mode) {
+  int flags = O_CLOEXEC;
+  flags |= mode.read && mode.write ? O_RDWR : mode.write ? O_WRONLY : O_RDONLY;
+  if (mode.append) flags |= O_APPEND;
+  if (mode.create) flags |= O_CREAT;
+  if (mode.truncate) flags |= O_TRUNC;
+  const int fd = ::open(Host(path).c_str(), flags, 0666);  // as fopen makes files: the umask decides
+  if (fd < 0) return nullptr;
+  return std::make_unique<FolderHandle>(fd);
+}
+
+std::optional<std::vector<std::string>> FolderCard::List(const std::string& path) const {
+  std::error_code ec;
+  auto it = fs::directory_iterator(Host(path), ec);
+  if (ec) return std::nullopt;
+  std::vector<std::string> names;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) return std::nullopt;
+    names.push_back(it->path().filename().string());
+  }
+  return names;
+}
+
+bool FolderCard::Remove(const std::string& path) {
+  std::error_code ec;
+  return fs::remove(Host(path), ec) && !ec;
+}
+
+}  // namespace sim

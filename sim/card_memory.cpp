@@ -1,0 +1,135 @@
+// Drive B in memory: the folder card's behaviour without a disk, for runs by the thousand.
+#include <algorithm>
+#include <cstring>
+
+#include "sim/card_storage.h"
+
+namespace sim {
+
+namespace {
+
+class MemoryHandle final : public CardHandle {
+ public:
+  MemoryHandle(std::shared_ptr<std::string> bytes, CardOpenMode mode)
+      : bytes_(std::move(bytes)), mode_(mode) {}
+
+  std::int64_t Read(void* buffer, std::size_t count) override {
+    if (!mode_.read) return -1;
+    if (position_ >= bytes_->size()) return 0;
+    const std::size_t n = std::min<std::size_t>(count, bytes_->size() - position_);
+    std::memcpy(buffer, bytes_->data() + position_, n);
+    position_ += n;
+    return static_cast<std::int64_t>(n);
+  }
+  std::int64_t Write(const void* buffer, std::size_t count) override {
+    if (!mode_.write) return -1;
+    if (mode_.append) position_ = bytes_->size();
+    if (bytes_->size() < position_ + count) bytes_->resize(position_ + count, '\0');  // a gap reads as zeros
+    if (count > 0) std::memcpy(bytes_->data() + position_, buffer, count);
+    position_ += count;
+    return static_cast<std::int64_t>(count);
+  }
+  std::int64_t Seek(std::int64_t offset, int whence) override {
+    std::int64_t base;
+    switch (whence) {
+      case 0:
+        base = 0;
+        break;
+      case 1:
+        base = static_cast<std::int64_t>(position_);
+        break;
+      case 2:
+        base = static_cast<std::int64_t>(bytes_->size());
+        break;
+      default:
+        return -1;
+    }
+    if (offset < -base) return -1;
+    position_ = static_cast<std::size_t>(base + offset);
+    return static_cast<std::int64_t>(position_);
+  }
+  bool Close() override { return true; }
+
+ private:
+  std::shared_ptr<std::string> bytes_;
+  CardOpenMode mode_;
+  std::size_t position_ = 0;
+};
+
+}  // namespace
+
+MemoryCard::MemoryCard() {
+  nodes_.emplace("", Node{});
+}
+
+std::string MemoryCard::Parent(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
+}
+
+bool MemoryCard::IsFolder(const std::string& path) const {
+  const auto it = nodes_.find(path);
+  return it != nodes_.end() && it->second.bytes == nullptr;
+}
+
+void MemoryCard::MakeFolder(std::string_view path) {
+  if (path.empty()) return;
+  MakeFolder(Parent(path));
+  nodes_.try_emplace(std::string(path), Node{});
+}
+
+void MemoryCard::Put(std::string_view path, std::string_view bytes) {
+  MakeFolder(Parent(path));
+  nodes_[std::string(path)].bytes = std::make_shared<std::string>(bytes);
+}
+
+std::optional<std::string> MemoryCard::Get(std::string_view path) const {
+  const auto it = nodes_.find(path);
+  if (it == nodes_.end() || it->second.bytes == nullptr) return std::nullopt;
+  return *it->second.bytes;
+}
+
+CardEntry MemoryCard::Kind(const std::string& path, bool) const {
+  const auto it = nodes_.find(path);
+  if (it == nodes_.end()) return CardEntry::kNone;
+  return it->second.bytes == nullptr ? CardEntry::kFolder : CardEntry::kFile;
+}
+
+std::unique_ptr<CardHandle> MemoryCard::Open(const std::string& path, CardOpenMode mode) {
+  auto it = nodes_.find(path);
+  if (it == nodes_.end()) {
+    if (!mode.create || !IsFolder(Parent(path))) return nullptr;
+    it = nodes_.emplace(path, Node{std::make_shared<std::string>()}).first;
+  }
+  if (it->second.bytes == nullptr) return nullptr;  // a folder
+  if (mode.truncate) it->second.bytes->clear();
+  return std::make_unique<MemoryHandle>(it->second.bytes, mode);
+}
+
+std::optional<std::vector<std::string>> MemoryCard::List(const std::string& path) const {
+  if (!IsFolder(path)) return std::nullopt;
+  const std::string prefix = path.empty() ? std::string() : path + '/';
+  std::vector<std::string> names;
+  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
+    const std::string& name = it->first;
+    if (name.compare(0, prefix.size(), prefix) != 0) break;
+    if (name.size() == prefix.size()) continue;  // the top itself
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    if (rest.find('/') == std::string_view::npos) names.emplace_back(rest);
+  }
+  return names;
+}
+
+bool MemoryCard::Remove(const std::string& path) {
+  const auto it = nodes_.find(path);
+  if (path.empty() || it == nodes_.end()) return false;
+  if (it->second.bytes == nullptr) {
+    const std::string below = path + '/';
+    const auto first = nodes_.lower_bound(below);
+    if (first != nodes_.end() && first->first.compare(0, below.size(), below) == 0) return false;
+  }
+  nodes_.erase(it);
+  return true;
+}
+
+}  // namespace sim
