@@ -12,3 +12,4 @@ constexpr int kExitUsage = 2;
 void AddRunCommand(CLI::App& app, int* exitCode);
 void AddPackCommand(CLI::App& app, int* exitCode);
 void AddInspectCommand(CLI::App& app, int* exitCode);
+void AddSweepCommand(CLI::App& app, int* exitCode);

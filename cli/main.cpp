@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   AddRunCommand(app, &exitCode);
   AddPackCommand(app, &exitCode);
   AddInspectCommand(app, &exitCode);
+  AddSweepCommand(app, &exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
