@@ -98,7 +98,7 @@ void AppInit() {
   AppSwapPanels(-1, 0);
 }
 
-extern "C" void entry() {
+void StartUpToPanels() {
   const vestra::RGBColor black{128, 16, 128};
   MoveResourcesToRAM();
   vestra::CMInit();
@@ -131,6 +131,10 @@ extern "C" void entry() {
 
   GetCameraInfo();
   AppInit();
+}
+
+extern "C" void entry() {
+  StartUpToPanels();
   if (StartupChecksPass()) {
     AppDraw();
     PlaySound(kUIIntroSnd, 0);

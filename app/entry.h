@@ -20,6 +20,9 @@ extern "C" [[noreturn]] void entry();
 extern "C" void AppIdle();
 extern "C" void AppExit();
 void AppInit();
+// Start-up up to the splash panel made current: resources, ports, platform services, identity and the panel
+// table, before the start-up checks. entry() begins with it; a host may stop there to draw panels.
+void StartUpToPanels();
 
 // The pixel base address of a port: its pixel map's first word.
 inline void* PixelBase(vestra::GWorldPtr port) {

@@ -20,6 +20,8 @@
 #include "services/log.h"
 #include "services/sound.h"
 
+// The list takes a type and a name where an expression cannot stand, so its arguments go unparenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses,bugprone-sizeof-expression)
 // VALUE(type, name, initial value) for a single value; ARRAY(element type, name, count) for a zero-filled
 // array.
 #define VESTRA_MODULE_GLOBALS(VALUE, ARRAY)        \
@@ -99,3 +101,4 @@ void VisitModuleGlobals(ModuleGlobalVisitor visit, void* context) {
 #define VESTRA_VISIT_ARRAY(type, name, count) visit({#name, name, sizeof name, false}, context);
   VESTRA_MODULE_GLOBALS(VESTRA_VISIT_VALUE, VESTRA_VISIT_ARRAY)
 }
+// NOLINTEND(bugprone-macro-parentheses,bugprone-sizeof-expression)

@@ -7,6 +7,7 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitPowerCut = 3;  // vupdate run: the camera's power was cut
 
 // Each adds its subcommand; the callback stores the exit code in *exitCode.
 void AddRunCommand(CLI::App& app, int* exitCode);

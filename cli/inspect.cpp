@@ -1,4 +1,5 @@
 // vupdate inspect: what an update file holds, whether it is well formed, and what a camera says.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -7,13 +8,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "harness/camera_verdict.h"
 #include "cli/commands.h"
-#include "updatefile/inspect_file.h"
+#include "cli/interrupt.h"
+#include "cli/paths.h"
+#include "harness/camera_verdict.h"
+#include "harness/install_estimate.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
-#include "harness/install_estimate.h"
 #include "sim/profile_toml.h"
+#include "updatefile/inspect_file.h"
 
 namespace {
 
@@ -22,9 +25,34 @@ constexpr std::uintmax_t kLargestReadable = 64u << 20;
 
 struct InspectArgs {
   std::string file;
-  std::string camera;
+  std::vector<std::string> cameras;
   bool json = false;
 };
+
+// What one camera makes of the file.
+struct CameraRow {
+  std::string profile;
+  harness::CameraVerdict verdict;
+  std::optional<harness::InstallEstimate> estimate;  // for a file it accepts
+  bool good() const {
+    return verdict.accepted && verdict.runError.empty() && !(estimate && estimate->fails());
+  }
+};
+
+std::vector<std::string> Escaped(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) out.push_back(vupdate::EscapeBytes(line));
+  return out;
+}
+
+// The line that says why the camera refuses, or what stopped it.
+std::string FirstRefusal(const CameraRow& row) {
+  if (!row.verdict.runError.empty())
+    return "the camera stopped: " + vupdate::EscapeBytes(row.verdict.runError);
+  if (row.verdict.accepted) return "";
+  if (row.verdict.logLines.empty()) return "(no log line: unknown model or no card)";
+  return vupdate::EscapeBytes(row.verdict.logLines.front());
+}
 
 std::string Hex32(std::uint32_t value) {
   char text[12];
@@ -48,9 +76,47 @@ std::string Verdict(const vupdate::ChecksumView& sum) {
          (sum.Match() ? "  ok" : "  MISMATCH");
 }
 
-void PrintText(const std::string& path, const vupdate::FileReport& r, const harness::CameraVerdict* camera,
-               const harness::InstallEstimate* estimate) {
-  std::printf("%s: %llu bytes\n", path.c_str(), static_cast<unsigned long long>(r.size));
+void PrintCamera(const CameraRow& row) {
+  const harness::CameraVerdict* camera = &row.verdict;
+  if (!camera->runError.empty()) {
+    std::printf("camera: %s\n", FirstRefusal(row).c_str());
+    return;
+  }
+  if (camera->accepted) {
+    std::printf("camera: accepted%s\n", camera->debugMode ? " (debug mode)" : "");
+  } else {
+    std::printf("camera: refused, error code %d\n", camera->errCode);
+    // The file search gives up silently on a camera of another model or without its card drive.
+    if (camera->logLines.empty()) {
+      std::printf("  (the camera did not get as far as the file: unknown model or no card)\n");
+    }
+  }
+  for (const std::string& line : camera->logLines)
+    std::printf("  log: %s\n", vupdate::EscapeBytes(line).c_str());
+  if (row.estimate) std::printf("%s\n", harness::InstallEstimateLine(*row.estimate).c_str());
+}
+
+// One row per camera: profile, verdict, the first refusing log line, the estimate.
+void PrintCameraTable(const std::vector<CameraRow>& rows) {
+  std::size_t width = 7;
+  for (const CameraRow& row : rows) width = std::max(width, paths::Shown(row.profile).size());
+  std::printf("%-*s  %-9s  %s\n", static_cast<int>(width), "profile", "verdict", "why / installation");
+  for (const CameraRow& row : rows) {
+    const char* verdict = !row.verdict.runError.empty() ? "stopped"
+                          : !row.verdict.accepted       ? "refused"
+                          : row.good()                  ? "accepted"
+                                                        : "fails";
+    std::string detail = FirstRefusal(row);
+    if (row.estimate)
+      detail = harness::InstallEstimateLine(*row.estimate).substr(sizeof "installation: " - 1);
+    std::printf("%-*s  %-9s  %s\n", static_cast<int>(width), paths::Shown(row.profile).c_str(), verdict,
+                detail.c_str());
+  }
+}
+
+void PrintText(const std::string& path, const vupdate::FileReport& r, const std::vector<CameraRow>& rows) {
+  std::printf("%s: %llu bytes\n", vupdate::EscapeBytes(path).c_str(),
+              static_cast<unsigned long long>(r.size));
   if (r.headerRead) {
     const UpdateFileHeader& h = r.header;
     std::printf("header\n");
@@ -73,19 +139,8 @@ void PrintText(const std::string& path, const vupdate::FileReport& r, const harn
   std::printf("well formed: %s\n", r.WellFormed() ? "yes" : "no");
   for (const std::string& problem : r.problems) std::printf("  problem: %s\n", problem.c_str());
   for (const std::string& note : r.notes) std::printf("  note: %s\n", note.c_str());
-  if (camera != nullptr) {
-    if (camera->accepted) {
-      std::printf("camera: accepted%s\n", camera->debugMode ? " (debug mode)" : "");
-    } else {
-      std::printf("camera: refused, error code %d\n", camera->errCode);
-      // The file search gives up silently on a camera of another model or without its card drive.
-      if (camera->logLines.empty()) {
-        std::printf("  (the camera did not get as far as the file: unknown model or no card)\n");
-      }
-    }
-    for (const std::string& line : camera->logLines) std::printf("  log: %s\n", line.c_str());
-  }
-  if (estimate != nullptr) std::printf("%s\n", harness::InstallEstimateLine(*estimate).c_str());
+  if (rows.size() == 1) PrintCamera(rows.front());
+  if (rows.size() > 1) PrintCameraTable(rows);
 }
 
 nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
@@ -94,9 +149,31 @@ nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
   return j;
 }
 
-void PrintJson(const std::string& path, const vupdate::FileReport& r, const harness::CameraVerdict* camera,
-               const harness::InstallEstimate* estimate) {
-  nlohmann::ordered_json out{{"file", path},
+nlohmann::ordered_json EstimateJson(const harness::InstallEstimate& e) {
+  nlohmann::ordered_json j{{"total", e.totalSeconds()},
+                           {"camera_clock", e.deviceSeconds()},
+                           {"erase", e.eraseSeconds},
+                           {"programming", e.programSeconds},
+                           {"card_reads", e.cardSeconds}};
+  if (e.fails()) j = {{"fails", harness::InstallEstimateLine(e).substr(sizeof "installation: " - 1)}};
+  return j;
+}
+
+nlohmann::ordered_json CameraJson(const CameraRow& row) {
+  const harness::CameraVerdict& v = row.verdict;
+  return {
+      {"profile", vupdate::EscapeBytes(row.profile)},
+      {"accepted", v.accepted},
+      {"err_code", v.errCode},
+      {"debug_mode", v.debugMode},
+      {"first_refusal",
+       row.good() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(FirstRefusal(row))},
+      {"log_lines", Escaped(v.logLines)},
+      {"installation_seconds", row.estimate ? EstimateJson(*row.estimate) : nlohmann::ordered_json(nullptr)}};
+}
+
+void PrintJson(const std::string& path, const vupdate::FileReport& r, const std::vector<CameraRow>& rows) {
+  nlohmann::ordered_json out{{"file", vupdate::EscapeBytes(path)},
                              {"size", r.size},
                              {"well_formed", r.WellFormed()},
                              {"problems", r.problems},
@@ -123,78 +200,109 @@ void PrintJson(const std::string& path, const vupdate::FileReport& r, const harn
     out["trailer"] = std::move(items);
     out["checksums"] = {{"image", ChecksumJson(r.image)}, {"file", ChecksumJson(r.file)}};
   }
-  if (camera != nullptr) {
-    out["camera"] = {{"accepted", camera->accepted},
-                     {"err_code", camera->errCode},
-                     {"debug_mode", camera->debugMode},
-                     {"log_lines", camera->logLines}};
+  if (rows.size() == 1) {
+    // One camera: its verdict beside the file, as before the release check existed.
+    const nlohmann::ordered_json j = CameraJson(rows.front());
+    out["camera"] = {{"accepted", j["accepted"]},
+                     {"err_code", j["err_code"]},
+                     {"debug_mode", j["debug_mode"]},
+                     {"log_lines", j["log_lines"]}};
+    if (rows.front().estimate) out["installation_seconds"] = j["installation_seconds"];
   }
-  if (estimate != nullptr) {
-    out["installation_seconds"] = {{"total", estimate->totalSeconds()},
-                                   {"camera_clock", estimate->deviceSeconds()},
-                                   {"erase", estimate->eraseSeconds},
-                                   {"programming", estimate->programSeconds},
-                                   {"card_reads", estimate->cardSeconds}};
+  if (!rows.empty()) {
+    nlohmann::ordered_json cameras = nlohmann::ordered_json::array();
+    for (const CameraRow& row : rows) cameras.push_back(CameraJson(row));
+    out["cameras"] = std::move(cameras);
   }
-  // Log lines and texts come from the file: replace what is not UTF-8 rather than fail.
+  // Every text is escaped already; should one slip through, replacing beats failing.
   std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
+int Refuse(const std::string& problem) {
+  std::cerr << "vupdate inspect: " << problem << "\n";
+  return kExitUsage;
+}
+
+// The profiles named by --camera: files, and every .toml file of a folder, in name order.
+std::optional<std::string> CollectProfiles(const std::vector<std::string>& given,
+                                           std::vector<std::string>* out) {
+  for (const std::string& path : given) {
+    std::error_code ec;
+    if (!path.empty() && std::filesystem::is_directory(path, ec)) {
+      std::vector<std::string> found;
+      for (const auto& entry : std::filesystem::directory_iterator(path, ec)) {
+        if (entry.path().extension() == ".toml") found.push_back(entry.path().string());
+      }
+      if (ec) return "--camera " + paths::Shown(path) + ": " + ec.message();
+      if (found.empty()) return "--camera " + paths::Shown(path) + " is a folder without any .toml profile";
+      std::sort(found.begin(), found.end());
+      for (const std::string& file : found) {
+        if (auto problem = paths::CheckInputFile("camera profile", file)) return problem;
+      }
+      out->insert(out->end(), found.begin(), found.end());
+      continue;
+    }
+    if (auto problem = paths::CheckInputFile("--camera", path)) return problem;
+    out->push_back(path);
+  }
+  return std::nullopt;
+}
+
 int RunInspect(const InspectArgs& args) {
+  if (auto problem = paths::CheckInputFile("update file", args.file)) return Refuse(*problem);
+  std::vector<std::string> profilePaths;
+  if (auto problem = CollectProfiles(args.cameras, &profilePaths)) return Refuse(*problem);
+  std::vector<sim::Profile> profiles;
+  for (const std::string& path : profilePaths) {
+    try {
+      profiles.push_back(sim::LoadProfile(path));
+    } catch (const std::exception& e) {
+      return Refuse(vupdate::EscapeBytes(e.what()));
+    }
+  }
+
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(args.file, error);
-  if (error) {
-    std::cerr << "vupdate inspect: cannot read " << args.file << ": " << error.message() << "\n";
-    return kExitUsage;
-  }
+  if (error) return Refuse("cannot read " + paths::Shown(args.file) + ": " + error.message());
   if (size > kLargestReadable) {
-    std::cerr << "vupdate inspect: " << args.file << " is " << size
+    std::cerr << "vupdate inspect: " << paths::Shown(args.file) << " is " << size
               << " bytes, far more than an update file\n";
     return kExitFailed;
   }
   std::vector<std::uint8_t> bytes(size);
   std::ifstream in(args.file, std::ios::binary);
   if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-    std::cerr << "vupdate inspect: cannot read " << args.file << "\n";
-    return kExitUsage;
-  }
-
-  std::unique_ptr<harness::CameraVerdict> camera;
-  sim::FlashProfile flash;
-  if (!args.camera.empty()) {
-    sim::Profile profile;
-    try {
-      profile = sim::LoadProfile(args.camera);
-      flash = profile.flash;
-    } catch (const std::exception& e) {
-      std::cerr << "vupdate inspect: " << e.what() << "\n";
-      return kExitUsage;
-    }
-    try {
-      camera = std::make_unique<harness::CameraVerdict>(harness::AskCamera(std::move(profile), bytes));
-    } catch (const std::exception& e) {
-      std::cerr << "vupdate inspect: " << e.what() << "\n";
-      return kExitFailed;
-    }
-    if (!camera->runError.empty()) {
-      std::cerr << "vupdate inspect: the camera stopped: " << camera->runError << "\n";
-      return kExitFailed;
-    }
+    return Refuse("cannot read " + paths::Shown(args.file));
   }
 
   const vupdate::FileReport report = vupdate::AnalyseUpdateFile(bytes);
-  // How long the camera would take to install a file it accepts.
-  std::optional<harness::InstallEstimate> estimate;
-  if (camera && camera->accepted && report.headerRead) {
-    estimate = harness::EstimateInstallation(flash, report.imageLength);
+  std::vector<CameraRow> rows;
+  for (std::size_t i = 0; i < profiles.size(); ++i) {
+    CameraRow row{profilePaths[i], {}, std::nullopt};
+    const sim::FlashProfile flash = profiles[i].flash;
+    // The camera's copy of the file goes with the process, however it ends.
+    interrupt::RemoveOnSignal copy;
+    harness::CardSetup setup;
+    setup.made = [&copy](const std::filesystem::path& folder) { copy.Set(folder); };
+    try {
+      row.verdict = harness::AskCamera(std::move(profiles[i]), bytes, setup);
+    } catch (const std::exception& e) {
+      row.verdict.runError = e.what();
+    }
+    // How long the camera would take to install a file it accepts, and whether it could at all.
+    if (row.verdict.accepted && row.verdict.runError.empty() && report.headerRead) {
+      row.estimate = harness::EstimateInstallation(flash, report.imageLength);
+    }
+    rows.push_back(std::move(row));
   }
-  const harness::InstallEstimate* shown = estimate ? &*estimate : nullptr;
+
   if (args.json) {
-    PrintJson(args.file, report, camera.get(), shown);
+    PrintJson(args.file, report, rows);
   } else {
-    PrintText(args.file, report, camera.get(), shown);
+    PrintText(args.file, report, rows);
   }
-  const bool good = report.WellFormed() && (!camera || camera->accepted);
+  const bool good = report.WellFormed() &&
+                    std::all_of(rows.begin(), rows.end(), [](const CameraRow& row) { return row.good(); });
   return good ? kExitOk : kExitFailed;
 }
 
@@ -205,7 +313,13 @@ void AddInspectCommand(CLI::App& app, int* exitCode) {
   CLI::App* inspect = app.add_subcommand(
       "inspect", "Show an update file's header, trailer and checksums, and a camera's verdict");
   inspect->add_option("FILE", args->file, "Update file")->required();
-  inspect->add_option("--camera", args->camera, "Camera profile (TOML): run the camera's own verification");
+  inspect->add_option("--camera", args->cameras,
+                      "Camera profile (TOML), or a folder of them; repeatable. Runs each camera's own "
+                      "verification and estimates the installation; exit 0 only when every camera accepts");
   inspect->add_flag("--json", args->json, "Print JSON");
+  inspect->footer(
+      "Exit status: 0 well formed, and every camera accepts the file and can install it; 1 malformed, or a "
+      "camera refuses it or would fail installing it; 2 bad arguments, file or profile.\nTexts from the file "
+      "or the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   inspect->callback([args, exitCode] { *exitCode = RunInspect(*args); });
 }

@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -27,13 +29,6 @@ Registry& TheRegistry() {
 }
 
 std::atomic<int> gDiverted{0};
-
-sigset_t Handled() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
-  return set;
-}
 
 [[noreturn]] void EndBy(int sig) {
   // The default action now, so that the caller sees the process ended by this signal.
@@ -70,28 +65,25 @@ void Watch(sigset_t set) {
 }  // namespace
 
 void Start() {
-  const sigset_t set = Handled();
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread(Watch, set).detach();
 }
 
-RemoveOnSignal::RemoveOnSignal(std::filesystem::path path) { Set(std::move(path)); }
-
-RemoveOnSignal::~RemoveOnSignal() { Clear(); }
+RemoveOnSignal::~RemoveOnSignal() {
+  if (id_ == 0) return;
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  r.paths.erase(id_);
+}
 
 void RemoveOnSignal::Set(std::filesystem::path path) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
   if (id_ == 0) id_ = r.nextId++;
   r.paths[id_] = std::move(path);
-}
-
-void RemoveOnSignal::Clear() {
-  if (id_ == 0) return;
-  Registry& r = TheRegistry();
-  std::lock_guard lock(r.mutex);
-  r.paths.erase(id_);
-  id_ = 0;
 }
 
 DivertSignal::DivertSignal(std::function<void(int)> action) {
@@ -106,6 +98,8 @@ DivertSignal::~DivertSignal() {
   r.divert = nullptr;
 }
 
-int DivertedSignal() { return gDiverted.load(); }
+int DivertedSignal() {
+  return gDiverted.load();
+}
 
 }  // namespace interrupt

@@ -1,10 +1,19 @@
 // vupdate: make, check and run update files on the simulated camera.
+#include <cstdio>
+#include <exception>
 #include <iostream>
+#include <string>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "updatefile/inspect_file.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
+  interrupt::Start();
   CLI::App app{"vupdate: pack, inspect and run Vestra update files on a simulated camera"};
+  app.set_version_flag("--version", std::string("vupdate ") + VESTRA_VERSION);
   app.require_subcommand(1);
   int exitCode = kExitOk;
   AddRunCommand(app, &exitCode);
@@ -14,8 +23,24 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    // One line, like every other refusal; --help tells the rest.
+    std::cerr << "vupdate: " << vupdate::EscapeBytes(e.what()) << "\n";
+    return kExitUsage;
   }
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever a command did not expect still ends with a message and a failure, never an abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vupdate: %s\n", e.what());
+  } catch (...) {
+    std::fputs("vupdate: unexpected failure\n", stderr);
+  }
+  return kExitFailed;
 }

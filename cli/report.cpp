@@ -3,9 +3,22 @@
 
 #include <cstdio>
 
+#include "updatefile/inspect_file.h"
+
 using nlohmann::json;
 
-json RunReport(const harness::RunResult& r) {
+namespace {
+
+std::vector<std::string> Escaped(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  out.reserve(lines.size());
+  for (const std::string& line : lines) out.push_back(vupdate::EscapeBytes(line));
+  return out;
+}
+
+}  // namespace
+
+json RunReport(const harness::RunResult& r, const RunFacts& facts) {
   json sounds = json::array();
   for (const auto& s : r.sounds) sounds.push_back({{"id", s.id}, {"wait", s.wait}});
   json flash = nullptr;
@@ -16,9 +29,12 @@ json RunReport(const harness::RunResult& r) {
              {"write_enable_violations", r.flash->writeEnableViolations}};
   }
   json report = {
+      {"camera_profile",
+       facts.cameraProfile.empty() ? json(nullptr) : json(vupdate::EscapeBytes(facts.cameraProfile))},
       {"powered_down", r.poweredDown},
       {"script_ended", r.scriptEnded},
-      {"power_cut", r.powerCut ? json{{"virtual_seconds", r.cutAt.virtualSeconds},
+      {"power_cut", r.powerCut ? json{{"by", facts.cutBy},
+                                      {"virtual_seconds", r.cutAt.virtualSeconds},
                                       {"bus_op", r.cutAt.busOp},
                                       {"panel", r.cutAt.panel}}
                                : json(nullptr)},
@@ -27,7 +43,7 @@ json RunReport(const harness::RunResult& r) {
       {"err_code", r.errCode},
       {"debug_mode", r.debugMode},
       {"sounds", sounds},
-      {"log_lines", r.logLines},
+      {"log_lines", Escaped(r.logLines)},
       {"eeprom_region", r.eepromRegion ? json(*r.eepromRegion) : json(nullptr)},
       {"flash", flash},
       {"progress", {{"max", r.progressMax}, {"value", r.progressValue}}},
@@ -39,20 +55,26 @@ json RunReport(const harness::RunResult& r) {
        {{"inside_interrupt_lock", r.faultsInsideLock},
         {"files_left_open", r.openFiles},
         {"flash_resource_reads_after_erase", r.flashResourceReads}}},
-      {"error", r.error.empty() ? json(nullptr) : json(r.error)},
+      {"error", r.error.empty() ? json(nullptr) : json(vupdate::EscapeBytes(r.error))},
   };
   return report;
 }
 
-std::string RunSummary(const harness::RunResult& r) {
+std::string Dump(const json& report) {
+  return report.dump(2, ' ', false, json::error_handler_t::replace);
+}
+
+std::string RunSummary(const harness::RunResult& r, const RunFacts& facts) {
   char line[160];
   std::string out;
+  if (facts.cameraProfile.empty()) out += "camera: the built-in profile (no --camera given)\n";
   if (!r.error.empty()) {
-    out += "run stopped: " + r.error + "\n";
+    out += "run stopped: " + vupdate::EscapeBytes(r.error) + "\n";
   } else if (r.powerCut) {
     std::snprintf(line, sizeof line,
-                  "power cut at %.6f virtual seconds, flash bus operation %llu, panel %d\n",
-                  r.cutAt.virtualSeconds, static_cast<unsigned long long>(r.cutAt.busOp), r.cutAt.panel);
+                  "power cut (%s) at %.6f virtual seconds, flash bus operation %llu, panel %d\n",
+                  facts.cutBy.c_str(), r.cutAt.virtualSeconds, static_cast<unsigned long long>(r.cutAt.busOp),
+                  r.cutAt.panel);
     out += line;
   } else {
     out += r.poweredDown ? "camera powered down" : "key script ran out";
@@ -78,8 +100,9 @@ std::string RunSummary(const harness::RunResult& r) {
     out += line;
   }
   if (r.eepromRegion) out += "EEPROM region rewritten to " + std::to_string(*r.eepromRegion) + "\n";
-  for (const auto& l : r.logLines) out += "log: " + l + "\n";
+  for (const auto& l : r.logLines) out += "log: " + vupdate::EscapeBytes(l) + "\n";
   if (r.faultsInsideLock != 0) out += "fault: card access with interrupts locked\n";
-  if (r.openFiles != 0) out += "fault: files left open\n";
+  // A cut leaves open whatever was open; only a run that ended can be blamed for it.
+  if (r.openFiles != 0 && !r.powerCut) out += "fault: files left open\n";
   return out;
 }

@@ -7,5 +7,15 @@
 
 #include "harness/runner.h"
 
-nlohmann::json RunReport(const harness::RunResult& result);
-std::string RunSummary(const harness::RunResult& result);
+// What the command knows about a run beyond the run itself.
+struct RunFacts {
+  std::string cameraProfile;                   // empty: the built-in camera
+  std::string cutBy = "the simulated camera";  // what cut the power, when it was cut
+};
+
+// Every text in them is escaped: the camera may have written any bytes.
+nlohmann::json RunReport(const harness::RunResult& result, const RunFacts& facts);
+std::string RunSummary(const harness::RunResult& result, const RunFacts& facts);
+
+// The report as text; never throws on a text that is not UTF-8.
+std::string Dump(const nlohmann::json& report);

@@ -15,7 +15,6 @@ namespace harness {
 
 namespace {
 
-
 // A card folder of its own, gone with the object.
 class TemporaryCard {
  public:
@@ -58,6 +57,7 @@ class TemporaryCard {
 
 CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& setup) {
   TemporaryCard card;
+  if (setup.made) setup.made(card.root());
   card.Put(setup.codeName, file);
   if (setup.fontFile) card.Put("UPDATE.CRS", {});
   if (setup.companionFile) card.Put("UPDATE.CAM", {});

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@ struct CardSetup {
   std::string codeName = "QR40000.BIN";
   bool fontFile = true;       // "UPDATE.CRS"
   bool companionFile = true;  // "UPDATE.CAM"
+  // Told the temporary card folder as soon as it exists, e.g. to remove it should the process be stopped.
+  std::function<void(const std::filesystem::path&)> made;
 };
 
 struct CameraVerdict {
@@ -32,6 +36,6 @@ struct CameraVerdict {
 // Starts the updater on a camera with this profile and a temporary card holding the file, and lets it
 // run until it waits for a key. The camera runs on external power so that the file gets verified.
 // Throws std::runtime_error when the temporary card cannot be made.
-CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& card = {});
+CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& setup = {});
 
 }  // namespace harness

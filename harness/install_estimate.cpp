@@ -1,7 +1,10 @@
 #include "harness/install_estimate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "install/flash_rom.h"
 
 namespace harness {
 
@@ -12,7 +15,9 @@ constexpr double kEraseWait = 1.0;     // between status polls of the erase
 constexpr double kStatusPoll = 0.001;  // the device's answer to a busy poll lets at most this much pass
 constexpr double kEnableDelay = 0.01;
 constexpr double kSuccessPause = 1.0;
-constexpr std::uint32_t kEraseWaitLimit = 600;
+constexpr std::uint32_t kEraseWaitLimit = kEraseWaits;
+// A word program spins on the status without sleeping, so its bound is a number of polls.
+constexpr double kWordWaitLimitUs = kWordReadyPolls * kStatusPoll * 1e6;
 
 }  // namespace
 
@@ -32,8 +37,29 @@ InstallEstimate EstimateInstallation(const sim::FlashProfile& flash, std::uint32
   }
   // Each poll costs one status read, then the updater sleeps a second: ready at the first poll past the end.
   const double period = kEraseWait + kStatusPoll;
-  e.eraseWaits = static_cast<std::uint32_t>(std::ceil(flash.eraseSeconds / period));
+  const double waits = std::ceil(flash.eraseSeconds / period);
+  char why[200];
+  if (waits > kEraseWaitLimit) {
+    std::snprintf(why, sizeof why,
+                  "a full-chip erase takes %.1f s, but the updater waits at most %u s for it: "
+                  "\"Flash device not ready.\"",
+                  flash.eraseSeconds, static_cast<unsigned>(kEraseWaitLimit));
+    e.failure = why;
+  } else if (!flash.neverErase.empty()) {
+    e.failure =
+        "bits that never erase: the flash never reads blank, the updater gives up after 4 erases: "
+        "\"Could not format rom.\"";
+  } else if (flash.wordProgramUs > kWordWaitLimitUs) {
+    std::snprintf(
+        why, sizeof why,
+        "a word program takes %.0f us, but the updater polls at most %u times (about %.0f s) for it: "
+        "\"Flash device not ready.\"",
+        flash.wordProgramUs, static_cast<unsigned>(kWordReadyPolls), kWordWaitLimitUs * 1e-6);
+    e.failure = why;
+  }
+  e.eraseWaits = static_cast<std::uint32_t>(std::min<double>(waits, kEraseWaitLimit));
   e.eraseSeconds = e.eraseWaits * period;
+  if (!e.failure.empty()) return e;
   e.programSeconds = e.words * flash.wordProgramUs * 1e-6;
   e.pauseSeconds = kEnableDelay + kSuccessPause;
   return e;
@@ -46,6 +72,8 @@ std::string InstallEstimateLine(const InstallEstimate& e) {
         line, sizeof line,
         "installation: the flash device never reports ready; the camera gives up after about %.0f s",
         e.totalSeconds());
+  } else if (!e.failure.empty()) {
+    std::snprintf(line, sizeof line, "installation: would fail: %s", e.failure.c_str());
   } else {
     std::snprintf(line, sizeof line,
                   "installation: about %.1f s (erase %.1f s, programming %.1f s for %u words, "

@@ -19,12 +19,17 @@ struct InstallEstimate {
   double programSeconds = 0;  // every word program
   double pauseSeconds = 0;    // the write-enable tick and the one-second pause before the success panel
   double cardSeconds = 0;     // reading the image off the card
+  // Why the camera would end the installation on its error panel, with the log line it writes; empty when
+  // the installation finishes.
+  std::string failure;
+  bool fails() const { return deviceHangs || !failure.empty(); }
   // What the simulated camera's clock shows for the installation, and with the card reads added.
   double deviceSeconds() const { return eraseSeconds + programSeconds + pauseSeconds; }
   double totalSeconds() const { return deviceSeconds() + cardSeconds; }
 };
 
-// For a flash that holds other firmware (one erase), an image of imageLength bytes.
+// For a flash that holds other firmware (one erase), an image of imageLength bytes. Timings beyond the
+// updater's own waits make the estimate a failure.
 InstallEstimate EstimateInstallation(const sim::FlashProfile& flash, std::uint32_t imageLength);
 
 // One line for vupdate inspect, without a line break.

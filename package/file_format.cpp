@@ -27,6 +27,25 @@ std::uint32_t SumBytes(const std::uint8_t* bytes, std::uint32_t count) {
   return sum;
 }
 
+// The camera reads a tag's data straight into its field: a read cut short by the end of the file leaves the
+// bytes that did arrive at the front of the field and the rest as it was. Numbers are kept in host order, so
+// their big-endian image is patched instead.
+void StoreTagData(const TrailerTag& row, const std::uint8_t* data, std::uint32_t count, CameraInfo* record) {
+  if (count > row.width) count = row.width;
+  if (row.number != nullptr) {
+    std::uint8_t image[4];
+    vestra::StoreBE32(image, record->*(row.number));
+    std::memcpy(image, data, count);
+    record->*(row.number) = vestra::LoadBE32(image);
+  } else {
+    // The texts are compared, copied and shown as zero-terminated texts later: one
+    // without a terminator is cut at the field's last byte rather than read past it.
+    char* field = record->*(row.text);
+    std::memcpy(field, data, count);
+    field[kTextFieldSize - 1] = 0;
+  }
+}
+
 }  // namespace
 
 std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
@@ -94,19 +113,12 @@ std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
       return -2;
     }
     std::uint8_t data[kLargestItemData];
-    if (vestra::read(fd, data, row->width) != static_cast<std::int32_t>(row->width)) {
+    const std::int32_t arrived = vestra::read(fd, data, row->width);
+    StoreTagData(*row, data, arrived > 0 ? static_cast<std::uint32_t>(arrived) : 0, record);
+    if (arrived != static_cast<std::int32_t>(row->width)) {
       TagString(tag, tagText);
       LogFormat("Could not read tag (%s) data.", tagText);
       return -2;
-    }
-    if (row->number != nullptr) {
-      record->*(row->number) = vestra::LoadBE32(data);
-    } else {
-      // The texts are compared, copied and shown as zero-terminated texts later: one
-      // without a terminator is cut at the field's last byte rather than read past it.
-      char* field = record->*(row->text);
-      std::memcpy(field, data, kTextFieldSize);
-      field[kTextFieldSize - 1] = 0;
     }
     done = tag == kTagDone;
   }

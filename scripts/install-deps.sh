@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing.
-# Usage: scripts/install-deps.sh [host] [mips] [fuzz]   (default: host)
+# Usage: scripts/install-deps.sh [host] [mips] [fuzz] [tidy]   (default: host)
 set -euo pipefail
 want=("$@"); [ ${#want[@]} -gt 0 ] || want=(host)
 pkgs=()
@@ -11,7 +11,8 @@ for w in "${want[@]}"; do
                  libgtest-dev libgmock-dev googletest libbenchmark-dev) ;;
     mips) pkgs+=(g++-mips-linux-gnu qemu-user googletest) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
-    *) echo "install-deps: unknown set '$w' (host, mips, fuzz)" >&2; exit 2 ;;
+    tidy) pkgs+=(clang-tidy) ;;
+    *) echo "install-deps: unknown set '$w' (host, mips, fuzz, tidy)" >&2; exit 2 ;;
   esac
 done
 missing=()

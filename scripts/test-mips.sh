@@ -11,4 +11,6 @@ jobs=$(nproc)
 cmake --preset mips
 cmake --build --preset mips -j"$jobs"
 ctest --preset mips -j"$jobs"
+# What the camera's firmware build links, as its own package.
+(cd build/mips && cpack -G DEB >/dev/null && dpkg-deb -c vestra-updater-module_*.deb | grep -q libvestra_module.a)
 echo "test-mips: done in ${SECONDS} s"

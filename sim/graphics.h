@@ -63,7 +63,7 @@ class Graphics {
   // The graphics manager calls, as the module makes them.
   std::int16_t initGraf(std::int32_t flags);
   std::int16_t initFonts();
-  std::int16_t newGWorld(vestra::GWorldPtr* port, std::int16_t depth, const vestra::Rect* bounds);
+  std::int16_t newGWorld(vestra::GWorldPtr* out, std::int16_t depth, const vestra::Rect* bounds);
   void setPort(vestra::GWorldPtr port);
   void foreColor(const vestra::RGBColor* colour);
   void backColor(const vestra::RGBColor* colour);
@@ -78,7 +78,7 @@ class Graphics {
   void drawText(const char* text, std::int16_t first, std::int16_t length);
   std::int16_t textWidth(const char* text, std::int16_t first, std::int16_t length);
   vestra::CIconHandle getCIcon(std::int16_t id);
-  void plotCIcon(const vestra::Rect* r, vestra::CIconHandle icon);
+  void plotCIcon(const vestra::Rect* r, vestra::CIconHandle handle);
   void copyBits(const vestra::PixMap* src, const vestra::PixMap* dst, const vestra::Rect* srcRect,
                 const vestra::Rect* dstRect);
 
@@ -142,7 +142,7 @@ class Graphics {
   Port* find(const vestra::GrafPort* port) const;
   Port* findByBase(const void* base) const;
   Port* findByPixMap(const vestra::PixMap* pixMap) const;
-  Icon* findIcon(vestra::CIconHandle icon) const;
+  Icon* findIcon(vestra::CIconHandle handle) const;
   Face& face();
   void noteDrawing();
   void fill(Port& port, int left, int top, int right, int bottom, Ycc colour);

@@ -107,43 +107,88 @@ void NoteMissingItems(FileReport& report) {
       {kTagProduct, "'ptid' is missing: every camera refuses this file"},
       {kTagSerialMax, "'SNMX' is missing: only cameras with serial number 0 accept this file"},
   };
-  for (const auto& [tag, note] : kNeeded) {
+  for (const auto& needed : kNeeded) {
+    const std::uint32_t tag = needed.first;
     const bool present = std::any_of(report.items.begin(), report.items.end(),
                                      [tag](const ItemView& i) { return i.tag == tag; });
-    if (!present) report.notes.push_back(note);
+    if (!present) report.notes.push_back(needed.second);
   }
 }
 
 }  // namespace
 
-// Bytes that would not read as themselves are shown as \xHH.
-static void AppendByte(std::string& text, std::uint8_t c, bool plain) {
-  if (plain) {
-    text += static_cast<char>(c);
-    return;
-  }
+namespace {
+
+void AppendEscaped(std::string& text, std::uint8_t c) {
   char escaped[5];
   std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
   text += escaped;
+}
+
+// The length of the well-formed UTF-8 sequence of a printable character at the start of `bytes`, 0 if none.
+std::size_t PrintableSequence(std::string_view bytes) {
+  const auto b = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+  const std::uint8_t lead = b(0);
+  if (lead < 0x80) return lead >= 0x20 && lead != 0x7F && lead != '\\' ? 1 : 0;
+  std::size_t length = 0;
+  std::uint8_t low = 0x80,
+               high = 0xBF;  // the second byte's range, tighter where overlongs or surrogates hide
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    if (lead == 0xC2 && bytes.size() > 1 && b(1) < 0xA0) return 0;  // C1 controls
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (bytes.size() < length || b(1) < low || b(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (b(i) < 0x80 || b(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string EscapeBytes(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const std::size_t n = PrintableSequence(bytes);
+    if (n == 0) {
+      AppendEscaped(text, static_cast<std::uint8_t>(bytes.front()));
+      bytes.remove_prefix(1);
+    } else {
+      text.append(bytes.substr(0, n));
+      bytes.remove_prefix(n);
+    }
+  }
+  return text;
 }
 
 std::string TagText(std::uint32_t tag) {
   std::string text;
   for (int shift = 24; shift >= 0; shift -= 8) {
     const auto c = static_cast<std::uint8_t>(tag >> shift);
-    AppendByte(text, c, c >= 0x20 && c < 0x7F);
+    if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      AppendEscaped(text, c);
+    }
   }
   return text;
 }
 
-// Bytes above 0x7F stay as they are: names may be UTF-8.
 std::string FieldText(std::span<const std::uint8_t> field) {
-  std::string text;
-  for (std::size_t i = 0; i + 1 < field.size() && field[i] != 0; ++i) {
-    const std::uint8_t c = field[i];
-    AppendByte(text, c, c >= 0x20 && c != 0x7F && c != '\\');
-  }
-  return text;
+  std::size_t length = 0;
+  while (length + 1 < field.size() && field[length] != 0) ++length;
+  return EscapeBytes({reinterpret_cast<const char*>(field.data()), length});
 }
 
 FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/camera_info.h"
@@ -40,6 +41,9 @@ struct FileReport {
 
 FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes);
 
+// Any bytes as printable UTF-8 text: well-formed UTF-8 of printable characters stays as it is; control
+// characters, a backslash and every byte that is not part of well-formed UTF-8 become \xHH.
+std::string EscapeBytes(std::string_view bytes);
 // The tag's four characters, anything outside printable ASCII as \xNN.
 std::string TagText(std::uint32_t tag);
 // A 32-byte text field up to its terminator (or its 31st byte, as the camera cuts it), escaped.

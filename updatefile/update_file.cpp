@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <random>
 
 #include "package/file_layout.h"
 #include "platform/bytes.h"
@@ -103,11 +106,6 @@ std::uint32_t ByteSum(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
   const auto imageSize = static_cast<std::uint32_t>(layout.image.size());
-  std::vector<std::uint8_t> out;
-  std::size_t trailerSize = 8;
-  for (const TrailerItem& item : layout.items) trailerSize += 4 + item.data.size();
-  out.reserve(kFileHeaderSize + layout.image.size() + trailerSize);
-
   UpdateFileHeader header{};
   header.fileType = layout.fileType;
   header.headerSize = layout.headerSize;
@@ -117,7 +115,11 @@ std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
   header.imageEnd = layout.imageEnd.value_or(layout.imageStart + imageSize - 1);
   std::uint8_t headerBytes[kFileHeaderSize];
   EncodeFileHeader(header, headerBytes);
-  out.insert(out.end(), headerBytes, headerBytes + kFileHeaderSize);
+
+  std::vector<std::uint8_t> out(std::begin(headerBytes), std::end(headerBytes));
+  std::size_t trailerSize = 8;
+  for (const TrailerItem& item : layout.items) trailerSize += 4 + item.data.size();
+  out.reserve(kFileHeaderSize + layout.image.size() + trailerSize);
 
   out.insert(out.end(), layout.image.begin(), layout.image.end());
   for (const TrailerItem& item : layout.items) {
@@ -131,11 +133,25 @@ std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout) {
   return out;
 }
 
-std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
-                                               std::span<const std::uint8_t> bytes) {
+std::optional<std::string> WriteFileAtomically(
+    const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+    const std::function<void(const std::filesystem::path&)>& temporary) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-  std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
+  // A file replaced keeps its mode; a new one gets what the umask leaves of 0666, as any new file does.
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  std::random_device random;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08X", static_cast<unsigned>(random()));
+    temp = (folder / ("." + path.filename().string() + suffix)).string();
+    // Named to whoever removes it on a signal before it exists, so there is no moment it could be left.
+    if (temporary) temporary(temp);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) return ErrnoText("cannot create a temporary file in", folder);
 
   std::size_t written = 0;
@@ -143,6 +159,7 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
       std::string error = ErrnoText("cannot write", temp);
       ::close(fd);
       ::unlink(temp.c_str());
@@ -150,8 +167,7 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
     }
     written += static_cast<std::size_t>(n);
   }
-  // mkstemp makes the file private; an update file is an ordinary file.
-  ::fchmod(fd, 0644);
+  if (replacing) ::fchmod(fd, old.st_mode & 07777);
   const bool synced = ::fsync(fd) == 0;
   if (::close(fd) != 0 || !synced) {
     std::string error = ErrnoText("cannot write", temp);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,8 +70,10 @@ std::vector<std::uint8_t> BuildUpdateFile(const FileLayout& layout);
 std::uint32_t ByteSum(std::span<const std::uint8_t> bytes);
 
 // Writes a sibling temporary file and renames it into place, so a failure never leaves a
-// partial file at `path`. Returns an error text, or nullopt on success.
-std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
-                                               std::span<const std::uint8_t> bytes);
+// partial file at `path`. A file replaced keeps its mode; a new file gets 0666 less the umask.
+// `temporary` is told each temporary name before the file is made. Returns an error text, or nullopt.
+std::optional<std::string> WriteFileAtomically(
+    const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+    const std::function<void(const std::filesystem::path&)>& temporary = {});
 
 }  // namespace vupdate

@@ -1,127 +1,204 @@
-// vupdate run as a person calls it: exit codes, messages, and a card left alone on bad input.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+// vupdate run as a person calls it: exit codes, messages, a card and a flash file left alone on bad input,
+// and Ctrl-C or SIGTERM as a power cut.
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <tuple>
+#include <thread>
 
-#include "../sim/sim_fixture.h"
+#include "cli_fixture.h"
 
 namespace {
 
-using sim_test::ReadFile;
-using sim_test::WriteFile;
-namespace fs = std::filesystem;
+using namespace cli_test;
 using Options = std::map<std::string, std::string>;
 
-struct Outcome {
-  int exit = -1;
-  std::string out;  // standard output and standard error together
-};
-
-Outcome VupdateRun(const Options& options) {
-  std::string command = std::string("'") + VUPDATE_PATH + "' run";
-  for (const auto& [option, value] : options) {
-    command += " " + option + " '";
-    for (char c : value) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += "'";
-  }
-  Outcome o;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return o;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) o.out.append(buf, n);
-  const int status = pclose(pipe);
-  o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return o;
-}
-
-// Every file of the card with its contents.
-std::map<std::string, std::string> Snapshot(const fs::path& card) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(card)) {
-    files[fs::relative(e.path(), card).string()] = e.is_regular_file() ? ReadFile(e.path()) : "<dir>";
-  }
-  return files;
-}
-
-class RunCommand : public ::testing::Test {
+class RunCommand : public CliTest {
  protected:
   void SetUp() override {
+    CliTest::SetUp();
     WriteFile(card_ / "SYSTEM" / "UPDATE.CAM", "cam");
     WriteFile(card_ / "SYSTEM" / "UPDATE.CRS", "crs");
     WriteFile(card_ / "SYSTEM" / "QR40100.BIN", "not really an update file");
     WriteFile(profile_, "region = 1\n");
   }
 
-  sim_test::TempDir dir_;
-  fs::path card_ = dir_.path() / "card", profile_ = dir_.path() / "camera.toml";
-  fs::path flash_ = dir_.path() / "flash.bin", report_ = dir_.path() / "report.json";
+  // `run` with the default options, changed by `change`; "@/" stands for the watched folder.
+  std::vector<std::string> RunArgs(const Options& change) const {
+    Options options = options_;
+    for (const auto& [option, value] : change) options[option] = value;
+    std::vector<std::string> args = {"run"};
+    for (auto [option, value] : options) {
+      if (value.rfind("@/", 0) == 0) value = (work_ / value.substr(2)).string();
+      args.insert(args.end(), {option, value});
+    }
+    return args;
+  }
+
+  // Packs a file the default camera accepts (or, with another vendor, refuses) onto the card.
+  void PackOntoCard(const std::string& name, const std::string& vendor, std::size_t imageSize) {
+    std::string image(imageSize, '\0');
+    for (std::size_t i = 0; i < imageSize; ++i) image[i] = static_cast<char>(i * 7 % 251);
+    WriteFile(dir_.path() / "image.raw", image);
+    fs::remove(card_ / "SYSTEM" / "QR40100.BIN");
+    fs::create_directories(card_ / "SYSTEM");
+    const Outcome o = Vupdate({"pack",
+                               "--image",
+                               (dir_.path() / "image.raw").string(),
+                               "--out",
+                               (card_ / "SYSTEM" / name).string(),
+                               "--firmware",
+                               "0x01100000",
+                               "--ccs",
+                               "0x01000000",
+                               "--region",
+                               "1",
+                               "--installer",
+                               "0x01000000",
+                               "--vendor",
+                               vendor,
+                               "--product",
+                               "Calyte QR",
+                               "--serial-min",
+                               "0",
+                               "--serial-max",
+                               "0xFFFFFFFF"});
+    ASSERT_EQ(o.exit, 0) << o.err;
+  }
+
+  fs::path card_ = work_ / "card", profile_ = work_ / "camera.toml";
+  fs::path flash_ = work_ / "flash.bin", report_ = work_ / "report.json";
   Options options_ = {{"--card", card_.string()},
                       {"--camera", profile_.string()},
                       {"--flash", flash_.string()},
                       {"--report", report_.string()}};
 };
 
-TEST_F(RunCommand, BadArgumentsExitTwoNamingTheProblemAndTouchNothing) {
-  // The profile (null: the good one), options changed (an empty value leaves the option out), the size of
-  // a flash file already there (0: none), and what the message names.
-  const std::tuple<const char*, Options, std::uintmax_t, const char*> cases[] = {
-      {nullptr, {{"--card", (dir_.path() / "nowhere").string()}}, 0, "nowhere"},
-      {nullptr, {{"--flash", ""}}, 0, "--flash"},
-      {"region = = 1\n", {}, 0, "camera.toml"},
-      {"[power]\nvolts = 7\n", {}, 0, "power.volts"},
-      {"[power]\nbattery = \"full\"\n", {}, 0, "power.battery"},
-      {nullptr, {{"--keys", "left,jump"}}, 0, "jump"},
-      {nullptr, {{"--keys", "remove:../card/SYSTEM/UPDATE.CAM"}}, 0, "remove:../card"},
-      {nullptr, {}, 1000, "flash.bin"},
+struct BadRun {
+  const char* says;
+  Options change;
+  const char* profile = nullptr;  // null: the good one
+  Kind flash = Kind::kNone;       // what is at the flash path beforehand
+};
+
+TEST_F(RunCommand, BadArgumentsExitTwoInOneLineAndTouchNothing) {
+  const BadRun cases[] = {
+      {"nowhere': No such file", {{"--card", "@/nowhere"}}},
+      {"--flash: the path is empty", {{"--flash", ""}}},
+      {"--camera: the path is empty", {{"--camera", ""}}},
+      {"/card' is a folder, not a file", {{"--camera", "@/card"}}},
+      {"camera.toml", {}, "region = = 1\n"},
+      {"power.volts", {}, "[power]\nvolts = 7\n"},
+      {"jump", {{"--keys", "left,jump"}}},
+      {"remove:. names the card folder itself", {{"--keys", "left,remove:."}}},
+      {"remove:SYSTEM names a folder", {{"--keys", "remove:SYSTEM"}}},
+      {"more than ten years", {{"--keys", "wait:315360000,left,wait:1"}}},
+      {"must hold exactly 2097152 bytes", {}, nullptr, Kind::kFile},
+      {"is read-only", {}, nullptr, Kind::kReadOnly},
+      {"symbolic link to nothing", {}, nullptr, Kind::kDanglingLink},
+      {"is a fifo", {}, nullptr, Kind::kFifo},
+      {"--flash and --report name the same file", {{"--report", "@/flash.bin"}}},
+      {"--flash and --sounds name the same file", {{"--sounds", "@/flash.bin"}}},
+      {"--report and --sounds name the same file", {{"--sounds", "@/report.json"}}},
+      {"lies inside the --shots folder", {{"--shots", "@/"}}},
+      {"lies inside the card folder", {{"--report", "@/card/SYSTEM/r.json"}}},
+      {"names the camera profile", {{"--report", "@/camera.toml"}}},
+      {"is a folder; only a regular file is written", {{"--sounds", "@/card"}}},
+      {"is a file, not a folder", {{"--shots", "@/camera.toml"}}},
   };
-  const auto before = Snapshot(card_);
-  for (const auto& [profile, changed, flashSize, mentions] : cases) {
-    SCOPED_TRACE(mentions);
+  for (const BadRun& c : cases) {
+    SCOPED_TRACE(c.says);
     fs::remove(flash_);
-    if (flashSize != 0) WriteFile(flash_, std::string(flashSize, '\x55'));
-    WriteFile(profile_, profile != nullptr ? profile : "region = 1\n");
-    Options options = options_;
-    for (const auto& [option, value] : changed) options[option] = value;
-    std::erase_if(options, [](const auto& o) { return o.second.empty(); });
-    const Outcome o = VupdateRun(options);
-    EXPECT_EQ(o.exit, 2) << o.out;
-    EXPECT_NE(o.out.find(mentions), std::string::npos) << o.out;
-    EXPECT_EQ(Snapshot(card_), before);
-    EXPECT_FALSE(fs::exists(report_));
-    EXPECT_EQ(fs::exists(flash_) ? fs::file_size(flash_) : 0u, flashSize);
+    ASSERT_TRUE(Make(c.flash, flash_));
+    WriteFile(profile_, c.profile != nullptr ? c.profile : "region = 1\n");
+    const auto before = DiskState();
+    const Outcome o = Vupdate(RunArgs(c.change));
+    EXPECT_EQ(o.exit, 2) << o.out << o.err;
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_EQ(DiskState(), before);
   }
+  EXPECT_FALSE(TemporariesLeft());
 }
 
+// A file the camera refuses, with a vendor and a name that are not UTF-8: the run ends and every output
+// carries those bytes escaped.
 TEST_F(RunCommand, ARunThatEndsExitsZeroWithSummaryReportFramesSoundsAndAFlashFile) {
-  const fs::path shots = dir_.path() / "shots", sounds = dir_.path() / "cues.wav";
-  Options options = options_;
-  options.insert({{"--keys", "wait:1,right"}, {"--shots", shots.string()}, {"--sounds", sounds.string()}});
-  const Outcome o = VupdateRun(options);
-  ASSERT_EQ(o.exit, 0) << o.out;
+  PackOntoCard("QR40\xff.BIN", "Soci\xe9t\xe9", 5000);
+  const fs::path shots = work_ / "shots", sounds = work_ / "cues.wav";
+  WriteFile(shots / "frame-0099.png", "a frame of an earlier run");
+  WriteFile(shots / "notes.txt", "someone's notes");
+  const Outcome o = Vupdate(RunArgs({{"--keys", "wait:1,right"}, {"--shots", shots}, {"--sounds", sounds}}));
+  ASSERT_EQ(o.exit, 0) << o.out << o.err;
   EXPECT_NE(o.out.find("camera powered down"), std::string::npos) << o.out;
+  const std::string vendorLine = "Vendor name:           'Norvale Co., Ltd.'(cam)  'Soci\\xE9t\\xE9'(file)";
+  EXPECT_NE(o.out.find("log: " + vendorLine), std::string::npos) << o.out;
   const auto report = nlohmann::json::parse(ReadFile(report_));
   const auto want = nlohmann::json::parse(R"({"/powered_down": true, "/final_panel": 8, "/panels": [8],
-      "/err_code": -2, "/debug_mode": false, "/eeprom_region": null, "/flash/erases": 0, "/sounds/0/id": -1010,
-      "/sounds/0/wait": true})");
+      "/err_code": -1, "/debug_mode": false, "/eeprom_region": null, "/flash/erases": 0, "/sounds/0/id": -1010,
+      "/sounds/0/wait": true, "/power_cut": null})");
   for (const auto& [key, value] : want.items()) {
     EXPECT_EQ(report.at(nlohmann::json::json_pointer(key)), value) << key;
   }
-  EXPECT_FALSE(report["log_lines"].empty());
+  EXPECT_EQ(report["log_lines"][7], vendorLine);
   EXPECT_GE(report["virtual_seconds"].get<double>(), 1.0);
-  EXPECT_GE(report["frames"].get<int>(), 1);
-  EXPECT_TRUE(report.contains("progress"));
-  for (const char* shot : {"frame-0001.png", "sheet.png"}) EXPECT_TRUE(fs::exists(shots / shot)) << shot;
+  for (const char* shot : {"frame-0001.png", "sheet.png", "notes.txt"})
+    EXPECT_TRUE(fs::exists(shots / shot)) << shot;
+  EXPECT_FALSE(fs::exists(shots / "frame-0099.png")) << "a stale frame would pass for this run's";
   EXPECT_EQ(ReadFile(sounds).rfind("RIFF", 0), 0u);
-  EXPECT_EQ(ReadFile(sounds).find("WAVE"), 8u);
   EXPECT_EQ(fs::file_size(flash_), 0x200000u);
   // A rejected update leaves the log but not the update files.
   EXPECT_TRUE(fs::exists(card_ / "SYSTEM" / "UPDATE.LOG"));
   EXPECT_FALSE(fs::exists(card_ / "SYSTEM" / "UPDATE.CAM"));
+  EXPECT_FALSE(TemporariesLeft());
+}
+
+// Ctrl-C or SIGTERM while the flash is programmed: the power is cut there. The flash file holds exactly what
+// the chip held, whole; the card keeps the update files; the report says where the cut fell.
+TEST_F(RunCommand, SignalWhileTheFlashIsProgrammedIsAPowerCut) {
+  for (const auto& [sig, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+    SCOPED_TRACE(name);
+    fs::remove_all(card_);
+    fs::remove(flash_);
+    PackOntoCard("QR40100.BIN", "Norvale Co., Ltd.", 0x1FFFFF);
+    WriteFile(card_ / "SYSTEM" / "UPDATE.CAM", "cam");
+    WriteFile(card_ / "SYSTEM" / "UPDATE.CRS", "crs");
+    const std::string image = ReadFile(dir_.path() / "image.raw");
+    // Frames as pictures slow the run down enough to catch it programming.
+    const pid_t pid = Start(RunArgs({{"--keys", "left,left,left,centre,right"}, {"--shots", "@/shots"}}));
+    char head[16] = {};
+    for (int i = 0; i < 5000; ++i) {
+      const int fd = ::open(flash_.c_str(), O_RDONLY);
+      const bool programming = fd >= 0 && ::pread(fd, head, sizeof head, 0) == sizeof head &&
+                               std::string(head, sizeof head) == image.substr(0, sizeof head);
+      if (fd >= 0) ::close(fd);
+      if (programming) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(pid, sig);
+    const Outcome o = Wait(pid);
+    ASSERT_EQ(o.exit, 3) << o.out << o.err;
+    EXPECT_NE(o.out.find(std::string("power cut (") + name + ")"), std::string::npos) << o.out;
+    const auto report = nlohmann::json::parse(ReadFile(report_));
+    EXPECT_EQ(report["power_cut"]["by"], name);
+    EXPECT_EQ(report["power_cut"]["panel"], 4);
+    const std::string flash = ReadFile(flash_);
+    ASSERT_EQ(flash.size(), 0x200000u);
+    const std::size_t programmed = 2 * report["flash"]["words_programmed"].get<std::size_t>();
+    ASSERT_GT(programmed, 16u);
+    ASSERT_LT(programmed, image.size()) << "the cut fell before the end of programming";
+    // Every word before the one cut is the image's; after it the chip is still erased.
+    EXPECT_EQ(flash.substr(0, programmed - 2), image.substr(0, programmed - 2));
+    EXPECT_EQ(flash.find_first_not_of('\xFF', programmed + 2), std::string::npos);
+    for (const char* file : {"QR40100.BIN", "UPDATE.CAM", "UPDATE.CRS"}) {
+      EXPECT_TRUE(fs::exists(card_ / "SYSTEM" / file)) << file;
+    }
+  }
+  EXPECT_FALSE(TemporariesLeft());
 }
 
 }  // namespace

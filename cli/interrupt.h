@@ -1,0 +1,40 @@
+// Ctrl-C, SIGTERM and SIGHUP for vupdate: taken by a thread of their own, so that what they do (remove a
+// temporary file, cut the simulated camera's power) runs as ordinary code, not inside a signal handler.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+namespace interrupt {
+
+// Blocks the signals in the calling thread, and so in every thread started later, and starts the thread
+// that takes them. Called once, first thing in main.
+void Start();
+
+// While it holds a path, a signal removes that path (a folder with everything in it) before the process ends.
+class RemoveOnSignal {
+ public:
+  RemoveOnSignal() = default;
+  ~RemoveOnSignal();
+  RemoveOnSignal(const RemoveOnSignal&) = delete;
+  RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
+  void Set(std::filesystem::path path);
+
+ private:
+  int id_ = 0;
+};
+
+// While one exists, the first signal calls `action` (on the signal thread) instead of ending the process;
+// a second signal ends it.
+class DivertSignal {
+ public:
+  explicit DivertSignal(std::function<void(int)> action);
+  ~DivertSignal();
+  DivertSignal(const DivertSignal&) = delete;
+  DivertSignal& operator=(const DivertSignal&) = delete;
+};
+
+// The signal taken while a DivertSignal existed, 0 for none.
+int DivertedSignal();
+
+}  // namespace interrupt
