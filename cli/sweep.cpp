@@ -98,15 +98,17 @@ std::vector<std::string> Phases(const std::vector<sim::FlashBus::BusOp>& ops) {
   std::vector<std::string> phases(ops.size());
   std::string phase = "before the erase";
   bool programmed = false;
+  bool data = false;  // the store after Word Program is the word, whatever its value
   for (std::size_t i = 0; i < ops.size(); ++i) {
     const auto& op = ops[i];
-    if (op.kind == Kind::Store16 && op.address == sim::kFlashBusBase && op.value == 0x30) phase = "erase";
-    if (op.kind == Kind::Store16 && op.value == 0x40) {
+    const bool command = op.kind == Kind::Store16 && !data;
+    data = command && op.value == 0x40;
+    if (command && op.address == sim::kFlashBusBase && op.value == 0x30) phase = "erase";
+    if (command && op.value == 0x40) {
       phase = "programming";
       programmed = true;
     }
-    if (programmed && op.kind == Kind::Store16 && op.value == 0xFF && phase == "programming")
-      phase = "read-back";
+    if (programmed && command && op.value == 0xFF && phase == "programming") phase = "read-back";
     if (op.kind == Kind::Modify32 && op.address == sim::kFlashRegister1 && (op.value & 8) != 0 &&
         programmed) {
       phase = "after programming";
@@ -150,8 +152,8 @@ std::vector<SweepPoint> ChoosePoints(const SweepOptions& o, const std::vector<si
       chosen.insert(range.first + 1);  // the first poll of the block's first word: a torn word
       chosen.insert(range.second + 1);
     }
-    for (std::size_t k = 1; k <= 32 && !words.empty(); ++k)
-      chosen.insert(words[(words.size() - 1) * k / 32] + 1);
+    for (std::size_t k = 1; k <= 50 && !words.empty(); ++k)
+      chosen.insert(words[(words.size() - 1) * k / 50] + 1);
   } else {
     char* end = nullptr;
     const unsigned long long count = std::strtoull(o.points.c_str(), &end, 10);
