@@ -187,7 +187,11 @@ void FlashBus::SettleErase(std::uint64_t nowNs) {
   const std::uint64_t elapsed = nowNs - busySinceNs_;
   std::uint32_t upTo = kFlashBusSize;
   if (elapsed < busyNs_) {
-    upTo = static_cast<std::uint32_t>(static_cast<unsigned __int128>(elapsed) * kFlashBusSize / busyNs_);
+    // Without 128-bit arithmetic (the simulator builds for 32-bit MIPS too); erases longer than 2^43 ns
+    // round to whole nanoseconds per byte.
+    constexpr std::uint64_t kMaxExact = ~std::uint64_t{0} / kFlashBusSize;
+    upTo = static_cast<std::uint32_t>(busyNs_ <= kMaxExact ? elapsed * kFlashBusSize / busyNs_
+                                                           : elapsed / (busyNs_ / kFlashBusSize));
   }
   if (upTo <= erasedUpTo_) return;
   std::fill(cells_ + erasedUpTo_, cells_ + upTo, std::uint8_t{0xFF});
