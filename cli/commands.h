@@ -14,3 +14,4 @@ void AddRunCommand(CLI::App& app, int* exitCode);
 void AddPackCommand(CLI::App& app, int* exitCode);
 void AddInspectCommand(CLI::App& app, int* exitCode);
 void AddSweepCommand(CLI::App& app, int* exitCode);
+void AddServeCommand(CLI::App& app, int* exitCode);

@@ -20,6 +20,7 @@ int Run(int argc, char** argv) {
   AddPackCommand(app, &exitCode);
   AddInspectCommand(app, &exitCode);
   AddSweepCommand(app, &exitCode);
+  AddServeCommand(app, &exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

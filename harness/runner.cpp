@@ -40,6 +40,7 @@ class FrameRecorder {
 
   void operator()(const LcdFrame& frame) {
     ++result_.frames;
+    if (options_.onFrame) options_.onFrame(frame);
     const bool progress = gCurPanel == kProgressPanel && gUpdateInProgress != 0;
     if (progress) {
       ++result_.progressFrames;

@@ -22,6 +22,9 @@ using sim::SoundPlay;
 struct RunOptions {
   std::filesystem::path shotsDir;  // empty: no pictures; else frame-0001.png ... and sheet.png
   bool keepPanelImages = false;    // keep each whole-panel draw in RunResult::panelImages
+  // Every frame as the LCD shows it, on the thread that runs the module; the frame is valid only during the
+  // call.
+  std::function<void(const sim::LcdFrame&)> onFrame;
 };
 
 struct RunResult {

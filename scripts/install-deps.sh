@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing.
-# Usage: scripts/install-deps.sh [host] [mips] [fuzz] [tidy]   (default: host)
+# Usage: scripts/install-deps.sh [host] [browser] [mips] [fuzz] [tidy]   (default: host)
 set -euo pipefail
 want=("$@"); [ ${#want[@]} -gt 0 ] || want=(host)
 pkgs=()
@@ -8,11 +8,12 @@ for w in "${want[@]}"; do
   case "$w" in
     host) pkgs+=(cmake ninja-build g++ pkg-config libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra
                  fonts-ipafont-gothic libpng-dev libtomlplusplus-dev nlohmann-json3-dev libcli11-dev
-                 libgtest-dev libgmock-dev googletest libbenchmark-dev) ;;
+                 libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev) ;;
+    browser) pkgs+=(chromium chromium-driver python3-selenium) ;;
     mips) pkgs+=(g++-mips-linux-gnu qemu-user googletest) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
     tidy) pkgs+=(clang-tidy) ;;
-    *) echo "install-deps: unknown set '$w' (host, mips, fuzz, tidy)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown set '$w' (host, browser, mips, fuzz, tidy)" >&2; exit 2 ;;
   esac
 done
 missing=()

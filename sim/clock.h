@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 namespace sim {
 
@@ -13,11 +15,19 @@ class Clock {
   std::uint64_t Ticks() const { return ns_ / 10'000'000; }
   std::uint32_t Seconds() const { return static_cast<std::uint32_t>(ns_ / 1'000'000'000); }
   double SecondsExact() const { return static_cast<double>(ns_) / 1e9; }
-  void AdvanceTicks(std::uint64_t ticks) { ns_ += ticks * 10'000'000; }
-  void AdvanceNanoseconds(std::uint64_t ns) { ns_ += ns; }
+  void AdvanceTicks(std::uint64_t ticks) { AdvanceNanoseconds(ticks * 10'000'000); }
+  void AdvanceNanoseconds(std::uint64_t ns) {
+    ns_ += ns;
+    if (onAdvance_) onAdvance_(ns_);
+  }
+
+  // Called with the new time after every advance: a camera held by a person paces itself against real time
+  // here, and may throw to stop the run where it stands (a power cut).
+  void SetOnAdvance(std::function<void(std::uint64_t)> hook) { onAdvance_ = std::move(hook); }
 
  private:
   std::uint64_t ns_ = 0;
+  std::function<void(std::uint64_t)> onAdvance_;
 };
 
 }  // namespace sim

@@ -143,7 +143,12 @@ std::int16_t EventQueue::Open(std::uint8_t) {
 
 std::int16_t EventQueue::Get(std::uint8_t, vestra::EventRecord** record) {
   if (record == nullptr) return -1;
-  while (!steps_.empty()) {
+  for (;;) {
+    if (steps_.empty()) {
+      std::optional<ScriptStep> next = live_ ? live_() : std::nullopt;
+      if (!next) break;
+      steps_.push_back(std::move(*next));
+    }
     const ScriptStep step = steps_.front();
     steps_.pop_front();
     switch (step.kind) {

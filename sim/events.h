@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -49,6 +51,11 @@ class EventQueue {
  public:
   EventQueue(Camera& camera, std::vector<ScriptStep> steps);
 
+  // Where steps come from once the script has run out: a person at the keys. It may block; nullopt ends the
+  // run as a script running out does.
+  using LiveSource = std::function<std::optional<ScriptStep>()>;
+  void SetLiveSource(LiveSource source) { live_ = std::move(source); }
+
   std::int16_t Open(std::uint8_t appID);
   // Runs the script up to its next event; throws ScriptEnded when nothing is left.
   std::int16_t Get(std::uint8_t appID, vestra::EventRecord** record);
@@ -63,6 +70,7 @@ class EventQueue {
  private:
   Camera& camera_;
   std::deque<ScriptStep> steps_;
+  LiveSource live_;
   std::deque<vestra::EventRecord> records_;  // stable addresses for the records handed out
   std::vector<vestra::EventRecord*> outstanding_;
   int delivered_ = 0;

@@ -99,28 +99,4 @@ TEST_F(GxShapes, GradientRowsRampFromBlack) {
   }
 }
 
-TEST_F(GxShapes, LogoSquaresOnTheGrid) {
-  const char* grid[] = {"..Y", "B..", ".R."};  // yellow, blue and red squares of a 3 x 3 grid
-  const GXColor* colours[] = {&gYellow, &gBlue, &gRed, &background};
-  for (const auto [size, s] : {std::pair{75, 25}, {45, 15}, {80, 26}}) {
-    SCOPED_TRACE(testing::Message() << "box " << size);
-    Clear(background);
-    const int left = 30, top = 40;
-    const vestra::Rect box{static_cast<std::int16_t>(top), static_cast<std::int16_t>(left),
-                           static_cast<std::int16_t>(top + size), static_cast<std::int16_t>(left + size)};
-    gxDrawVestraLogo(&box);
-    for (int i = 0; i < 9; ++i) {
-      const int h = left + i % 3 * s, v = top + i / 3 * s;
-      const char square = grid[i / 3][i % 3];
-      const GXColor& colour = *colours[std::string_view("YBR.").find(square)];
-      ExpectPixel(h + s / 2, v + s / 2, colour, "middle of the cell");
-      if (square != '.') ExpectPixel(h, v, colour, "square's first pixel");
-      if (square != '.') ExpectPixel(h + s - 1, v + s - 1, colour, "square's last pixel");
-    }
-    // The remainder that the division leaves stays untouched.
-    ExpectPixel(left + 3 * s, top + s / 2, background, "remainder column");
-    ExpectPixel(left + s + s / 2, top + 3 * s, background, "remainder row");
-  }
-}
-
 }  // namespace

@@ -54,7 +54,9 @@ std::string ChangedLine(const std::vector<std::uint8_t>& verified, const std::ve
 enum Fault {
   kOk,
   kBlank,
+  kDirtyLast,
   kNeverBlank,
+  kNeverBlankLast,
   kNoFile,
   kShort,
   kBadSeek,
@@ -171,7 +173,9 @@ TEST_F(Install, HowEachRunEnds) {
   } cases[] = {
       {kOk, 0, 1, 2, 20000, {}},
       {kBlank, 0, 0, 1, 20000, {}},
+      {kDirtyLast, 0, 1, 2, 20000, {}},  // only the ROM's last word is not blank
       {kNeverBlank, -2, 4, 4, 0, {"Could not format rom."}},
+      {kNeverBlankLast, -2, 4, 4, 0, {"Could not format rom."}},
       {kNoFile, -4, 0, 0, 0, {"File /B/SYSTEM/QR40TEST.BIN not found."}},
       {kShort, -2, 1, 2, 450, {"Could not read the image from the card.", "Could not program rom."}},
       {kBadSeek, -2, 1, 2, 0, {"Could not seek pass header.", "Could not program rom."}},
@@ -184,11 +188,14 @@ TEST_F(Install, HowEachRunEnds) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     vestra_test::InstallOptions options;
-    options.blankFlash = c.fault == kBlank || c.fault == kProgHang;  // no erase: the first word program hangs
+    // With kProgHang no erase comes first: the first word program hangs.
+    options.blankFlash = c.fault == kBlank || c.fault == kProgHang || c.fault == kDirtyLast;
     if (c.fault == kNeverBlank) options.flash.neverErase = {{0x1000, 0x1}};
+    if (c.fault == kNeverBlankLast) options.flash.neverErase = {{0x1FFFFC, 0x1}};
     if (c.fault == kStuck) options.flash.neverProgram = {{0x10, 0x00000008}};
     options.flash.neverReady = c.fault == kEraseHang || c.fault == kProgHang;
     Start(image, options);
+    if (c.fault == kDirtyLast) flash().Preload(0x1FFFFF, std::vector<std::uint8_t>{0xFE});
     if (c.fault == kNoFile) std::filesystem::remove(card_ / "SYSTEM" / kCodeName);
     if (c.fault == kShort) WriteCardFile(kCodeName, {file.begin(), file.begin() + 964});  // the end is lost
     if (c.fault == kBadSeek) gFile[0].header.headerSize = 0x80000000;

@@ -105,77 +105,48 @@ class DeleteTest : public sim_test::CameraTest {
     gStrCamFileName = "/B/SYSTEM/UPDATE.CAM";
     std::snprintf(gStrCodeFileName, sizeof gStrCodeFileName, "/B/SYSTEM/QR40A.BIN");
   }
-
-  void PutSet() {
-    for (const char* name : {"UPDATE.CAM", "UPDATE.CRS", "UPDATE.LOG", "QR40A.BIN"}) {
-      sim_test::WriteFile(card_ / "SYSTEM" / name, "x");
-    }
-  }
-
-  std::string Left() const {
-    std::string names;
-    for (const char* name : {"UPDATE.CAM", "UPDATE.CRS", "UPDATE.LOG", "QR40A.BIN"}) {
-      if (fs::exists(card_ / "SYSTEM" / name)) names += std::string(names.empty() ? "" : " ") + name;
-    }
-    return names;
-  }
 };
 
-TEST_F(DeleteTest, WhichFilesGoWhen) {
-  struct Case {
-    const char* what;
-    std::int16_t errCode;
-    const char* debugText;
-    bool camPresent;
-    const char* left;
-  };
-  const Case cases[] = {
-      {"installed", 0, "", true, ""},
-      {"incompatible", -1, "", true, "UPDATE.LOG"},
-      {"corrupt", -2, "", true, "UPDATE.LOG"},
-      {"missing", -4, "", true, "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN"},
-      {"debug mode", 0, "lab", true, "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN"},
-      // The companion file gates the others.
-      {"companion missing", -1, "", false, "UPDATE.CRS UPDATE.LOG QR40A.BIN"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    semIdDelete = vestra::semBCreate(0, 1);
-    PutSet();
-    if (!c.camPresent) fs::remove(card_ / "SYSTEM" / "UPDATE.CAM");
-    gErrCode = c.errCode;
-    std::snprintf(gCam.debugText, sizeof gCam.debugText, "%s", c.debugText);
-    DeleteInstallerFiles();
-    EXPECT_EQ(Left(), c.left);
-  }
-}
-
 // The latch is taken by the first call that gets past the debug and missing-set tests, whatever it achieves.
-TEST_F(DeleteTest, TheSetIsRemovedAtMostOnce) {
+TEST_F(DeleteTest, WhichFilesGoWhenAndTheSetIsRemovedAtMostOnce) {
   struct Step {
     std::int16_t errCode;
-    bool camPresent;
+    bool camPresent = true;  // the companion file gates the others
+    const char* debugText = "";
   };
   struct Case {
     const char* what;
-    std::vector<Step> steps;
-    const char* left;  // after the set was put back before the last step
+    std::vector<Step> steps;  // the set is put back before each
+    const char* left;
   };
+  const char* const kSet[] = {"UPDATE.CAM", "UPDATE.CRS", "UPDATE.LOG", "QR40A.BIN"};
+  const char* all = "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN";
   const Case cases[] = {
-      {"second call", {{-2, true}, {-2, true}}, "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN"},
-      {"failed first attempt", {{-1, false}, {-1, true}}, "UPDATE.CAM UPDATE.CRS UPDATE.LOG QR40A.BIN"},
-      {"skipped call first", {{-4, true}, {0, true}}, ""},
+      {"installed", {{0}}, ""},
+      {"incompatible", {{-1}}, "UPDATE.LOG"},
+      {"corrupt", {{-2}}, "UPDATE.LOG"},
+      {"missing", {{-4}}, all},
+      {"debug mode", {{0, true, "lab"}}, all},
+      {"companion missing", {{-1, false}}, "UPDATE.CRS UPDATE.LOG QR40A.BIN"},
+      {"second call", {{-2}, {-2}}, all},
+      {"failed first attempt", {{-1, false}, {-1}}, all},
+      {"skipped call first", {{-4}, {0}}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     semIdDelete = vestra::semBCreate(0, 1);
     for (const Step& step : c.steps) {
-      PutSet();
+      for (const char* name : kSet) sim_test::WriteFile(card_ / "SYSTEM" / name, "x");
       if (!step.camPresent) fs::remove(card_ / "SYSTEM" / "UPDATE.CAM");
       gErrCode = step.errCode;
+      std::snprintf(gCam.debugText, sizeof gCam.debugText, "%s", step.debugText);
       DeleteInstallerFiles();
     }
-    EXPECT_EQ(Left(), c.left);
+    std::string left;
+    for (const char* name : kSet) {
+      if (fs::exists(card_ / "SYSTEM" / name)) left += std::string(left.empty() ? "" : " ") + name;
+    }
+    EXPECT_EQ(left, c.left);
   }
 }
 

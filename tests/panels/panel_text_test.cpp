@@ -15,8 +15,6 @@
 namespace {
 
 using vestra_test::AsYcc;
-using Text = std::tuple<std::int16_t, std::int16_t, std::int16_t, std::int16_t, std::string, sim::Ycc>;
-// A text drawn: font, size, h, v, the text and its colour.
 
 // A line of a table panel (drawn with gErrCode set) in the camera's font, centred in the content area's
 // width: panel, gErrCode, size, baseline, row of the region's string table, English text and colour.
@@ -57,21 +55,9 @@ const Line kLines[] = {
 
 class PanelText : public vestra_test::ScreenTest {
  protected:
-  std::int16_t Width(std::int16_t font, std::int16_t size, const std::string& text) {
-    vestra::GMTextFont(font, size);
-    return vestra::GMTextWidth(text.c_str(), 0, static_cast<std::int16_t>(text.size()));
-  }
   // Where a text centred in the width less a correction starts.
   std::int16_t Centred(std::int16_t font, std::int16_t size, const std::string& text, int correction = 5) {
     return static_cast<std::int16_t>((288 - correction - Width(font, size, text)) >> 1);
-  }
-  // The texts drawn so far, leaving out empty ones (they show nothing).
-  std::vector<Text> Drawn() {
-    std::vector<Text> drawn;
-    for (const sim::TextRecord& r : graphics().texts()) {
-      if (!r.text.empty()) drawn.emplace_back(r.font, r.size, r.h, r.v, r.text, r.colour);
-    }
-    return drawn;
   }
   // The named colours, as start-up fills them.
   const sim::Ycc white{128, 255, 128}, yellow{16, 225, 148};

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/entry.h"
@@ -63,6 +64,23 @@ class ScreenTest : public ::testing::Test {
     const vestra::Rect all{-10, -10, 230, 300};
     vestra::GMRGBForeColor(&colour);
     vestra::GMPaintRect(&all);
+  }
+
+  // A text's width in the platform's font, for positions built from widths.
+  std::int16_t Width(std::int16_t font, std::int16_t size, const std::string& text) {
+    vestra::GMTextFont(font, size);
+    return vestra::GMTextWidth(text.c_str(), 0, static_cast<std::int16_t>(text.size()));
+  }
+
+  // A text drawn: font, size, h, v, the text and its colour.
+  using Text = std::tuple<std::int16_t, std::int16_t, std::int16_t, std::int16_t, std::string, sim::Ycc>;
+  // The texts drawn since the last clearRecords, leaving out empty ones (they show nothing).
+  std::vector<Text> Drawn() {
+    std::vector<Text> drawn;
+    for (const sim::TextRecord& r : graphics().texts()) {
+      if (!r.text.empty()) drawn.emplace_back(r.font, r.size, r.h, r.v, r.text, r.colour);
+    }
+    return drawn;
   }
 
   std::optional<sim::Ycc> Pixel(int h, int v) { return graphics().pixel(gDrawPort, h, v); }

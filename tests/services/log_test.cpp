@@ -1,17 +1,18 @@
-// The update log as the card shows it afterwards.
+// The update log as the card shows it afterwards, and how long the services' sleeps last.
 #include "services/log.h"
 
 #include <string>
 
 #include "app/module_state.h"
 #include "package/file_set.h"
-#include "tests/app/run_fixture.h"
+#include "services/power.h"
+#include "tests/sim/sim_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class LogTest : public sim_test::CameraTest {
+class ServiceTest : public sim_test::CameraTest {
  protected:
   void SetUp() override {
     CameraTest::SetUp();
@@ -22,30 +23,18 @@ class LogTest : public sim_test::CameraTest {
   std::string Log() const { return sim_test::ReadFile(card_ / "SYSTEM" / "UPDATE.LOG"); }
 };
 
-TEST_F(LogTest, LinesAreAppendedWithCarriageReturnAndLineFeed) {
-  EXPECT_FALSE(fs::exists(card_ / "SYSTEM" / "UPDATE.LOG"));
+TEST_F(ServiceTest, LinesAreAppendedWithCarriageReturnAndLineFeedAndCutToTheBuffer) {
+  sim_test::WriteFile(card_ / "SYSTEM" / "UPDATE.LOG", "old run\r\n");
   LogText("first");
   LogText("");
   LogFormat("CHKSUM: requiredChecksum=%08X vs. calculated=%08X", 0xABCu, 0xDEADBEEFu);
-  EXPECT_EQ(Log(), "first\r\n\r\nCHKSUM: requiredChecksum=00000ABC vs. calculated=DEADBEEF\r\n");
-}
-
-TEST_F(LogTest, EarlierContentStaysInFront) {
-  sim_test::WriteFile(card_ / "SYSTEM" / "UPDATE.LOG", "old run\r\n");
-  LogText("new run");
-  EXPECT_EQ(Log(), "old run\r\nnew run\r\n");
-}
-
-TEST_F(LogTest, AFormattedLineIsCutToTheBufferNotOverflowed) {
+  const std::string lines =
+      "old run\r\nfirst\r\n\r\nCHKSUM: requiredChecksum=00000ABC vs. calculated=DEADBEEF\r\n";
+  EXPECT_EQ(Log(), lines);
   const std::string name(400, 'N');
   LogFormat("Vendor name:           '%s'(cam)  '%s'(file)", name.c_str(), name.c_str());
-  const std::string log = Log();
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log.size(), 255u + 2u);
-  EXPECT_EQ(log.substr(0, 24), "Vendor name:           '");
-}
-
-TEST_F(LogTest, ALineThatCannotBeWrittenCostsOnlyThatLine) {
+  EXPECT_EQ(Log(), lines + "Vendor name:           '" + std::string(255 - 24, 'N') + "\r\n");
+  // A line that cannot be written costs only that line.
   fs::remove_all(card_ / "SYSTEM");
   LogText("lost");
   fs::create_directories(card_ / "SYSTEM");
@@ -53,20 +42,16 @@ TEST_F(LogTest, ALineThatCannotBeWrittenCostsOnlyThatLine) {
   EXPECT_EQ(Log(), "kept\r\n");
 }
 
-class LogRunTest : public vestra_test::RunTest {};
-
-TEST_F(LogRunTest, TwoRefusedRunsLeaveBothRunsLinesOldestFirst) {
-  vupdate::UpdateMetadata older = vestra_test::GoodMetadata();
-  older.firmware = 0x00900000;
-  PutUpdateFile(older);
-  const harness::RunResult first = Run("");
-  EXPECT_EQ(first.errCode, -1);
-  const std::string afterFirst = sim_test::ReadFile(System("UPDATE.LOG"));
-  const harness::RunResult second = Run("");  // the refused files are gone now
-  EXPECT_EQ(second.errCode, -4);
-  EXPECT_EQ(sim_test::ReadFile(System("UPDATE.LOG")), afterFirst + "missing QR40nnn.BIN\r\n");
-  EXPECT_EQ(second.logLines, std::vector<std::string>{"missing QR40nnn.BIN"});
-  EXPECT_EQ(first.logLines.front(), "Camera incompible with files.");
+// The kernel refuses a time value whose nanoseconds reach a second: the split must be exact.
+TEST_F(ServiceTest, SleepsInTenthsOfASecond) {
+  for (const auto& [tenths, ns] : {std::pair<std::int16_t, std::uint64_t>{0, 0},
+                                   {10, 1'000'000'000},
+                                   {25, 2'500'000'000},
+                                   {99, 9'900'000'000}}) {
+    const std::uint64_t before = camera_->clock().Nanoseconds();
+    DelayTime(tenths);
+    EXPECT_EQ(camera_->clock().Nanoseconds() - before, ns) << tenths;
+  }
 }
 
 }  // namespace

@@ -8,16 +8,6 @@
 
 namespace {
 
-std::vector<std::uint32_t> Filled(std::uint32_t word) {
-  return std::vector<std::uint32_t>(sim::kLcdWidth / 2 * sim::kLcdHeight, word);
-}
-
-sim::LcdFrame View(const std::vector<std::uint32_t>& words) {
-  sim::LcdFrame frame;
-  frame.words = words;
-  return frame;
-}
-
 sim::Rgb PixelOf(const sim::RgbImage& image, int x, int y) {
   const std::size_t i = (static_cast<std::size_t>(y) * image.width + x) * 3;
   return {image.rgb[i], image.rgb[i + 1], image.rgb[i + 2]};
@@ -36,16 +26,18 @@ TEST(FramesTest, LumaChromaBecomesRgbByTheJfifInverse) {
 }
 
 TEST(FramesTest, EachPixelKeepsItsOwnLumaAndATooSmallFrameGivesNoPicture) {
-  std::vector<std::uint32_t> words = Filled(0x10801080);
+  std::vector<std::uint32_t> words(sim::kLcdWidth / 2 * sim::kLcdHeight, 0x10801080);
   words[0] = sim::PackLcdPair(255, 128, 16, 128);  // white, then black, sharing neutral chroma
-  const sim::RgbImage image = sim::FrameToRgb(View(words));
+  sim::LcdFrame frame;
+  frame.words = words;
+  const sim::RgbImage image = sim::FrameToRgb(frame);
   ASSERT_EQ(image.width, 360);
   ASSERT_EQ(image.height, 287);
   EXPECT_EQ(PixelOf(image, 0, 0), (sim::Rgb{255, 255, 255}));
   EXPECT_EQ(PixelOf(image, 1, 0), (sim::Rgb{16, 16, 16}));
   EXPECT_EQ(PixelOf(image, 359, 286), (sim::Rgb{16, 16, 16}));
-  words.resize(100);
-  EXPECT_EQ(sim::FrameToRgb(View(words)).rgb.size(), 0u);
+  frame.words = frame.words.first(100);
+  EXPECT_EQ(sim::FrameToRgb(frame).rgb.size(), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,31 @@
+# Turns the page's files into one C++ source, so that vupdate serve needs nothing beside it.
+# cmake -DROOT=web -DOUT=web_assets.cpp -DFILES=index.html,app.js -P embed-web.cmake
+string(REPLACE "," ";" FILES "${FILES}")
+set(tables "")
+set(rows "")
+set(n 0)
+foreach(name ${FILES})
+  file(READ ${ROOT}/${name} hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)"
+    "\\1\n" bytes "${bytes}")
+  if(name MATCHES "\\.html$")
+    set(type "text/html; charset=utf-8")
+  elseif(name MATCHES "\\.css$")
+    set(type "text/css; charset=utf-8")
+  elseif(name MATCHES "\\.js$")
+    set(type "text/javascript; charset=utf-8")
+  elseif(name MATCHES "\\.svg$")
+    set(type "image/svg+xml")
+  else()
+    message(FATAL_ERROR "embed-web: no content type for ${name}")
+  endif()
+  string(APPEND tables "const unsigned char kFile${n}[] = {\n${bytes}};\n")
+  string(APPEND rows "    {\"/${name}\", \"${type}\", kFile${n}, sizeof kFile${n}},\n")
+  math(EXPR n "${n} + 1")
+endforeach()
+file(WRITE ${OUT}.tmp "// Generated from web/ by cmake/embed-web.cmake; edit the files there.\n"
+  "#include \"cli/web_assets.h\"\n\nnamespace {\n${tables}}  // namespace\n\n"
+  "const WebAsset kWebAssets[] = {\n${rows}};\nconst std::size_t kWebAssetCount = ${n};\n")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT}.tmp)

@@ -1,0 +1,211 @@
+// vupdate serve's HTTP API: what a browser, a script or a stranger may send, and that nothing escapes the
+// card.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "cli/serve.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ServeApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("serve-test-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "card" / "SYSTEM");
+    serve::Options options;
+    options.card = (root_ / "card").string();
+    options.flash = (root_ / "flash.bin").string();
+    options.port = 0;
+    options.vupdate = VUPDATE_PATH;
+    server_ = std::make_unique<serve::Server>(options);
+    thread_ = std::thread([this] { server_->Run(); });
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
+    client_->set_read_timeout(10, 0);
+  }
+  void TearDown() override {
+    server_->Stop();
+    thread_.join();
+    server_.reset();
+    fs::remove_all(root_);
+  }
+
+  // The working copy of the card as the server lists it, less the log the camera writes on its own.
+  std::vector<std::string> CardNames() {
+    auto res = client_->Get("/api/state");
+    std::vector<std::string> names;
+    if (!res) return names;
+    for (std::size_t at = res->body.find("\"name\":\""); at != std::string::npos;
+         at = res->body.find("\"name\":\"", at + 1)) {
+      const std::size_t start = at + 8;
+      std::string name = res->body.substr(start, res->body.find('"', start) - start);
+      if (name != "UPDATE.LOG") names.push_back(std::move(name));
+    }
+    return names;
+  }
+
+  // Sends raw bytes and answers the first line of the reply, or "" when the server just closed.
+  std::string Raw(const std::string& bytes, bool halfClose) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server_->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      (void)!::write(fd, bytes.data(), bytes.size());
+      if (halfClose) ::shutdown(fd, SHUT_WR);
+      char buffer[256];
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) reply.assign(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return reply.substr(0, reply.find("\r\n"));
+  }
+
+  fs::path root_;
+  std::unique_ptr<serve::Server> server_;
+  std::thread thread_;
+  std::unique_ptr<httplib::Client> client_;
+};
+
+TEST_F(ServeApi, RefusesWhatItMustAndStaysUp) {
+  struct Row {
+    const char* method;
+    std::string path;
+    std::string body;
+    int status;
+  };
+  const std::string tooLarge(serve::kLargestUpdateFile + 1, 'x');
+  const std::string largeProfile(serve::kLargestProfile + 1, '#');
+  const Row rows[] = {
+      {"PUT", "/api/card/..%2F..%2Fescaped", "x", 404},
+      {"PUT", "/api/card/..", "x", 400},
+      {"PUT", "/api/card/.hidden", "x", 400},
+      {"PUT", "/api/card/a%20b.BIN", "x", 400},
+      {"PUT", "/api/card/" + std::string(65, 'A'), "x", 400},
+      {"PUT", "/api/card/QR40BIG.BIN", tooLarge, 413},
+      {"DELETE", "/api/card/NOTHERE.BIN", "", 404},
+      {"PUT", "/api/profile", largeProfile, 413},
+      {"PUT", "/api/profile", "battery = [", 400},
+      {"PUT", "/api/profile", "no_such_key = 1", 400},
+      {"POST", "/api/profile/sample?name=..%2F..%2Fetc%2Fpasswd", "", 404},
+      {"POST", "/api/key/shutter", "", 404},
+      {"POST", "/api/speed?factor=7", "", 400},
+      {"POST", "/api/camera?battery=lots", "", 400},
+      {"POST", "/api/camera?region=99999999999", "", 400},
+      {"POST", "/api/fault/meteor", "", 404},
+      {"GET", "/api/inspect?file=..%2Fflash.bin", "", 400},
+      {"GET", "/api/nothing", "", 404},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.method) + " " + row.path.substr(0, 80));
+    httplib::Result res =
+        std::string(row.method) == "PUT"    ? client_->Put(row.path, row.body, "application/octet-stream")
+        : std::string(row.method) == "POST" ? client_->Post(row.path, row.body, "text/plain")
+        : std::string(row.method) == "GET"  ? client_->Get(row.path)
+                                            : client_->Delete(row.path);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, row.status);
+  }
+  EXPECT_TRUE(CardNames().empty());
+  EXPECT_FALSE(fs::exists(root_ / "escaped"));
+  EXPECT_FALSE(fs::exists(root_ / "card" / "escaped"));
+
+  // Junk, a request cut short, a body that never comes: the server answers or drops them and carries on.
+  EXPECT_EQ(Raw("GARBAGE\r\n\r\n", false), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(Raw(std::string(10000, 'G'), true), "");
+  EXPECT_EQ(Raw("PUT /api/card/QR40CUT.BIN HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\nonly "
+                "a little",
+                true),
+            "");
+  // Another site in the same browser, or a DNS name rebound to this address.
+  EXPECT_EQ(Raw("POST /api/key/left HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://elsewhere.example\r\n"
+                "Content-Length: 0\r\n\r\n",
+                false),
+            "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Raw("GET /api/state HTTP/1.1\r\nHost: rebound.example:8080\r\n\r\n", false),
+            "HTTP/1.1 403 Forbidden");
+  auto state = client_->Get("/api/state");
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->status, 200);
+  EXPECT_TRUE(CardNames().empty()) << "no half upload on the card";
+}
+
+TEST_F(ServeApi, FilesComeAndGoOnlyInTheCardsSystemFolder) {
+  auto put = client_->Put("/api/card/QR40V110.BIN", std::string(100, '\x5A'), "application/octet-stream");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 200);
+  EXPECT_EQ(CardNames(), std::vector<std::string>{"QR40V110.BIN"});
+  // --card was copied: the original folder is untouched.
+  EXPECT_FALSE(fs::exists(root_ / "card" / "SYSTEM" / "QR40V110.BIN"));
+
+  auto pull = client_->Post("/api/fault/pull-card", "", "text/plain");
+  ASSERT_TRUE(pull);
+  EXPECT_EQ(pull->status, 200);
+  EXPECT_EQ(client_->Put("/api/card/QR40V111.BIN", "x", "application/octet-stream")->status, 409);
+  EXPECT_EQ(client_->Post("/api/fault/insert-card", "", "text/plain")->status, 200);
+  EXPECT_EQ(CardNames(), std::vector<std::string>{"QR40V110.BIN"});
+
+  EXPECT_EQ(client_->Delete("/api/card/QR40V110.BIN")->status, 200);
+  EXPECT_TRUE(CardNames().empty());
+
+  auto flash = client_->Get("/api/flash.bin");
+  ASSERT_TRUE(flash);
+  EXPECT_EQ(flash->body.size(), 0x200000u);
+}
+
+TEST_F(ServeApi, SeveralTabsAtOnceAndTabsThatClose) {
+  std::vector<std::thread> tabs;
+  std::atomic<int> streamed{0};
+  for (int t = 0; t < 3; ++t) {
+    // A tab that watches the stream for a while and is then closed.
+    tabs.emplace_back([&] {
+      httplib::Client tab("127.0.0.1", server_->port());
+      std::size_t seen = 0;
+      tab.Get("/api/events", [&](const char*, std::size_t n) {
+        seen += n;
+        return seen < 20000;
+      });
+      if (seen > 0) ++streamed;
+    });
+  }
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    tabs.emplace_back([&, t] {
+      httplib::Client tab("127.0.0.1", server_->port());
+      const std::string name = "QR40TAB" + std::to_string(t) + ".BIN";
+      for (int i = 0; i < 15; ++i) {
+        const char* key = i % 3 == 0 ? "/api/key/left" : i % 3 == 1 ? "/api/key/right" : "/api/key/debug";
+        auto a = tab.Post(key, "", "text/plain");
+        auto b = tab.Put("/api/card/" + name, std::string(1000 + i, 'x'), "application/octet-stream");
+        auto c = tab.Get("/api/state");
+        if (!a || a->status != 200 || !b || b->status != 200 || !c || c->status != 200) ++failures;
+        if (i % 2 == 1 && tab.Delete("/api/card/" + name)->status != 200) ++failures;
+      }
+    });
+  }
+  for (auto& tab : tabs) tab.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(streamed, 3);
+  EXPECT_EQ(CardNames(),
+            (std::vector<std::string>{"QR40TAB0.BIN", "QR40TAB1.BIN", "QR40TAB2.BIN", "QR40TAB3.BIN"}));
+  for (const auto& entry : fs::directory_iterator(root_)) {
+    EXPECT_TRUE(entry.path().filename() == "card" || entry.path().filename() == "flash.bin") << entry.path();
+  }
+}
+
+}  // namespace
