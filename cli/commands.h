@@ -13,4 +13,5 @@ constexpr int kExitPowerCut = 3;  // vupdate run: the camera's power was cut
 void AddRunCommand(CLI::App& app, int* exitCode);
 void AddPackCommand(CLI::App& app, int* exitCode);
 void AddInspectCommand(CLI::App& app, int* exitCode);
+void AddSweepCommand(CLI::App& app, int* exitCode);
 void AddServeCommand(CLI::App& app, int* exitCode);

@@ -21,6 +21,7 @@ int Run(int argc, char** argv) {
   AddRunCommand(app, &exitCode);
   AddPackCommand(app, &exitCode);
   AddInspectCommand(app, &exitCode);
+  AddSweepCommand(app, &exitCode);
   AddServeCommand(app, &exitCode);
   try {
     app.parse(argc, argv);

@@ -1,10 +1,13 @@
 // The simulated camera: builds its services and makes itself the one the platform calls reach.
 #include "sim/camera.h"
 
+#include <algorithm>
+
 #include "platform/graphics.h"
 #include "platform/kernel.h"
 #include "platform/resources.h"
 #include "sim/card.h"
+#include "sim/card_faults.h"
 #include "sim/events.h"
 #include "sim/flash.h"
 #include "sim/graphics.h"
@@ -28,11 +31,21 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
   kernel_ = std::make_unique<Kernel>();
   resources_ = std::make_unique<Resources>(profile);
   if (!options_.cardStorage) options_.cardStorage = std::make_shared<FolderCard>(options_.cardDir);
-  card_ = std::make_unique<Card>(*this, options_.cardStorage);
+  const FaultProfile& faults = profile.faults;
+  std::shared_ptr<CardStorage> storage = options_.cardStorage;
+  if (faults.Card()) {
+    storage = std::make_shared<FaultyCard>(storage, faults, clock_, [this] { CutPower(); });
+  }
+  card_ = std::make_unique<Card>(*this, storage);
+  failParameterWrite = faults.eepromWriteFail;
+  failEepromFlush = faults.eepromFlushFail;
+  if (faults.powerCut.at == PowerCutPoint::At::kTime) cutAtNs_ = faults.powerCut.value;
   events_ = std::make_unique<EventQueue>(*this, ParseKeyScript(options_.keys));
   sound_ = std::make_unique<SoundService>(*this);
   graphics_ = std::make_unique<Graphics>(*this);
   flash_ = std::make_unique<FlashBus>(profile.flash, clock_, options_.flashFile);
+  flash_->SetCutPoint(faults.powerCut);
+  if (!faults.readFlips.empty()) flash_->FlipReadBits(faults.readFlips);
   lcdOn = profile.power.lcdOn;
 }
 
@@ -56,9 +69,10 @@ void Camera::Boot() {
 }
 
 void Camera::CutPower() {
-  if (!cutAt_) cutAt_ = CutPoint{clock_.Nanoseconds(), flash_->counters().busOps};
+  const std::uint64_t at = std::min(clock_.Nanoseconds(), cutAtNs_);
+  if (!cutAt_) cutAt_ = CutPoint{at, flash_->counters().busOps};
   powerCutRequested_.store(true, std::memory_order_relaxed);
-  flash_->PowerOff();
+  flash_->PowerOffAt(at);
   throw PowerCut{};
 }
 

@@ -70,6 +70,8 @@ class Camera {
   // callable from any thread.
   void RequestPowerCut() noexcept { powerCutRequested_.store(true, std::memory_order_relaxed); }
   bool powerCutRequested() const noexcept { return powerCutRequested_.load(std::memory_order_relaxed); }
+  // A cut asked for, or the time of one the profile asks for has come.
+  bool CutDue() const noexcept { return powerCutRequested() || clock_.Nanoseconds() >= cutAtNs_; }
   // Takes the supply away now: the flash device stops where it is. Throws PowerCut.
   [[noreturn]] void CutPower();
   // Where the power went away: virtual time and the flash bus operations done by then.
@@ -118,6 +120,7 @@ class Camera {
   std::unique_ptr<Memory> memory_;
   std::unique_ptr<Kernel> kernel_;
   std::atomic<bool> powerCutRequested_{false};
+  std::uint64_t cutAtNs_ = ~std::uint64_t{0};
   static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the request");
   std::optional<CutPoint> cutAt_;
 };
@@ -135,7 +138,7 @@ inline Camera& Current() {
   Camera* camera = detail::gCurrent.load(std::memory_order_relaxed);
   if (camera == nullptr) [[unlikely]]
     detail::NoCurrentCamera();
-  if (camera->powerCutRequested()) [[unlikely]]
+  if (camera->CutDue()) [[unlikely]]
     camera->CutPower();
   return *camera;
 }

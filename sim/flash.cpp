@@ -160,6 +160,12 @@ void FlashBus::CutNow() {
   throw PowerCut{};
 }
 
+void FlashBus::SetCutPoint(const PowerCutPoint& point) {
+  cutPoint_ = point;
+  if (point.at == PowerCutPoint::At::kBusOp) cutAtOp_ = point.value;
+  if (point.at == PowerCutPoint::At::kTime) cutAtNs_ = point.value;
+}
+
 void FlashBus::FlipReadBits(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& words) {
   readFlips_.clear();
   for (auto [offset, mask] : ByteMasks(words, "read_flips")) readFlips_.push_back({offset, mask, false});
@@ -181,7 +187,11 @@ void FlashBus::SettleErase(std::uint64_t nowNs) {
   const std::uint64_t elapsed = nowNs - busySinceNs_;
   std::uint32_t upTo = kFlashBusSize;
   if (elapsed < busyNs_) {
-    upTo = static_cast<std::uint32_t>(static_cast<unsigned __int128>(elapsed) * kFlashBusSize / busyNs_);
+    // Without 128-bit arithmetic (the simulator builds for 32-bit MIPS too); erases longer than 2^43 ns
+    // round to whole nanoseconds per byte.
+    constexpr std::uint64_t kMaxExact = ~std::uint64_t{0} / kFlashBusSize;
+    upTo = static_cast<std::uint32_t>(busyNs_ <= kMaxExact ? elapsed * kFlashBusSize / busyNs_
+                                                           : elapsed / (busyNs_ / kFlashBusSize));
   }
   if (upTo <= erasedUpTo_) return;
   std::fill(cells_ + erasedUpTo_, cells_ + upTo, std::uint8_t{0xFF});
@@ -286,6 +296,10 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
       pendingOffset_ = offset;
       pendingData_ = value;
       StartBusy(programNs_);
+      if (cutPoint_.at == PowerCutPoint::At::kWord && counters_.wordsProgrammed == cutPoint_.value)
+          [[unlikely]] {
+        cutAtNs_ = busySinceNs_ + programNs_ / 2;
+      }
       return;
     case Mode::EraseSetup:
       if (command != kCmdConfirm) {
@@ -303,10 +317,20 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
       pending_ = Pending::Erase;
       erasedUpTo_ = 0;
       StartBusy(eraseNs_);
+      if (cutPoint_.at == PowerCutPoint::At::kDuringErase && counters_.erases == 1) {
+        cutAtNs_ = busySinceNs_ + eraseNs_ / 2;
+      }
       return;
     case Mode::ReadArray:
     case Mode::ReadStatus:
       break;
+  }
+  if (cutPoint_.at != PowerCutPoint::At::kNone) [[unlikely]] {
+    if ((cutPoint_.at == PowerCutPoint::At::kBeforeErase && command == kCmdChipErase) ||
+        (cutPoint_.at == PowerCutPoint::At::kAfterLastWord && command == kCmdReadArray &&
+         counters_.wordsProgrammed > 0)) {
+      CutNow();
+    }
   }
   switch (command) {
     case kCmdReadArray:

@@ -69,6 +69,8 @@ class FlashBus {
 
   // The power fails as bus operation number `op` (counting from 1) begins: PowerCut is thrown there.
   void CutPowerAtOp(std::uint64_t op) { cutAtOp_ = op; }
+  // A cut the profile asks for: at an operation number, a time, or a named point of the device's work.
+  void SetCutPoint(const PowerCutPoint& point);
   // The power fails when the virtual clock reaches this time (checked at every bus operation).
   void CutPowerAt(std::uint64_t nanoseconds) { cutAtNs_ = nanoseconds; }
   // The supply goes away now (or at an earlier instant the clock has already passed): whatever the device was
@@ -150,6 +152,7 @@ class FlashBus {
   Counters counters_;
   std::uint64_t cutAtOp_ = 0;  // none: operation numbers start at 1
   std::uint64_t cutAtNs_ = ~std::uint64_t{0};
+  PowerCutPoint cutPoint_;
   bool recording_ = false;
   bool interruptsLocked_ = false;
   std::vector<BusOp> recorded_;

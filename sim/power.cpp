@@ -10,7 +10,17 @@ std::uint8_t PMExtPowerSupplied() {
 }
 
 std::uint8_t PMGetMainBatteryState(std::int32_t, std::int32_t) {
-  return sim::Current().profile().power.battery;
+  sim::Camera& camera = sim::Current();
+  // The battery may change during the run: the latest state whose time has come.
+  std::uint8_t state = camera.profile().power.battery;
+  std::uint64_t latest = 0;
+  for (auto [at, s] : camera.profile().faults.batteryAt) {
+    if (at <= camera.clock().Nanoseconds() && at >= latest) {
+      state = s;
+      latest = at;
+    }
+  }
+  return state;
 }
 
 void PMPowerDown(std::int32_t) {

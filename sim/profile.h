@@ -30,6 +30,52 @@ struct FlashProfile {
   bool neverReady = false;
 };
 
+// Where the power goes away, when the profile asks for a cut.
+struct PowerCutPoint {
+  enum class At {
+    kNone,
+    kBusOp,           // value: the flash bus operation number (from 1)
+    kTime,            // value: virtual nanoseconds
+    kBeforeErase,     // as the erase command is given
+    kDuringErase,     // halfway through the first erase
+    kWord,            // value: halfway through the Nth word program (from 1)
+    kAfterLastWord,   // as the flash is put back to reading after programming
+    kBeforeDelete,    // before the first file is removed from the card
+    kBetweenDeletes,  // before the second
+    kLogWrite,        // value: halfway through the Nth write to the update log (from 1)
+  };
+  At at = At::kNone;
+  std::uint64_t value = 0;
+};
+
+// A card file's byte: from the `fromRead`th read of it on, a read error there (`times` reads fail, then it
+// reads again), or bits that read inverted. Paths are relative to the card's top, like "SYSTEM/X".
+struct CardByteFault {
+  std::string file;
+  std::uint32_t offset = 0;
+  std::uint8_t mask = 0;  // flips only
+  std::uint32_t fromRead = 1;
+  std::uint32_t times = 0xFFFFFFFF;  // read errors only
+};
+
+struct FaultProfile {
+  PowerCutPoint powerCut;
+  std::vector<CardByteFault> cardReadErrors;
+  std::vector<CardByteFault> cardFlips;
+  std::optional<std::uint64_t> cardPulledAtNs;    // every card operation fails from then on
+  std::optional<std::uint64_t> cardReadOnlyAtNs;  // writes and removals fail from then on
+  std::optional<std::uint64_t> cardFullAfter;     // bytes written in the run before the card is full
+  bool eepromWriteFail = false;
+  bool eepromFlushFail = false;
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> batteryAt;   // from this virtual time, this state
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> readFlips;  // flash [offset, mask], on read-back
+  bool Card() const {
+    return !cardReadErrors.empty() || !cardFlips.empty() || cardPulledAtNs || cardReadOnlyAtNs ||
+           cardFullAfter || powerCut.at == PowerCutPoint::At::kBeforeDelete ||
+           powerCut.at == PowerCutPoint::At::kBetweenDeletes || powerCut.at == PowerCutPoint::At::kLogWrite;
+  }
+};
+
 // An absent parameter makes its platform read fail.
 struct Profile {
   std::optional<std::string> vendor{"Norvale Co., Ltd."};
@@ -43,6 +89,7 @@ struct Profile {
   PowerProfile power;
   PlatformProfile platform;
   FlashProfile flash;
+  FaultProfile faults;
 };
 
 }  // namespace sim

@@ -1,6 +1,9 @@
 // Reads camera profiles with toml++.
 #include "sim/profile_toml.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -22,7 +25,7 @@ class Reader {
   void Table(const toml::table& table, const std::string& prefix) {
     for (const auto& [k, node] : table) {
       const std::string key = prefix + std::string(k.str());
-      if (key == "power" || key == "platform" || key == "flash") {
+      if (key == "power" || key == "platform" || key == "flash" || key == "faults") {
         if (!node.is_table()) Fail(key, "must be a table");
         Table(*node.as_table(), key + ".");
         continue;
@@ -115,6 +118,22 @@ class Reader {
         {"flash.never_erase", [&](const toml::node& n) { p_.flash.neverErase = Masks(key, n); }},
         {"flash.never_program", [&](const toml::node& n) { p_.flash.neverProgram = Masks(key, n); }},
         {"flash.never_ready", [&](const toml::node& n) { p_.flash.neverReady = Bool(key, n); }},
+        {"faults.power_cut", [&](const toml::node& n) { p_.faults.powerCut = CutPoint(key, n); }},
+        {"faults.card_read_error",
+         [&](const toml::node& n) { p_.faults.cardReadErrors = CardBytes(key, n, false); }},
+        {"faults.card_flips", [&](const toml::node& n) { p_.faults.cardFlips = CardBytes(key, n, true); }},
+        {"faults.card_pulled_at", [&](const toml::node& n) { p_.faults.cardPulledAtNs = Seconds(key, n); }},
+        {"faults.card_read_only_at",
+         [&](const toml::node& n) { p_.faults.cardReadOnlyAtNs = Seconds(key, n); }},
+        {"faults.card_full_after",
+         [&](const toml::node& n) {
+           p_.faults.cardFullAfter = static_cast<std::uint64_t>(Integer(key, n, 0, 1LL << 40));
+         }},
+        {"faults.eeprom_write_fail", [&](const toml::node& n) { p_.faults.eepromWriteFail = Bool(key, n); }},
+        {"faults.eeprom_flush_fail", [&](const toml::node& n) { p_.faults.eepromFlushFail = Bool(key, n); }},
+        {"faults.battery_at", [&](const toml::node& n) { p_.faults.batteryAt = BatterySteps(key, n); }},
+        {"faults.unreadable_params", [&](const toml::node& n) { UnreadableParams(key, n); }},
+        {"faults.read_flips", [&](const toml::node& n) { p_.faults.readFlips = Masks(key, n); }},
     };
     for (const auto& [name, handle] : handlers) {
       if (name == key) {
@@ -125,8 +144,125 @@ class Reader {
     throw ProfileError(source_ + ": unknown key '" + key + "'");
   }
 
+  std::uint64_t Seconds(const std::string& key, const toml::node& node) const {
+    return static_cast<std::uint64_t>(std::llround(Number(key, node) * 1e9));
+  }
+
+  PowerCutPoint CutPoint(const std::string& key, const toml::node& node) const {
+    const auto v = node.value_exact<std::string>();
+    if (!v) Fail(key, "must be a string such as \"bus_op:1200\", \"time:12.5\" or \"during_erase\"");
+    const std::string text = *v;
+    const std::size_t colon = text.find(':');
+    const std::string name = text.substr(0, colon);
+    const std::string arg = colon == std::string::npos ? "" : text.substr(colon + 1);
+    using At = PowerCutPoint::At;
+    const std::pair<std::string_view, At> named[] = {
+        {"bus_op", At::kBusOp},
+        {"time", At::kTime},
+        {"before_erase", At::kBeforeErase},
+        {"during_erase", At::kDuringErase},
+        {"word", At::kWord},
+        {"after_last_word", At::kAfterLastWord},
+        {"before_delete", At::kBeforeDelete},
+        {"between_deletes", At::kBetweenDeletes},
+        {"log_write", At::kLogWrite},
+    };
+    PowerCutPoint point;
+    for (auto [n, at] : named) {
+      if (n == name) point.at = at;
+    }
+    const bool numbered = point.at == At::kBusOp || point.at == At::kWord || point.at == At::kTime;
+    if (point.at == At::kNone || (numbered && arg.empty()) ||
+        (!numbered && point.at != At::kLogWrite && !arg.empty())) {
+      Fail(key, "names no cut point: '" + text + "'");
+    }
+    if (arg.empty()) {
+      point.value = 1;
+      return point;
+    }
+    char* end = nullptr;
+    const double number = std::strtod(arg.c_str(), &end);
+    if (end == arg.c_str() || *end != 0 || !(number >= 0) || number > 1e15 ||
+        (point.at != At::kTime && (number < 1 || number != std::floor(number)))) {
+      Fail(key, "has a bad number in '" + text + "'");
+    }
+    point.value = point.at == At::kTime ? static_cast<std::uint64_t>(std::llround(number * 1e9))
+                                        : static_cast<std::uint64_t>(number);
+    return point;
+  }
+
+  std::vector<CardByteFault> CardBytes(const std::string& key, const toml::node& node, bool flip) const {
+    std::vector<CardByteFault> out;
+    for (const auto& item : Array(key, node)) {
+      const toml::table* t = item.as_table();
+      if (t == nullptr) Fail(key, "must be an array of tables like { file = \"SYSTEM/X\", offset = 0 }");
+      CardByteFault f;
+      bool haveFile = false;
+      for (const auto& [k, v] : *t) {
+        const std::string name(k.str());
+        if (name == "file" && v.value_exact<std::string>()) {
+          f.file = *v.value_exact<std::string>();
+          haveFile = true;
+        } else if (name == "offset") {
+          f.offset = Word(key, v);
+        } else if (flip && name == "mask") {
+          f.mask = static_cast<std::uint8_t>(Integer(key, v, 1, 255));
+        } else if (name == "from_read") {
+          f.fromRead = static_cast<std::uint32_t>(Integer(key, v, 1, 0xFFFFFFFF));
+        } else if (!flip && name == "times") {
+          f.times = static_cast<std::uint32_t>(Integer(key, v, 1, 0xFFFFFFFF));
+        } else {
+          Fail(key, "has an unknown or bad field '" + name + "'");
+        }
+      }
+      if (!haveFile || (flip && f.mask == 0))
+        Fail(key, flip ? "needs file, offset and mask" : "needs file and offset");
+      out.push_back(f);
+    }
+    return out;
+  }
+
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> BatterySteps(const std::string& key,
+                                                                   const toml::node& node) const {
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> out;
+    for (const auto& item : Array(key, node)) {
+      const toml::array* pair = item.as_array();
+      if (pair == nullptr || pair->size() != 2) Fail(key, "must be an array of [seconds, state] pairs");
+      out.emplace_back(Seconds(key, (*pair)[0]), static_cast<std::uint8_t>(Integer(key, (*pair)[1], 0, 255)));
+    }
+    return out;
+  }
+
+  void UnreadableParams(const std::string& key, const toml::node& node) {
+    for (const auto& item : Array(key, node)) {
+      const auto name = item.value_exact<std::string>();
+      static constexpr std::string_view kKnown[] = {"vdid", "ptid", "sern",           "fwrv",
+                                                    "ccsv", "rgnc", "rgnc_capability"};
+      if (!name || std::find(std::begin(kKnown), std::end(kKnown), *name) == std::end(kKnown)) {
+        Fail(key, "names vdid, ptid, sern, fwrv, ccsv, rgnc or rgnc_capability only");
+      }
+      unreadable_.push_back(*name);
+    }
+  }
+
+ public:
+  // A parameter read that fails is a parameter the store does not have.
+  void ApplyUnreadable() {
+    for (const std::string& name : unreadable_) {
+      if (name == "vdid") p_.vendor.reset();
+      if (name == "ptid") p_.product.reset();
+      if (name == "sern") p_.serial.reset();
+      if (name == "fwrv") p_.firmware.reset();
+      if (name == "ccsv") p_.ccs.reset();
+      if (name == "rgnc") p_.region.reset();
+      if (name == "rgnc_capability") p_.regionCapability.reset();
+    }
+  }
+
+ private:
   const std::string& source_;
   Profile& p_;
+  std::vector<std::string> unreadable_;
 };
 
 }  // namespace
@@ -141,7 +277,9 @@ Profile ParseProfile(std::string_view text, const std::string& source) {
     throw ProfileError(msg.str());
   }
   Profile profile;
-  Reader(source, profile).Table(table, "");
+  Reader reader(source, profile);
+  reader.Table(table, "");
+  reader.ApplyUnreadable();
   return profile;
 }
 
