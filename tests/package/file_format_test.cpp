@@ -1,6 +1,7 @@
 // The file reader's routines called directly on a card descriptor: byte sums over edge stretches, and a
 // trailer offset no seek reaches. What the reader logs within a whole verification is in the refusal table.
 #include "package/file_format.h"
+#include "package/digest.h"
 
 #include "package/file_set.h"
 #include "platform/files.h"
@@ -62,6 +63,29 @@ TEST_F(Reader, TrailerOffsetBeyondWhatASeekReachesIsLogged) {
   EXPECT_EQ(ReadFileTrailer(fd, &record), -2);
   EXPECT_EQ(Log(), std::vector<std::string>{"Could not seek to trailer offset."});
   vestra::FSClose(fd);
+}
+
+}  // namespace
+}  // namespace verify_test
+
+namespace verify_test {
+namespace {
+
+// The image digest: the standard check value, and the same result however the bytes arrive in pieces.
+TEST(ImageDigest, StandardCheckValueAndAnySplit) {
+  const auto crc = [](const std::uint8_t* bytes, std::uint32_t count) {
+    return Crc32Final(Crc32Update(kCrc32Start, bytes, count));
+  };
+  const std::string check = "123456789";
+  EXPECT_EQ(crc(reinterpret_cast<const std::uint8_t*>(check.data()), 9), 0xCBF43926u);
+  EXPECT_EQ(crc(nullptr, 0), 0u);
+  std::vector<std::uint8_t> bytes(1000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + 7);
+  const std::uint32_t whole = crc(bytes.data(), 1000);
+  for (std::uint32_t split : {1u, 7u, 8u, 9u, 500u, 999u}) {
+    const std::uint32_t first = Crc32Update(kCrc32Start, bytes.data(), split);
+    EXPECT_EQ(Crc32Final(Crc32Update(first, bytes.data() + split, 1000 - split)), whole) << split;
+  }
 }
 
 }  // namespace
