@@ -92,6 +92,7 @@ std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) 
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   pid_t child = 0;
@@ -386,7 +387,7 @@ struct Server::Impl {
     const fs::path profile = workDir / "inspect-camera.toml";
     if (!WriteFileAtomically(profile, text)) return "Cannot write the camera profile for inspect.\n";
     // The camera's verdict comes from a run of the module, which the live camera is using in this process.
-    const std::string output =
+    std::string output =
         RunCapturing({options.vupdate.string(), "inspect", file->string(), "--camera", profile.string()},
                      kInspectOutputMax);
     std::error_code ec;
@@ -557,7 +558,7 @@ struct Server::Impl {
       Answer(res, error.empty() ? 200 : 400, error);
     });
 
-    http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+    http.set_exception_handler([](const httplib::Request&, httplib::Response& res, const std::exception_ptr& ep) {
       std::string what = "internal error";
       try {
         std::rethrow_exception(ep);

@@ -151,7 +151,7 @@ class Reader {
   PowerCutPoint CutPoint(const std::string& key, const toml::node& node) const {
     const auto v = node.value_exact<std::string>();
     if (!v) Fail(key, "must be a string such as \"bus_op:1200\", \"time:12.5\" or \"during_erase\"");
-    const std::string text = *v;
+    const std::string& text = *v;
     const std::size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
     const std::string arg = colon == std::string::npos ? "" : text.substr(colon + 1);
