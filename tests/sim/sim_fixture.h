@@ -65,6 +65,7 @@ class CameraTest : public ::testing::Test {
   }
 
   sim::Camera& Start(sim::Profile profile = {}, const std::string& keys = "") {
+    log_.reset();  // the recorder lets go of the old camera before the camera goes
     camera_ = std::make_unique<sim::Camera>(sim::CameraOptions{
         .profile = std::move(profile), .cardDir = card_, .keys = keys, .cardStorage = storage_});
     sim::SetCurrent(camera_.get());
