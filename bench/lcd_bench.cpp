@@ -27,13 +27,7 @@ void BM_CopyBitsFullFrame(benchmark::State& state) {
   for (int i = 0; i < 288 * 216; ++i) pixels[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0xFFFFFFu;
   const vestra::Rect src{0, 0, 216, 288};
   const vestra::Rect dst{10, 36, 226, 324};
-  std::vector<std::uint32_t> copy(288 * 216);
-  const double reference = vestra_bench::ReferenceSeconds(
-      [&] {
-        std::memcpy(copy.data(), pixels, copy.size() * 4);
-        benchmark::ClobberMemory();
-      },
-      200);
+  const double reference = vestra_bench::DrawPortCopySeconds(pixels, 288 * 216);
   const vestra_bench::RatioTimer timer(reference);
   for (auto _ : state) {
     vestra::GMCopyBits(*draw->portPixMap, *lcd->portPixMap, &src, &dst, 0, 0);

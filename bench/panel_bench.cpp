@@ -54,13 +54,8 @@ void BM_UpdateLCD(benchmark::State& state) {
   auto camera = StartCamera(1);
   AppDraw();
   const auto* pixels = static_cast<const std::uint32_t*>((*gDrawPort->portPixMap)->baseAddr);
-  std::vector<std::uint32_t> copy(static_cast<std::size_t>(vestra::kDrawPortWidth) * vestra::kDrawPortHeight);
-  const double reference = vestra_bench::ReferenceSeconds(
-      [&] {
-        std::memcpy(copy.data(), pixels, copy.size() * 4);
-        benchmark::ClobberMemory();
-      },
-      200);
+  const double reference = vestra_bench::DrawPortCopySeconds(
+      pixels, static_cast<std::size_t>(vestra::kDrawPortWidth) * vestra::kDrawPortHeight);
   const vestra_bench::RatioTimer timer(reference);
   for (auto _ : state) UpdateLCD();
   timer.Report(state);

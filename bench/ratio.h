@@ -7,6 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace vestra_bench {
 
@@ -45,5 +49,16 @@ class RatioTimer {
   double reference_;
   double start_;
 };
+
+// The reference of the LCD copies: one memcpy of a whole draw port of 32-bit pixels.
+inline double DrawPortCopySeconds(const std::uint32_t* pixels, std::size_t count) {
+  std::vector<std::uint32_t> copy(count);
+  return ReferenceSeconds(
+      [&] {
+        std::memcpy(copy.data(), pixels, count * sizeof(std::uint32_t));
+        benchmark::ClobberMemory();
+      },
+      200);
+}
 
 }  // namespace vestra_bench
