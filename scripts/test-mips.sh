@@ -12,5 +12,6 @@ cmake --preset mips
 cmake --build --preset mips -j"$jobs"
 ctest --preset mips -j"$jobs"
 # What the camera's firmware build links, as its own package.
-(cd build/mips && cpack -G DEB >/dev/null && dpkg-deb -c vestra-updater-module_*.deb | grep -q libvestra_module.a)
+listing=$(cd build/mips && cpack -G DEB >/dev/null && dpkg-deb -c vestra-updater-module_*.deb)
+grep -q libvestra_module.a <<<"$listing" || { echo "test-mips: the module package lacks libvestra_module.a" >&2; exit 1; }
 echo "test-mips: done in ${SECONDS} s"
