@@ -230,7 +230,7 @@ SweepResult RunSweep(const SweepOptions& o) {
       return out;
     }
   } else {
-    for (std::uint32_t i = 0; i < sim::kFlashBusSize; ++i) old[i] = sim::FlashBus::OldFirmwareByte(i);
+    sim::FlashBus::FillOldFirmware(old);
   }
 
   // The new image is the code file's, wherever the update gets to: a run that fails cannot define it.

@@ -27,13 +27,14 @@ constexpr auto kLagForgiven = 200ms;
 constexpr auto kSleepAtLeast = 2ms;
 
 std::string Classify(std::span<const std::uint8_t> contents) {
-  bool old = true;
-  bool blank = true;
-  for (std::uint32_t i = 0; i < contents.size() && (old || blank); ++i) {
-    old = old && contents[i] == sim::FlashBus::OldFirmwareByte(i);
-    blank = blank && contents[i] == 0xFF;
-  }
-  return old ? "old image" : blank ? "blank" : "other image";
+  static const std::vector<std::uint8_t> kOld = [] {
+    std::vector<std::uint8_t> cells(sim::kFlashBusSize);
+    sim::FlashBus::FillOldFirmware(cells);
+    return cells;
+  }();
+  if (std::equal(contents.begin(), contents.end(), kOld.begin(), kOld.end())) return "old image";
+  const bool blank = std::all_of(contents.begin(), contents.end(), [](std::uint8_t b) { return b == 0xFF; });
+  return blank ? "blank" : "other image";
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "sim/flash.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace sim {
@@ -73,10 +75,28 @@ std::uint8_t FlashBus::OldFirmwareByte(std::uint32_t offset) {
   return static_cast<std::uint8_t>(kDigits[(record >> (4 * (15 - index))) & 15]);
 }
 
+void FlashBus::FillOldFirmware(std::span<std::uint8_t> cells) {
+  // Two hex digits per table entry: a record's eight digits are four lookups.
+  static constexpr auto kPairs = [] {
+    std::array<std::array<char, 2>, 256> pairs{};
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < 256; ++i) pairs[i] = {kDigits[i >> 4], kDigits[i & 15]};
+    return pairs;
+  }();
+  std::uint8_t record[16] = {'O', 'L', 'D', ' ', 'F', 'W', ' ', '@'};
+  for (std::size_t at = 0; at < cells.size(); at += 16) {
+    const auto offset = static_cast<std::uint32_t>(at);
+    for (int pair = 0; pair < 4; ++pair) {
+      std::memcpy(record + 8 + 2 * pair, kPairs[(offset >> (24 - 8 * pair)) & 255].data(), 2);
+    }
+    std::memcpy(cells.data() + at, record, std::min<std::size_t>(16, cells.size() - at));
+  }
+}
+
 FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, const std::filesystem::path& backingFile)
     : profile_(profile),
       clock_(clock),
-      storage_(backingFile, kFlashBusSize, &OldFirmwareByte),
+      storage_(backingFile, kFlashBusSize, &FillOldFirmware),
       cells_(storage_.data()),
       neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
       neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {

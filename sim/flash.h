@@ -99,8 +99,10 @@ class FlashBus {
   // Test set-up: places bytes into the array as if they had always been there.
   void Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes);
 
-  // The recognisable content of a flash that holds the old firmware, byte by byte.
+  // The recognisable content of a flash that holds the old firmware, byte by byte, and a whole chip's worth
+  // (or any stretch from offset 0) at the speed of memory.
   static std::uint8_t OldFirmwareByte(std::uint32_t offset);
+  static void FillOldFirmware(std::span<std::uint8_t> cells);
 
  private:
   void BeginOp() {

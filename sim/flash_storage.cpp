@@ -46,14 +46,13 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
 }
 
 // Writes a whole new flash beside the target and renames it into place, so that nobody ever sees half of one.
-void CreateFlashFile(const std::filesystem::path& file, std::uint32_t size,
-                     std::uint8_t (*pattern)(std::uint32_t)) {
+void CreateFlashFile(const std::filesystem::path& file, std::uint32_t size, FlashStorage::Pattern pattern) {
   std::filesystem::path temp = file;
   temp += ".new-" + std::to_string(::getpid());
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw Failure(file, "cannot create it", errno);
   std::vector<std::uint8_t> bytes(size);
-  for (std::uint32_t i = 0; i < size; ++i) bytes[i] = pattern(i);
+  pattern(bytes);
   int error = 0;
   if (!WriteAll(fd.get(), bytes.data(), bytes.size())) error = errno != 0 ? errno : ENOSPC;
   if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
@@ -66,18 +65,18 @@ void CreateFlashFile(const std::filesystem::path& file, std::uint32_t size,
 
 // A new chip's contents are the same for every camera of a process: made once into a memory file, which
 // each camera maps privately. Null when the host cannot; the caller then fills plain memory.
-void* MapPatternPrivately(std::uint32_t size, std::uint8_t (*pattern)(std::uint32_t)) {
+void* MapPatternPrivately(std::uint32_t size, FlashStorage::Pattern pattern) {
   static std::mutex mutex;
   static int fd = -1;
   static std::uint32_t fdSize = 0;
-  static std::uint8_t (*fdPattern)(std::uint32_t) = nullptr;
+  static FlashStorage::Pattern fdPattern = nullptr;
   const std::lock_guard<std::mutex> lock(mutex);
   if (fd < 0 || fdSize != size || fdPattern != pattern) {
     if (fd >= 0) ::close(fd);  // mappings made from it stay valid
     fd = ::memfd_create("vestra-flash", MFD_CLOEXEC);
     if (fd < 0) return nullptr;
     std::vector<std::uint8_t> bytes(size);
-    for (std::uint32_t i = 0; i < size; ++i) bytes[i] = pattern(i);
+    pattern(bytes);
     if (!WriteAll(fd, bytes.data(), bytes.size())) {
       ::close(fd);
       fd = -1;
@@ -92,8 +91,7 @@ void* MapPatternPrivately(std::uint32_t size, std::uint8_t (*pattern)(std::uint3
 
 }  // namespace
 
-FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size,
-                           std::uint8_t (*pattern)(std::uint32_t))
+FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size, Pattern pattern)
     : size_(size) {
   if (file.empty()) {
     // A page of the new chip is copied only when written: most cameras never program theirs.
@@ -103,7 +101,7 @@ FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size
       return;
     }
     memory_.resize(size);
-    for (std::uint32_t i = 0; i < size; ++i) memory_[i] = pattern(i);
+    pattern(memory_);
     data_ = memory_.data();
     return;
   }

@@ -4,15 +4,18 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <vector>
 
 namespace sim {
 
 class FlashStorage {
  public:
-  // A missing or empty file is created holding pattern(offset) for every byte; a file of any other size than
-  // `size`, or one that is not a regular file, is refused. An empty path keeps the cells in memory only.
-  FlashStorage(const std::filesystem::path& file, std::uint32_t size, std::uint8_t (*pattern)(std::uint32_t));
+  // The contents of a chip that was never written; fills the whole span.
+  using Pattern = void (*)(std::span<std::uint8_t>);
+  // A missing or empty file is created holding the pattern; a file of any other size than `size`, or one that
+  // is not a regular file, is refused. An empty path keeps the cells in memory only.
+  FlashStorage(const std::filesystem::path& file, std::uint32_t size, Pattern pattern);
   ~FlashStorage();
   FlashStorage(const FlashStorage&) = delete;
   FlashStorage& operator=(const FlashStorage&) = delete;

@@ -177,4 +177,15 @@ TEST_F(SimFlash, TheBackingFileIsTheChipAtEveryInstant) {
   EXPECT_THROW(Make({}, file), std::runtime_error) << "a folder is no flash";
 }
 
+// The bulk fill makes new chips; the byte function is what dumps and checks compare with: they must agree.
+TEST(SimFlashPattern, BulkFillMatchesTheByteFunctionEverywhere) {
+  std::vector<std::uint8_t> cells(sim::kFlashBusSize + 7, 0);  // a stretch that ends mid-record
+  FlashBus::FillOldFirmware(std::span(cells).first(sim::kFlashBusSize - 9));
+  for (std::uint32_t at = 0; at < cells.size(); ++at) {
+    const std::uint8_t want = at < sim::kFlashBusSize - 9 ? FlashBus::OldFirmwareByte(at) : 0;
+    ASSERT_EQ(cells[at], want) << at;
+  }
+  EXPECT_EQ(std::string(cells.begin() + 0x1FFFF0, cells.begin() + 0x1FFFF7), "OLD FW ");
+}
+
 }  // namespace
