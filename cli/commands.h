@@ -2,6 +2,11 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
+
+namespace serve {
+struct Options;
+}
 
 // Exit codes shared by every subcommand.
 constexpr int kExitOk = 0;
@@ -14,4 +19,9 @@ void AddRunCommand(CLI::App& app, int* exitCode);
 void AddPackCommand(CLI::App& app, int* exitCode);
 void AddInspectCommand(CLI::App& app, int* exitCode);
 void AddSweepCommand(CLI::App& app, int* exitCode);
-void AddServeCommand(CLI::App& app, int* exitCode);
+// What serve does with its options: vupdate-serve runs the HTTP server; vupdate, which does not link it,
+// hands the same command line (argv) over to vupdate-serve. Each executable links one definition, and its
+// main passes it in, so that the archives need not know which.
+int Serve(const serve::Options& options, char** argv);
+using ServeRunner = std::function<int(const serve::Options&)>;
+void AddServeCommand(CLI::App& app, int* exitCode, ServeRunner run);

@@ -22,7 +22,7 @@ int Run(int argc, char** argv) {
   AddPackCommand(app, &exitCode);
   AddInspectCommand(app, &exitCode);
   AddSweepCommand(app, &exitCode);
-  AddServeCommand(app, &exitCode);
+  AddServeCommand(app, &exitCode, [argv](const serve::Options& options) { return Serve(options, argv); });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -558,16 +558,17 @@ struct Server::Impl {
       Answer(res, error.empty() ? 200 : 400, error);
     });
 
-    http.set_exception_handler([](const httplib::Request&, httplib::Response& res, const std::exception_ptr& ep) {
-      std::string what = "internal error";
-      try {
-        std::rethrow_exception(ep);
-      } catch (const std::exception& e) {
-        what = e.what();
-      } catch (...) {
-      }
-      Answer(res, 500, what);
-    });
+    http.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, const std::exception_ptr& ep) {
+          std::string what = "internal error";
+          try {
+            std::rethrow_exception(ep);
+          } catch (const std::exception& e) {
+            what = e.what();
+          } catch (...) {
+          }
+          Answer(res, 500, what);
+        });
   }
 };
 
@@ -607,12 +608,11 @@ void Server::Stop() {
 
 }  // namespace serve
 
-namespace {
-
-int RunServe(serve::Options options) {
+// vupdate-serve's own serve: the server in this process, until a signal stops it.
+int Serve(const serve::Options& options, char** /*argv*/) {
   std::unique_ptr<serve::Server> server;
   try {
-    server = std::make_unique<serve::Server>(std::move(options));
+    server = std::make_unique<serve::Server>(options);
   } catch (const std::exception& e) {
     std::cerr << "vupdate serve: " << e.what() << "\n";
     return kExitUsage;
@@ -625,23 +625,4 @@ int RunServe(serve::Options options) {
   }
   server.reset();
   return kExitOk;
-}
-
-}  // namespace
-
-void AddServeCommand(CLI::App& app, int* exitCode) {
-  auto options = std::make_shared<serve::Options>();
-  CLI::App* cmd = app.add_subcommand("serve", "Hold the simulated camera in a browser");
-  cmd->add_option("--camera", options->camera, "Camera profile (TOML) at the first power-on");
-  cmd->add_option("--card", options->card, "Card folder, copied unless --in-place");
-  cmd->add_flag("--in-place", options->inPlace, "Use the card folder itself, not a copy");
-  cmd->add_option("--flash", options->flash, "Flash ROM contents (2 MiB); created when missing");
-  cmd->add_option("--port", options->port, "TCP port (0: any free one)");
-  cmd->add_option("--bind", options->bind, "Address to listen on");
-  cmd->callback([options, exitCode] {
-    options->samples = VESTRA_SAMPLES_DIR;
-    std::error_code ec;
-    options->vupdate = fs::read_symlink("/proc/self/exe", ec);
-    *exitCode = RunServe(*options);
-  });
 }

@@ -40,7 +40,7 @@ class CliTest : public ::testing::Test {
 
   // Starts vupdate; its output and its temporary files (TMPDIR) stay out of the folder the test watches.
   pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {VUPDATE_PATH};
+    std::vector<std::string> all = {program_.string()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
@@ -57,7 +57,7 @@ class CliTest : public ::testing::Test {
     posix_spawn_file_actions_addopen(&io, 1, (io_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&io, 2, (io_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, VUPDATE_PATH, &io, nullptr, argv.data(), envp.data()), 0);
+    EXPECT_EQ(posix_spawn(&pid, program_.c_str(), &io, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&io);
     return pid;
   }
@@ -88,6 +88,7 @@ class CliTest : public ::testing::Test {
   bool TemporariesLeft() const { return !fs::is_empty(tmp_); }
 
   sim_test::TempDir dir_;
+  fs::path program_ = VUPDATE_PATH;
   fs::path work_ = dir_.path() / "work", io_ = dir_.path(), tmp_ = dir_.path() / "tmp";
 };
 

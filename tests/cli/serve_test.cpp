@@ -1,5 +1,5 @@
 // vupdate serve's HTTP API: what a browser, a script or a stranger may send, and that nothing escapes the
-// card.
+// card; and how vupdate hands the command to vupdate-serve.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include "cli/serve.h"
+#include "tests/cli/cli_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -205,6 +207,50 @@ TEST_F(ServeApi, SeveralTabsAtOnceAndTabsThatClose) {
             (std::vector<std::string>{"QR40TAB0.BIN", "QR40TAB1.BIN", "QR40TAB2.BIN", "QR40TAB3.BIN"}));
   for (const auto& entry : fs::directory_iterator(root_)) {
     EXPECT_TRUE(entry.path().filename() == "card" || entry.path().filename() == "flash.bin") << entry.path();
+  }
+}
+
+class ServeHandOver : public cli_test::CliTest {};
+
+// vupdate runs vupdate-serve in its own place, first beside it, then where the package installs it, with the
+// arguments it was given; its exit status is the command's.
+TEST_F(ServeHandOver, FindsVupdateServeOrSaysWhereItLooked) {
+  enum class Put { kNothing, kServer, kPlainFile };
+  struct Case {
+    const char* name;
+    Put beside, libexec;
+    int exit;
+    const char* out;
+    const char* err;  // a part of standard error
+  };
+  const Case cases[] = {
+      {"nowhere", Put::kNothing, Put::kNothing, 2, "",
+       "vupdate serve: vupdate-serve not found next to vupdate or in ../libexec/vestra-updater\n"},
+      {"installed", Put::kNothing, Put::kServer, 7, "libexec serve --port 0 --bind 127.0.0.2\n", ""},
+      {"beside first", Put::kServer, Put::kServer, 7, "bin serve --port 0 --bind 127.0.0.2\n", ""},
+      {"not executable", Put::kPlainFile, Put::kServer, 2, "", "vupdate serve: cannot start "},
+  };
+  const fs::path root = dir_.path() / "install";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root);
+    program_ = root / "bin" / "vupdate";
+    fs::create_directories(program_.parent_path());
+    fs::copy_file(VUPDATE_PATH, program_);
+    const std::tuple<Put, fs::path, const char*> places[] = {
+        {c.beside, root / "bin", "bin"}, {c.libexec, root / "libexec" / "vestra-updater", "libexec"}};
+    for (const auto& [put, where, tag] : places) {
+      if (put == Put::kNothing) continue;
+      // A stand-in that names its place and repeats its arguments.
+      cli_test::WriteFile(where / "vupdate-serve",
+                          std::string("#!/bin/sh\necho ") + tag + " \"$*\"\nexit 7\n");
+      if (put == Put::kServer)
+        fs::permissions(where / "vupdate-serve", fs::perms::owner_exec, fs::perm_options::add);
+    }
+    const cli_test::Outcome o = Vupdate({"serve", "--port", "0", "--bind", "127.0.0.2"});
+    EXPECT_EQ(o.exit, c.exit) << o.err;
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
   }
 }
 

@@ -59,12 +59,16 @@ TEST_F(TextTest, WidthGrowsWithTheTextAndTheSizeInEveryFace) {
   }
 }
 
-TEST_F(TextTest, JapaneseTextRendersRealGlyphsWithFontThirty) {
+TEST_F(TextTest, SystemFacesLoadAndJapaneseTextRendersRealGlyphsWithFontThirty) {
 #ifndef VESTRA_WITH_FREETYPE
   GTEST_SKIP() << "built without FreeType: every text uses the built-in face";
 #endif
-  vestra::GMTextFont(30, 24);
-  ASSERT_FALSE(graphics().usesFallbackFace()) << "fontconfig found no Japanese face";
+  for (const std::int16_t font : {2, 30}) {
+    vestra::GMTextFont(font, 24);
+    ASSERT_FALSE(graphics().usesFallbackFace())
+        << "font " << font << ": FreeType or fontconfig did not load, "
+        << "or fontconfig found no face";
+  }
   EXPECT_GE(Width(kKana), 3 * 24 * 8 / 10);  // full-width glyphs
   Draw(10, 40, "\xE3\x81\x82");
   Draw(110, 40, "\xE3\x81\x86");
