@@ -74,6 +74,7 @@ Run RunOnce(const SweepOptions& o, std::shared_ptr<sim::MemoryCard> card,
   options.profile.faults.powerCut = cut;
   options.cardStorage = card;
   options.keys = o.keys;
+  options.drawPixels = false;  // what a cut leaves is in the flash and on the card, not on the screen
   sim::Camera camera(std::move(options));
   camera.flash().Preload(0, flash);
   camera.flash().Record(record);

@@ -55,7 +55,8 @@ void StartCamera() {
   // A fresh card too: an accepted input stays on the old one, and start-up would find it.
   gCard = std::make_shared<sim::MemoryCard>();
   gCard->MakeFolder("SYSTEM");
-  gCamera = std::make_unique<sim::Camera>(sim::CameraOptions{.profile = profile, .cardStorage = gCard});
+  gCamera = std::make_unique<sim::Camera>(
+      sim::CameraOptions{.profile = profile, .cardStorage = gCard, .drawPixels = false});
   // No code file yet: the start-up ends on the error panel, with ports, panels and sounds all set up.
   const harness::RunResult run = harness::RunModule(*gCamera);
   Require(run.ended() && run.errCode == kErrMissing, "the camera did not start");
@@ -103,7 +104,7 @@ void Verify(const std::uint8_t* data, std::size_t size) {
   gErrCode = kErrNone;
   gFile[0] = gFile[1] = CameraInfo{};
   gCam.debugText[0] = 0;
-  semIdDelete = vestra::semBCreate(0, 1);
+  vestra::semGive(semIdDelete);  // full again, as start-up left it
 
   Require(GetInstallerFilenames() == kErrNone, "the code file was not found");
   const std::int16_t result = VerifyInstallerFiles();

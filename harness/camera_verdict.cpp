@@ -24,7 +24,8 @@ CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file
 
   // The question is whether the file fits the camera, not whether its battery would allow an update.
   profile.power.external = true;
-  sim::Camera camera(sim::CameraOptions{.profile = std::move(profile), .cardStorage = card});
+  sim::Camera camera(
+      sim::CameraOptions{.profile = std::move(profile), .cardStorage = card, .drawPixels = false});
   const harness::RunResult run = harness::RunModule(camera);
 
   CameraVerdict verdict;

@@ -44,6 +44,9 @@ struct CameraOptions {
   std::filesystem::path flashFile;           // empty: the flash lives in memory only
   std::string keys;                          // the key script
   std::shared_ptr<CardStorage> cardStorage;  // drive B's bytes; null: the folder cardDir
+  // False for a camera nobody looks at (a verdict, a sweep, the fuzzer): every drawing call is made, recorded
+  // and answered as usual, but no pixel is written.
+  bool drawPixels = true;
 };
 
 class Camera {

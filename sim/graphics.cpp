@@ -24,27 +24,7 @@ Ycc FromRgbColor(const vestra::RGBColor& c) {
 
 }  // namespace
 
-Ycc Graphics::Port::get(int x, int y) const {
-  const std::uint32_t w = pixels[static_cast<std::size_t>(y) * wordsPerRow + (depth == 32 ? x : x / 2)];
-  if (depth == 32) return UnpackDrawPixel(w);
-  const auto luma = static_cast<std::uint8_t>(x % 2 == 0 ? w >> 24 : w >> 8);
-  return {static_cast<std::uint8_t>(w >> 16), luma, static_cast<std::uint8_t>(w)};
-}
-
-void Graphics::Port::put(int x, int y, Ycc c) {
-  std::uint32_t& w = pixels[static_cast<std::size_t>(y) * wordsPerRow + (depth == 32 ? x : x / 2)];
-  if (depth == 32) {
-    w = PackDrawPixel(c);
-    return;
-  }
-  // A pixel pair shares its chroma; the pixel written last decides it.
-  const bool first = x % 2 == 0;
-  const std::uint32_t otherLuma = w & (first ? 0x0000FF00u : 0xFF000000u);
-  const std::uint32_t luma = std::uint32_t{c.y} << (first ? 24 : 8);
-  w = otherLuma | luma | (std::uint32_t{c.cb} << 16) | c.cr;
-}
-
-Graphics::Graphics(Camera& camera) : camera_(camera) {
+Graphics::Graphics(Camera& camera) : camera_(camera), drawPixels_(camera.options().drawPixels) {
   camera_.lcdOn = camera_.profile().power.lcdOn;
 }
 
@@ -141,6 +121,7 @@ void Graphics::backColor(const vestra::RGBColor* colour) {
 }
 
 void Graphics::fill(Port& port, int left, int top, int right, int bottom, Ycc colour) {
+  if (!drawPixels_) return;
   left = std::max(left, port.left) - port.left;
   top = std::max(top, port.top) - port.top;
   right = std::min(right, port.left + port.width) - port.left;
@@ -154,8 +135,16 @@ void Graphics::fill(Port& port, int left, int top, int right, int bottom, Ycc co
     }
     return;
   }
+  // Whole pixel pairs take one word; an odd pixel at either end shares its word with a pixel outside.
+  const int pairsFrom = (left + 1) / 2;
+  const int pairsTo = right / 2;
+  const std::uint32_t pair = (std::uint32_t{colour.y} << 24) | (std::uint32_t{colour.cb} << 16) |
+                             (std::uint32_t{colour.y} << 8) | colour.cr;
   for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x) port.put(x, y, colour);
+    if (left % 2 != 0) port.put(left, y, colour);
+    std::uint32_t* row = port.pixels.get() + static_cast<std::size_t>(y) * port.wordsPerRow;
+    if (pairsFrom < pairsTo) std::fill(row + pairsFrom, row + pairsTo, pair);
+    if (right % 2 != 0 && right - 1 >= left + (left % 2)) port.put(right - 1, y, colour);
   }
 }
 

@@ -125,9 +125,25 @@ class Graphics {
     int wordsPerRow = 0;
     std::unique_ptr<std::uint32_t[]> pixels;
 
-    // x, y count from the first pixel in memory and must lie inside.
-    Ycc get(int x, int y) const;
-    void put(int x, int y, Ycc c);
+    // x, y count from the first pixel in memory and must lie inside. Inline: text is drawn pixel by pixel.
+    Ycc get(int x, int y) const {
+      const std::uint32_t w = pixels[static_cast<std::size_t>(y) * wordsPerRow + (depth == 32 ? x : x / 2)];
+      if (depth == 32) return UnpackDrawPixel(w);
+      const auto luma = static_cast<std::uint8_t>(x % 2 == 0 ? w >> 24 : w >> 8);
+      return {static_cast<std::uint8_t>(w >> 16), luma, static_cast<std::uint8_t>(w)};
+    }
+    void put(int x, int y, Ycc c) {
+      std::uint32_t& w = pixels[static_cast<std::size_t>(y) * wordsPerRow + (depth == 32 ? x : x / 2)];
+      if (depth == 32) {
+        w = PackDrawPixel(c);
+        return;
+      }
+      // A pixel pair shares its chroma; the pixel written last decides it.
+      const bool first = x % 2 == 0;
+      const std::uint32_t otherLuma = w & (first ? 0x0000FF00u : 0xFF000000u);
+      const std::uint32_t luma = std::uint32_t{c.y} << (first ? 24 : 8);
+      w = otherLuma | luma | (std::uint32_t{c.cb} << 16) | c.cr;
+    }
   };
   // A colour icon: the handle points at `master`, which points at `icon`; pixels in draw-port format.
   struct Icon {
@@ -150,6 +166,7 @@ class Graphics {
   std::int32_t measure(const unsigned char* bytes, std::size_t count);
 
   Camera& camera_;
+  bool drawPixels_;  // the camera's option, kept at hand for every pixel loop
   std::vector<std::unique_ptr<Port>> ports_;
   std::vector<std::unique_ptr<Icon>> icons_;
   Port* current_ = nullptr;

@@ -18,7 +18,7 @@ void Graphics::copyBits(const vestra::PixMap* srcMap, const vestra::PixMap* dstM
   noteDrawing();
   Port* src = findByPixMap(srcMap);
   Port* dst = findByPixMap(dstMap);
-  if (!src || !dst || !srcRect || !dstRect) return;
+  if (!src || !dst || !srcRect || !dstRect || !drawPixels_) return;
   // No scaling: the common size of both rectangles is copied from their top-left corners.
   const int w = std::min(srcRect->right - srcRect->left, dstRect->right - dstRect->left);
   const int h = std::min(srcRect->bottom - srcRect->top, dstRect->bottom - dstRect->top);

@@ -70,7 +70,7 @@ void Graphics::plotCIcon(const vestra::Rect* r, vestra::CIconHandle handle) {
   iconPlots_.push_back({*r});
   const Icon* icon = findIcon(handle);
   if (icon != nullptr && icon->inFlash && camera_.FlashEraseBegan()) ++camera_.flashResourceReads;
-  if (!icon || !current_) return;
+  if (!icon || !current_ || !drawPixels_) return;
   Port& p = *current_;
   // Drawn from the rectangle's top-left corner at its own size, cut to the rectangle and the port.
   const int left = std::max<int>(r->left, p.left);

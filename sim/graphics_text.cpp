@@ -68,7 +68,7 @@ void Graphics::drawText(const char* text, std::int16_t first, std::int16_t lengt
   }
   for (char32_t cp : codepoints) {
     const Glyph& g = f.glyph(cp);
-    if (current_ && !g.coverage.empty()) {
+    if (current_ && drawPixels_ && !g.coverage.empty()) {
       Port& p = *current_;
       const int ox = pen + g.left - p.left;
       const int oy = penV_ - g.top - p.top;

@@ -158,7 +158,7 @@ TEST_F(PackInspect, DamagedAndEmptyImagesAreRefusedAsDamaged) {
 // The release check: every sample camera against one file, one row each, exit 0 only when all accept.
 TEST_F(PackInspect, ReleaseCheckGivesEveryCameraARowAndTheFirstRefusingLine) {
   ASSERT_EQ(Vupdate(PackArgs({"--serial-max", "0xFFFFFF00", "--vendor", "Soci\xe9t\xe9"})).exit, 0);
-  const fs::path samples = fs::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
+  const fs::path samples = fs::path(VESTRA_SAMPLES_DIR);
   const std::map<std::string, std::string> firstLines = {
       {"camera-dev.toml", "camera is development and file is not"},
       {"camera-eu.toml", "camera is European and file is not"},

@@ -49,4 +49,27 @@ TEST_F(LcdCopy, UpdateLCDAlternatesBuffersAndPlacesThePicture) {
   EXPECT_EQ(At(gLCDPort1, 323, 225), kPen);
 }
 
+// A rectangle on a pixel-pair port: each pixel it covers takes the colour (its pair's chroma with it), each
+// pixel beside it keeps its luma, whichever parity the edges have.
+TEST_F(LcdCopy, PaintOnAPairPortCoversExactlyItsPixels) {
+  Start();
+  struct Span {
+    std::int16_t left, right;
+  };
+  for (const Span s : {Span{10, 20}, Span{11, 20}, Span{10, 21}, Span{11, 21}, Span{11, 12}, Span{12, 13}}) {
+    vestra::GMSetPort(gLCDPort1);
+    Paint(kBlack, 0, 0, 360, 287);
+    Paint(kPen, s.left, 5, s.right, 7);
+    for (int h = s.left - 2; h < s.right + 2; ++h) {
+      const bool inside = h >= s.left && h < s.right;
+      const sim::Ycc got = At(gLCDPort1, h, 6);
+      EXPECT_EQ(got.y, inside ? kPen.y : kBlack.y) << s.left << ".." << s.right << " at " << h;
+      const bool pairTouched = (h / 2 * 2 >= s.left - 1) && (h / 2 * 2 < s.right);
+      EXPECT_EQ(got.cb, pairTouched ? kPen.cb : kBlack.cb) << s.left << ".." << s.right << " at " << h;
+    }
+    EXPECT_EQ(At(gLCDPort1, s.left, 4), kBlack);
+    EXPECT_EQ(At(gLCDPort1, s.left, 7), kBlack);
+  }
+}
+
 }  // namespace

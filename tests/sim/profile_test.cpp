@@ -52,7 +52,7 @@ never_ready = true
   const sim::Profile empty = sim::ParseProfile("", "empty.toml");
   EXPECT_EQ(empty.vendor, "Norvale Co., Ltd.");
   EXPECT_EQ(empty.power.battery, 7);
-  const auto samples = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "samples";
+  const auto samples = std::filesystem::path(VESTRA_SAMPLES_DIR);
   const sim::Profile us = sim::LoadProfile(samples / "camera-us.toml");
   const sim::Profile jp = sim::LoadProfile(samples / "camera-jp.toml");
   EXPECT_EQ(us.region, 1u);
