@@ -26,7 +26,8 @@ namespace {
 // clang-format on
 
 struct FontLibraries {
-#define VESTRA_FONT_POINTER(name) decltype(&::name) name = nullptr;
+// A declarator cannot be parenthesised.
+#define VESTRA_FONT_POINTER(name) decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
   VESTRA_FONT_CALLS(VESTRA_FONT_POINTER)
 #undef VESTRA_FONT_POINTER
 };

@@ -24,7 +24,8 @@ namespace {
 // clang-format on
 
 struct Zlib {
-#define VESTRA_ZLIB_POINTER(name) decltype(&::name) name = nullptr;
+// A declarator cannot be parenthesised.
+#define VESTRA_ZLIB_POINTER(name) decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
   VESTRA_ZLIB_CALLS(VESTRA_ZLIB_POINTER)
 #undef VESTRA_ZLIB_POINTER
 };
