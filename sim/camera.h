@@ -45,7 +45,7 @@ struct CameraOptions {
   std::string keys;                          // the key script
   std::shared_ptr<CardStorage> cardStorage;  // drive B's bytes; null: the folder cardDir
   // False for a camera nobody looks at (a verdict, a sweep, the fuzzer): every drawing call is made, recorded
-  // and answered as usual, but no pixel is written.
+  // and answered as usual, but no pixel is written and text is measured in the built-in font.
   bool drawPixels = true;
 };
 

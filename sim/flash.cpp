@@ -97,7 +97,6 @@ FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, const std::filesys
     : profile_(profile),
       clock_(clock),
       storage_(backingFile, kFlashBusSize, &FillOldFirmware),
-      cells_(storage_.data()),
       neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
       neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {
   if (!(profile_.eraseSeconds >= 0 && profile_.eraseSeconds <= 1e9) ||
@@ -112,7 +111,7 @@ void FlashBus::Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes
   if (offset > kFlashBusSize || bytes.size() > kFlashBusSize - offset) {
     throw std::out_of_range("preload beyond the flash");
   }
-  std::copy(bytes.begin(), bytes.end(), cells_ + offset);
+  std::copy(bytes.begin(), bytes.end(), Cells() + offset);
 }
 
 bool FlashBus::writeEnabled() const {
@@ -191,8 +190,8 @@ void FlashBus::FlipReadBits(const std::vector<std::pair<std::uint32_t, std::uint
   for (auto [offset, mask] : ByteMasks(words, "read_flips")) readFlips_.push_back({offset, mask, false});
 }
 
-void FlashBus::Settle() {
-  if (mode_ != Mode::Busy || profile_.neverReady) return;
+void FlashBus::SettleBusy() {
+  if (profile_.neverReady) return;
   const std::uint64_t now = clock_.Nanoseconds();
   if (now >= readyAtNs_) {
     Complete();
@@ -214,9 +213,9 @@ void FlashBus::SettleErase(std::uint64_t nowNs) {
                                                            : elapsed / (busyNs_ / kFlashBusSize));
   }
   if (upTo <= erasedUpTo_) return;
-  std::fill(cells_ + erasedUpTo_, cells_ + upTo, std::uint8_t{0xFF});
+  std::fill(Cells() + erasedUpTo_, Cells() + upTo, std::uint8_t{0xFF});
   for (auto [offset, stuckLow] : neverEraseBytes_) {
-    if (offset >= erasedUpTo_ && offset < upTo) cells_[offset] &= static_cast<std::uint8_t>(~stuckLow);
+    if (offset >= erasedUpTo_ && offset < upTo) Cells()[offset] &= static_cast<std::uint8_t>(~stuckLow);
   }
   erasedUpTo_ = upTo;
 }
@@ -237,8 +236,8 @@ void FlashBus::TearProgram(std::uint64_t nowNs) {
     --done;
     if ((stuckHigh & m) == 0) word = static_cast<std::uint16_t>(word & ~m);
   }
-  cells_[pendingOffset_] = static_cast<std::uint8_t>(word >> 8);
-  cells_[pendingOffset_ + 1] = static_cast<std::uint8_t>(word);
+  Cells()[pendingOffset_] = static_cast<std::uint8_t>(word >> 8);
+  Cells()[pendingOffset_ + 1] = static_cast<std::uint8_t>(word);
 }
 
 // Write enable taken away while the device works: the operation stops where it is, with SR.3 set.
@@ -256,7 +255,7 @@ void FlashBus::Abort(std::uint64_t nowNs, std::uint8_t errors) {
 }
 
 std::uint16_t FlashBus::ArrayWord(std::uint32_t offset) const {
-  return static_cast<std::uint16_t>((cells_[offset] << 8) | cells_[offset + 1]);
+  return static_cast<std::uint16_t>((Cells()[offset] << 8) | Cells()[offset + 1]);
 }
 
 void FlashBus::StartBusy(std::uint64_t durationNs) {
@@ -273,9 +272,9 @@ void FlashBus::Complete() {
       std::uint32_t offset = pendingOffset_ + i;
       auto data = static_cast<std::uint8_t>(i == 0 ? pendingData_ >> 8 : pendingData_);
       std::uint8_t stuckHigh = MaskAt(neverProgramBytes_, offset);
-      auto cell = static_cast<std::uint8_t>(cells_[offset] & (data | stuckHigh));
+      auto cell = static_cast<std::uint8_t>(Cells()[offset] & (data | stuckHigh));
       if ((cell & ~data & stuckHigh) != 0) fault = true;
-      cells_[offset] = cell;
+      Cells()[offset] = cell;
     }
     if (fault) errors_ |= kSrProgramError;
     for (ReadFlip& flip : readFlips_) {
@@ -417,8 +416,8 @@ std::uint32_t FlashBus::Load32(std::uint32_t address) {
   std::uint32_t value;
   if (mode_ == Mode::ReadArray) {
     if (offset == 0) ++counters_.blankChecks;
-    value = (std::uint32_t{cells_[offset]} << 24) | (std::uint32_t{cells_[offset + 1]} << 16) |
-            (std::uint32_t{cells_[offset + 2]} << 8) | cells_[offset + 3];
+    value = (std::uint32_t{Cells()[offset]} << 24) | (std::uint32_t{Cells()[offset + 1]} << 16) |
+            (std::uint32_t{Cells()[offset + 2]} << 8) | Cells()[offset + 3];
     if (!readFlips_.empty()) [[unlikely]] {
       for (const ReadFlip& flip : readFlips_) {
         if (flip.armed && flip.offset - offset < 4) {

@@ -95,7 +95,7 @@ class FlashBus {
   std::uint8_t status() const;
   bool writeEnabled() const;
   std::uint32_t reg(int index) const { return index == 0 ? reg0_ : reg1_; }
-  std::span<const std::uint8_t> contents() const { return {cells_, kFlashBusSize}; }
+  std::span<const std::uint8_t> contents() const { return {Cells(), kFlashBusSize}; }
   // Test set-up: places bytes into the array as if they had always been there.
   void Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes);
 
@@ -110,7 +110,12 @@ class FlashBus {
       CutNow();
   }
   [[noreturn]] void CutNow();
-  void Settle();
+  // Every access settles the device first; only a busy one has anything to do.
+  void Settle() {
+    if (mode_ == Mode::Busy) [[unlikely]]
+      SettleBusy();
+  }
+  void SettleBusy();
   void SettleErase(std::uint64_t nowNs);
   void StartBusy(std::uint64_t durationNs);
   void Complete();
@@ -125,8 +130,14 @@ class FlashBus {
 
   FlashProfile profile_;
   Clock& clock_;
-  FlashStorage storage_;
-  std::uint8_t* cells_;
+  // A chip in memory is made when first touched: a camera that never reaches its flash never pays for it.
+  std::uint8_t* Cells() const {
+    if (cells_ == nullptr) [[unlikely]]
+      cells_ = storage_.data();
+    return cells_;
+  }
+  mutable FlashStorage storage_;
+  mutable std::uint8_t* cells_ = nullptr;
   std::vector<std::pair<std::uint32_t, std::uint8_t>> neverEraseBytes_;    // offset, bits held at 0
   std::vector<std::pair<std::uint32_t, std::uint8_t>> neverProgramBytes_;  // offset, bits held at 1
 
