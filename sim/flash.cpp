@@ -266,7 +266,11 @@ void FlashBus::StartBusy(std::uint64_t durationNs) {
 }
 
 void FlashBus::Complete() {
-  if (pending_ == Pending::Program) {
+  if (pending_ == Pending::Program && neverProgramBytes_.empty() && readFlips_.empty()) [[likely]] {
+    // A sound chip: programming clears the bits the data clears, nothing else to track.
+    Cells()[pendingOffset_] &= static_cast<std::uint8_t>(pendingData_ >> 8);
+    Cells()[pendingOffset_ + 1] &= static_cast<std::uint8_t>(pendingData_);
+  } else if (pending_ == Pending::Program) {
     bool fault = false;
     for (std::uint32_t i = 0; i < 2; ++i) {
       std::uint32_t offset = pendingOffset_ + i;
