@@ -491,12 +491,14 @@ struct Server::Impl {
         camera->CutPower();
       } else if (fault == "pull-card") {
         error = card->Pull();
+        if (error.empty()) camera->PullCard();
       } else if (fault == "insert-card") {
         error = card->Insert();
       } else if (fault == "low-battery") {
         httplib::Request edit;
         edit.params.emplace("battery", std::to_string(kLowBattery));
         error = EditProfile(edit);
+        if (error.empty()) camera->BatteryFallsTo(kLowBattery);
       } else {
         return Answer(res, 404, "no such fault");
       }
@@ -558,16 +560,17 @@ struct Server::Impl {
       Answer(res, error.empty() ? 200 : 400, error);
     });
 
-    http.set_exception_handler([](const httplib::Request&, httplib::Response& res, const std::exception_ptr& ep) {
-      std::string what = "internal error";
-      try {
-        std::rethrow_exception(ep);
-      } catch (const std::exception& e) {
-        what = e.what();
-      } catch (...) {
-      }
-      Answer(res, 500, what);
-    });
+    http.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, const std::exception_ptr& ep) {
+          std::string what = "internal error";
+          try {
+            std::rethrow_exception(ep);
+          } catch (const std::exception& e) {
+            what = e.what();
+          } catch (...) {
+          }
+          Answer(res, 500, what);
+        });
   }
 };
 
