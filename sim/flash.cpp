@@ -11,11 +11,6 @@ namespace sim {
 
 namespace {
 
-// A status read while the device is busy stands for a poll loop spinning on the bus; one read lets at most
-// this much of the remaining busy time pass, so short operations finish within a read or two and a device
-// that never gets ready still moves the clock.
-constexpr std::uint64_t kPollSliceNs = 1'000'000;
-
 constexpr std::uint8_t kCmdReadArray = 0xFF;
 constexpr std::uint8_t kCmdReadStatus = 0x70;
 constexpr std::uint8_t kCmdWordProgram = 0x40;
@@ -118,33 +113,11 @@ bool FlashBus::writeEnabled() const {
   return (reg0_ & kWriteEnableBit) != 0 && (reg1_ & kWriteEnableBit) == 0;
 }
 
-std::uint8_t FlashBus::status() const {
-  return static_cast<std::uint8_t>(errors_ | (mode_ == Mode::Busy ? 0 : kSrReady));
-}
-
-namespace {
-
-[[noreturn, gnu::cold, gnu::noinline]] void ThrowBusError(std::uint32_t address, std::uint32_t width,
-                                                          const char* what) {
+void FlashBus::ThrowBusError(std::uint32_t address, std::uint32_t width, const char* what) {
   if (address % width != 0 && address - kFlashBusBase < kFlashBusSize) {
     throw BusError(std::string("bus error: ") + what + " at unaligned address " + Hex(address));
   }
   throw BusError(std::string("bus error: ") + what + " at " + Hex(address) + ", outside the flash window");
-}
-
-}  // namespace
-
-// Every access of a run comes through here: keep it to a subtraction and two compares.
-std::uint32_t FlashBus::FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const {
-  const std::uint32_t offset = address - kFlashBusBase;  // below the window wraps to far above it
-  if (offset > kFlashBusSize - width || (address & (width - 1)) != 0) [[unlikely]] {
-    ThrowBusError(address, width, what);
-  }
-  return offset;
-}
-
-void FlashBus::Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
-  if (recording_) recorded_.push_back({kind, address, value, interruptsLocked_});
 }
 
 void FlashBus::PowerOff() {
@@ -254,10 +227,6 @@ void FlashBus::Abort(std::uint64_t nowNs, std::uint8_t errors) {
   mode_ = Mode::ReadStatus;
 }
 
-std::uint16_t FlashBus::ArrayWord(std::uint32_t offset) const {
-  return static_cast<std::uint16_t>((Cells()[offset] << 8) | Cells()[offset + 1]);
-}
-
 void FlashBus::StartBusy(std::uint64_t durationNs) {
   mode_ = Mode::Busy;
   busySinceNs_ = clock_.Nanoseconds();
@@ -290,16 +259,6 @@ void FlashBus::Complete() {
   }
   pending_ = Pending::None;
   mode_ = Mode::ReadStatus;
-}
-
-std::uint8_t FlashBus::ReadStatusAndWait() {
-  ++counters_.statusReads;
-  std::uint8_t seen = status();
-  if (mode_ == Mode::Busy) {
-    std::uint64_t now = clock_.Nanoseconds();
-    clock_.AdvanceNanoseconds(std::min(readyAtNs_ - now, kPollSliceNs));
-  }
-  return seen;
 }
 
 void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
@@ -379,33 +338,17 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
   }
 }
 
-void FlashBus::Store16(std::uint32_t address, std::uint16_t value) {
-  BeginOp();
-  std::uint32_t offset = FlashOffset(address, 2, "16-bit store");
-  Note(BusOp::Kind::Store16, address, value);
-  Settle();
-  Command(offset, value);
+std::uint16_t FlashBus::FlipReadBits16(std::uint32_t offset, std::uint16_t value) const {
+  for (const ReadFlip& flip : readFlips_) {
+    if (flip.armed && flip.offset - offset < 2) {
+      value ^= static_cast<std::uint16_t>(flip.mask << (flip.offset == offset ? 8 : 0));
+    }
+  }
+  return value;
 }
 
-std::uint16_t FlashBus::Load16(std::uint32_t address) {
-  BeginOp();
-  std::uint32_t offset = FlashOffset(address, 2, "16-bit load");
-  Settle();
-  std::uint16_t value;
-  if (mode_ == Mode::ReadArray) {
-    value = ArrayWord(offset);
-    if (!readFlips_.empty()) [[unlikely]] {
-      for (const ReadFlip& flip : readFlips_) {
-        if (flip.armed && flip.offset - offset < 2) {
-          value ^= static_cast<std::uint16_t>(flip.mask << (flip.offset == offset ? 8 : 0));
-        }
-      }
-    }
-  } else {
-    value = ReadStatusAndWait();
-  }
-  Note(BusOp::Kind::Load16, address, value);
-  return value;
+void FlashBus::NoteRecorded(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
+  recorded_.push_back({kind, address, value, interruptsLocked_});
 }
 
 std::uint32_t FlashBus::Load32(std::uint32_t address) {
