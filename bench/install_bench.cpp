@@ -24,6 +24,7 @@
 #include "app/panel.h"
 #include "install/install.h"
 #include "package/camera_info.h"
+#include "package/digest.h"
 #include "package/file_set.h"
 #include "platform/bytes.h"
 #include "platform/graphics.h"
@@ -91,10 +92,11 @@ std::unique_ptr<sim::Camera> ReadyCamera(const fs::path& card, const std::vector
   GetInstallerFilenames();
   gFile[0].header.headerSize = 64;
   gFile[0].header.trailerOffset = 64 + kImageLength;
-  gFile[0].header.imageChecksum =
-      ByteSum(std::vector<std::uint8_t>(codeFile.begin() + 64, codeFile.end() - 8));
+  const std::vector<std::uint8_t> image(codeFile.begin() + 64, codeFile.end() - 8);
+  gFile[0].header.imageChecksum = ByteSum(image);
+  gFile[0].imageDigest = Crc32Final(Crc32Update(kCrc32Start, image.data(), kImageLength));
   gFile[0].regionCode = gCam.regionCode;
-  AppSwapPanels(gCurPanel, 3);
+  AppSwapPanels(gCurPanel, kPowerWarningPanel);
   return camera;
 }
 
@@ -105,9 +107,9 @@ void BM_WholeInstallation(benchmark::State& state) {
   for (auto _ : state) {
     auto camera = ReadyCamera(card, codeFile);
     const auto start = std::chrono::steady_clock::now();
-    AppSwapPanels(gCurPanel, 4);  // the "Update" key: the whole installation
+    AppSwapPanels(gCurPanel, kProgressPanel);  // the "Update" key: the whole installation
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    if (gCurPanel != 5 || camera->flash().counters().wordsProgrammed != 0x100000) {
+    if (gCurPanel != kSuccessPanel || camera->flash().counters().wordsProgrammed != 0x100000) {
       state.SkipWithError("the installation did not succeed");
       break;
     }

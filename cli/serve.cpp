@@ -491,12 +491,14 @@ struct Server::Impl {
         camera->CutPower();
       } else if (fault == "pull-card") {
         error = card->Pull();
+        if (error.empty()) camera->PullCard();
       } else if (fault == "insert-card") {
         error = card->Insert();
       } else if (fault == "low-battery") {
         httplib::Request edit;
         edit.params.emplace("battery", std::to_string(kLowBattery));
         error = EditProfile(edit);
+        if (error.empty()) camera->BatteryFallsTo(kLowBattery);
       } else {
         return Answer(res, 404, "no such fault");
       }

@@ -62,6 +62,8 @@ void LiveCamera::PowerOn() {
   // The last run has said it is off; its thread has nothing left to do but end.
   if (thread_.joinable()) thread_.join();
   cut_ = false;
+  pullCard_ = false;
+  battery_.reset();
   keys_.clear();
   status_.on = true;
   status_.lastStop.clear();
@@ -92,6 +94,29 @@ void LiveCamera::CutPower() {
     changed_.wait(lock, [this] { return !status_.on; });
   }
   if (thread_.joinable()) thread_.join();
+}
+
+void LiveCamera::PullCard() {
+  std::lock_guard lock(mutex_);
+  if (!status_.on) return;
+  pullCard_ = true;
+  changed_.notify_all();
+}
+
+void LiveCamera::BatteryFallsTo(std::uint8_t state) {
+  std::lock_guard lock(mutex_);
+  if (!status_.on) return;
+  battery_ = state;
+  changed_.notify_all();
+}
+
+void LiveCamera::ApplyPending() {
+  auto* camera = static_cast<sim::Camera*>(camera_);
+  if (camera == nullptr) return;
+  if (pullCard_) camera->PullCardNow();
+  if (battery_) camera->BatteryFallsTo(*battery_);
+  pullCard_ = false;
+  battery_.reset();
 }
 
 void LiveCamera::Shutdown() {
@@ -166,7 +191,10 @@ void LiveCamera::Run(sim::Profile profile) {
   std::string stop;
   bool cut = false;
   try {
-    sim::Camera camera(sim::CameraOptions{std::move(profile), cardDir_, flashFile_, ""});
+    sim::Camera camera(sim::CameraOptions{.profile = std::move(profile),
+                                          .cardDir = cardDir_,
+                                          .flashFile = flashFile_,
+                                          .cardMayBePulled = true});
     {
       std::lock_guard lock(mutex_);
       camera_ = &camera;
@@ -215,6 +243,7 @@ void LiveCamera::Run(sim::Profile profile) {
 std::optional<sim::ScriptStep> LiveCamera::NextKey() {
   std::unique_lock lock(mutex_);
   if (cut_) CutNow();
+  ApplyPending();
   if (!keys_.empty()) {
     sim::ScriptStep key;
     key.code = keys_.front();
@@ -223,8 +252,9 @@ std::optional<sim::ScriptStep> LiveCamera::NextKey() {
   }
   // Nobody pressed anything: the camera's time passes as the person's does.
   const auto before = Clock::now();
-  changed_.wait_for(lock, kIdleSlice, [this] { return cut_ || !keys_.empty(); });
+  changed_.wait_for(lock, kIdleSlice, [this] { return cut_ || pullCard_ || battery_ || !keys_.empty(); });
   if (cut_) CutNow();
+  ApplyPending();
   const double waited = std::chrono::duration<double, std::nano>(Clock::now() - before).count();
   sim::ScriptStep wait;
   wait.kind = sim::ScriptStep::Kind::kWait;
@@ -241,6 +271,7 @@ void LiveCamera::Pace(std::uint64_t virtualNs) {
   const auto now = Clock::now();
   std::unique_lock lock(mutex_);
   if (cut_) CutNow();
+  ApplyPending();
   const double speed = status_.speed;
   if (speed != pacedSpeed_) {
     pacedSpeed_ = speed;

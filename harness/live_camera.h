@@ -57,6 +57,11 @@ class LiveCamera {
   void PressKey(std::uint16_t code);
   // Stops the module where it stands, as pulling the battery would, and waits until it has stopped.
   void CutPower();
+  // What a person does to a running camera, felt at its next platform call: the card leaves the slot (the
+  // files open on it fail; a card put back is seen at the next power-on), the battery reads this state.
+  // Nothing when it is off: the next power-on starts from the card folder and the profile.
+  void PullCard();
+  void BatteryFallsTo(std::uint8_t state);
 
   void SetSpeed(double factor);  // 1 is real time
   void SetProfile(sim::Profile profile);
@@ -84,6 +89,7 @@ class LiveCamera {
   void Pace(std::uint64_t virtualNs);        // on the module's thread
   void Snapshot(bool ended);                 // on the module's thread
   [[noreturn]] void CutNow();                // on the module's thread, with mutex_ held
+  void ApplyPending();                       // on the module's thread, with mutex_ held
   void Changed();                            // with mutex_ held
 
   std::filesystem::path cardDir_;
@@ -94,6 +100,8 @@ class LiveCamera {
   sim::Profile profile_;
   std::deque<std::uint16_t> keys_;
   bool cut_ = false;
+  bool pullCard_ = false;                // for the running camera, applied on its thread
+  std::optional<std::uint8_t> battery_;  // likewise
   bool closing_ = false;
   std::thread thread_;
   LiveStatus status_;

@@ -2,6 +2,7 @@
 #include "sim/camera.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "platform/graphics.h"
 #include "platform/kernel.h"
@@ -33,8 +34,10 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
   if (!options_.cardStorage) options_.cardStorage = std::make_shared<FolderCard>(options_.cardDir);
   const FaultProfile& faults = profile.faults;
   std::shared_ptr<CardStorage> storage = options_.cardStorage;
-  if (faults.Card()) {
-    storage = std::make_shared<FaultyCard>(storage, faults, clock_, [this] { CutPower(); });
+  if (faults.Card() || options_.cardMayBePulled) {
+    auto faulty = std::make_shared<FaultyCard>(storage, faults, clock_, [this] { CutPower(); });
+    faultyCard_ = faulty.get();
+    storage = std::move(faulty);
   }
   card_ = std::make_unique<Card>(*this, storage);
   failParameterWrite = faults.eepromWriteFail;
@@ -47,6 +50,15 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)) {
   flash_->SetCutPoint(faults.powerCut);
   if (!faults.readFlips.empty()) flash_->FlipReadBits(faults.readFlips);
   lcdOn = profile.power.lcdOn;
+}
+
+void Camera::PullCardNow() {
+  if (faultyCard_ == nullptr) throw std::logic_error("this camera's card cannot be pulled while it runs");
+  faultyCard_->PullAt(clock_.Nanoseconds());
+}
+
+void Camera::BatteryFallsTo(std::uint8_t state) {
+  options_.profile.faults.batteryAt.emplace_back(clock_.Nanoseconds(), state);
 }
 
 Camera::~Camera() {

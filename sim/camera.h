@@ -20,6 +20,7 @@ namespace sim {
 class Graphics;      // sim/graphics.h: ports, drawing, text, icons, LCD frames
 class Card;          // sim/card.h: drive B's descriptors, streams and folders
 class CardStorage;   // sim/card_storage.h: where drive B keeps its bytes
+class FaultyCard;    // sim/card_faults.h: what a real card does to a camera
 class FlashBus;      // sim/flash.h: the flash device and the write-enable registers
 class EventQueue;    // sim/events.h: the key script
 class SoundService;  // sim/sound.h: plays recorded
@@ -45,8 +46,10 @@ struct CameraOptions {
   std::string keys;                          // the key script
   std::shared_ptr<CardStorage> cardStorage;  // drive B's bytes; null: the folder cardDir
   // False for a camera nobody looks at (a verdict, a sweep, the fuzzer): every drawing call is made, recorded
-  // and answered as usual, but no pixel is written.
+  // and answered as usual, but no pixel is written and text is measured in the built-in font.
   bool drawPixels = true;
+  // A person holds the camera and may pull its card while the module runs (PullCardNow).
+  bool cardMayBePulled = false;
 };
 
 class Camera {
@@ -77,6 +80,10 @@ class Camera {
   bool CutDue() const noexcept { return powerCutRequested() || clock_.Nanoseconds() >= cutAtNs_; }
   // Takes the supply away now: the flash device stops where it is. Throws PowerCut.
   [[noreturn]] void CutPower();
+  // What a person does to a running camera, on the module's thread: the card leaves the slot (every open file
+  // fails from now on; needs cardMayBePulled), the battery reads this state from now on.
+  void PullCardNow();
+  void BatteryFallsTo(std::uint8_t state);
   // Where the power went away: virtual time and the flash bus operations done by then.
   struct CutPoint {
     std::uint64_t nanoseconds = 0;
@@ -115,6 +122,7 @@ class Camera {
   CameraOptions options_;
   Clock clock_;
   std::unique_ptr<Graphics> graphics_;
+  FaultyCard* faultyCard_ = nullptr;  // the card's fault layer, when it has one
   std::unique_ptr<Card> card_;
   std::unique_ptr<FlashBus> flash_;
   std::unique_ptr<EventQueue> events_;

@@ -123,6 +123,11 @@ FaultyCard::FaultyCard(std::shared_ptr<CardStorage> inner, const FaultProfile& f
   shared_->errorReads.assign(faults.cardReadErrors.size(), 0);
 }
 
+void FaultyCard::PullAt(std::uint64_t nanoseconds) {
+  std::optional<std::uint64_t>& at = shared_->faults.cardPulledAtNs;
+  if (!at || nanoseconds < *at) at = nanoseconds;
+}
+
 bool FaultyCard::Present() const {
   return !shared_->Pulled() && inner_->Present();
 }

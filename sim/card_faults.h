@@ -25,6 +25,9 @@ class FaultyCard final : public CardStorage {
   std::optional<std::vector<std::string>> List(const std::string& path) const override;
   bool Remove(const std::string& path) override;
 
+  // A person takes the card out: from this virtual time on it is absent, as a pull the profile names.
+  void PullAt(std::uint64_t nanoseconds);
+
   // The state every handle shares.
   struct Shared;
 

@@ -11,11 +11,6 @@ namespace sim {
 
 namespace {
 
-// A status read while the device is busy stands for a poll loop spinning on the bus; one read lets at most
-// this much of the remaining busy time pass, so short operations finish within a read or two and a device
-// that never gets ready still moves the clock.
-constexpr std::uint64_t kPollSliceNs = 1'000'000;
-
 constexpr std::uint8_t kCmdReadArray = 0xFF;
 constexpr std::uint8_t kCmdReadStatus = 0x70;
 constexpr std::uint8_t kCmdWordProgram = 0x40;
@@ -97,7 +92,6 @@ FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, const std::filesys
     : profile_(profile),
       clock_(clock),
       storage_(backingFile, kFlashBusSize, &FillOldFirmware),
-      cells_(storage_.data()),
       neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
       neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {
   if (!(profile_.eraseSeconds >= 0 && profile_.eraseSeconds <= 1e9) ||
@@ -112,40 +106,18 @@ void FlashBus::Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes
   if (offset > kFlashBusSize || bytes.size() > kFlashBusSize - offset) {
     throw std::out_of_range("preload beyond the flash");
   }
-  std::copy(bytes.begin(), bytes.end(), cells_ + offset);
+  std::copy(bytes.begin(), bytes.end(), Cells() + offset);
 }
 
 bool FlashBus::writeEnabled() const {
   return (reg0_ & kWriteEnableBit) != 0 && (reg1_ & kWriteEnableBit) == 0;
 }
 
-std::uint8_t FlashBus::status() const {
-  return static_cast<std::uint8_t>(errors_ | (mode_ == Mode::Busy ? 0 : kSrReady));
-}
-
-namespace {
-
-[[noreturn, gnu::cold, gnu::noinline]] void ThrowBusError(std::uint32_t address, std::uint32_t width,
-                                                          const char* what) {
+void FlashBus::ThrowBusError(std::uint32_t address, std::uint32_t width, const char* what) {
   if (address % width != 0 && address - kFlashBusBase < kFlashBusSize) {
     throw BusError(std::string("bus error: ") + what + " at unaligned address " + Hex(address));
   }
   throw BusError(std::string("bus error: ") + what + " at " + Hex(address) + ", outside the flash window");
-}
-
-}  // namespace
-
-// Every access of a run comes through here: keep it to a subtraction and two compares.
-std::uint32_t FlashBus::FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const {
-  const std::uint32_t offset = address - kFlashBusBase;  // below the window wraps to far above it
-  if (offset > kFlashBusSize - width || (address & (width - 1)) != 0) [[unlikely]] {
-    ThrowBusError(address, width, what);
-  }
-  return offset;
-}
-
-void FlashBus::Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
-  if (recording_) recorded_.push_back({kind, address, value, interruptsLocked_});
 }
 
 void FlashBus::PowerOff() {
@@ -191,8 +163,8 @@ void FlashBus::FlipReadBits(const std::vector<std::pair<std::uint32_t, std::uint
   for (auto [offset, mask] : ByteMasks(words, "read_flips")) readFlips_.push_back({offset, mask, false});
 }
 
-void FlashBus::Settle() {
-  if (mode_ != Mode::Busy || profile_.neverReady) return;
+void FlashBus::SettleBusy() {
+  if (profile_.neverReady) return;
   const std::uint64_t now = clock_.Nanoseconds();
   if (now >= readyAtNs_) {
     Complete();
@@ -214,9 +186,9 @@ void FlashBus::SettleErase(std::uint64_t nowNs) {
                                                            : elapsed / (busyNs_ / kFlashBusSize));
   }
   if (upTo <= erasedUpTo_) return;
-  std::fill(cells_ + erasedUpTo_, cells_ + upTo, std::uint8_t{0xFF});
+  std::fill(Cells() + erasedUpTo_, Cells() + upTo, std::uint8_t{0xFF});
   for (auto [offset, stuckLow] : neverEraseBytes_) {
-    if (offset >= erasedUpTo_ && offset < upTo) cells_[offset] &= static_cast<std::uint8_t>(~stuckLow);
+    if (offset >= erasedUpTo_ && offset < upTo) Cells()[offset] &= static_cast<std::uint8_t>(~stuckLow);
   }
   erasedUpTo_ = upTo;
 }
@@ -237,8 +209,8 @@ void FlashBus::TearProgram(std::uint64_t nowNs) {
     --done;
     if ((stuckHigh & m) == 0) word = static_cast<std::uint16_t>(word & ~m);
   }
-  cells_[pendingOffset_] = static_cast<std::uint8_t>(word >> 8);
-  cells_[pendingOffset_ + 1] = static_cast<std::uint8_t>(word);
+  Cells()[pendingOffset_] = static_cast<std::uint8_t>(word >> 8);
+  Cells()[pendingOffset_ + 1] = static_cast<std::uint8_t>(word);
 }
 
 // Write enable taken away while the device works: the operation stops where it is, with SR.3 set.
@@ -255,10 +227,6 @@ void FlashBus::Abort(std::uint64_t nowNs, std::uint8_t errors) {
   mode_ = Mode::ReadStatus;
 }
 
-std::uint16_t FlashBus::ArrayWord(std::uint32_t offset) const {
-  return static_cast<std::uint16_t>((cells_[offset] << 8) | cells_[offset + 1]);
-}
-
 void FlashBus::StartBusy(std::uint64_t durationNs) {
   mode_ = Mode::Busy;
   busySinceNs_ = clock_.Nanoseconds();
@@ -267,15 +235,19 @@ void FlashBus::StartBusy(std::uint64_t durationNs) {
 }
 
 void FlashBus::Complete() {
-  if (pending_ == Pending::Program) {
+  if (pending_ == Pending::Program && neverProgramBytes_.empty() && readFlips_.empty()) [[likely]] {
+    // A sound chip: programming clears the bits the data clears, nothing else to track.
+    Cells()[pendingOffset_] &= static_cast<std::uint8_t>(pendingData_ >> 8);
+    Cells()[pendingOffset_ + 1] &= static_cast<std::uint8_t>(pendingData_);
+  } else if (pending_ == Pending::Program) {
     bool fault = false;
     for (std::uint32_t i = 0; i < 2; ++i) {
       std::uint32_t offset = pendingOffset_ + i;
       auto data = static_cast<std::uint8_t>(i == 0 ? pendingData_ >> 8 : pendingData_);
       std::uint8_t stuckHigh = MaskAt(neverProgramBytes_, offset);
-      auto cell = static_cast<std::uint8_t>(cells_[offset] & (data | stuckHigh));
+      auto cell = static_cast<std::uint8_t>(Cells()[offset] & (data | stuckHigh));
       if ((cell & ~data & stuckHigh) != 0) fault = true;
-      cells_[offset] = cell;
+      Cells()[offset] = cell;
     }
     if (fault) errors_ |= kSrProgramError;
     for (ReadFlip& flip : readFlips_) {
@@ -287,16 +259,6 @@ void FlashBus::Complete() {
   }
   pending_ = Pending::None;
   mode_ = Mode::ReadStatus;
-}
-
-std::uint8_t FlashBus::ReadStatusAndWait() {
-  ++counters_.statusReads;
-  std::uint8_t seen = status();
-  if (mode_ == Mode::Busy) {
-    std::uint64_t now = clock_.Nanoseconds();
-    clock_.AdvanceNanoseconds(std::min(readyAtNs_ - now, kPollSliceNs));
-  }
-  return seen;
 }
 
 void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
@@ -376,33 +338,17 @@ void FlashBus::Command(std::uint32_t offset, std::uint16_t value) {
   }
 }
 
-void FlashBus::Store16(std::uint32_t address, std::uint16_t value) {
-  BeginOp();
-  std::uint32_t offset = FlashOffset(address, 2, "16-bit store");
-  Note(BusOp::Kind::Store16, address, value);
-  Settle();
-  Command(offset, value);
+std::uint16_t FlashBus::FlipReadBits16(std::uint32_t offset, std::uint16_t value) const {
+  for (const ReadFlip& flip : readFlips_) {
+    if (flip.armed && flip.offset - offset < 2) {
+      value ^= static_cast<std::uint16_t>(flip.mask << (flip.offset == offset ? 8 : 0));
+    }
+  }
+  return value;
 }
 
-std::uint16_t FlashBus::Load16(std::uint32_t address) {
-  BeginOp();
-  std::uint32_t offset = FlashOffset(address, 2, "16-bit load");
-  Settle();
-  std::uint16_t value;
-  if (mode_ == Mode::ReadArray) {
-    value = ArrayWord(offset);
-    if (!readFlips_.empty()) [[unlikely]] {
-      for (const ReadFlip& flip : readFlips_) {
-        if (flip.armed && flip.offset - offset < 2) {
-          value ^= static_cast<std::uint16_t>(flip.mask << (flip.offset == offset ? 8 : 0));
-        }
-      }
-    }
-  } else {
-    value = ReadStatusAndWait();
-  }
-  Note(BusOp::Kind::Load16, address, value);
-  return value;
+void FlashBus::NoteRecorded(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
+  recorded_.push_back({kind, address, value, interruptsLocked_});
 }
 
 std::uint32_t FlashBus::Load32(std::uint32_t address) {
@@ -417,8 +363,8 @@ std::uint32_t FlashBus::Load32(std::uint32_t address) {
   std::uint32_t value;
   if (mode_ == Mode::ReadArray) {
     if (offset == 0) ++counters_.blankChecks;
-    value = (std::uint32_t{cells_[offset]} << 24) | (std::uint32_t{cells_[offset + 1]} << 16) |
-            (std::uint32_t{cells_[offset + 2]} << 8) | cells_[offset + 3];
+    value = (std::uint32_t{Cells()[offset]} << 24) | (std::uint32_t{Cells()[offset + 1]} << 16) |
+            (std::uint32_t{Cells()[offset + 2]} << 8) | Cells()[offset + 3];
     if (!readFlips_.empty()) [[unlikely]] {
       for (const ReadFlip& flip : readFlips_) {
         if (flip.armed && flip.offset - offset < 4) {

@@ -2,6 +2,7 @@
 // the two write-enable registers in front of it, and the clock that its operations take time on.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -29,6 +30,11 @@ constexpr std::uint8_t kSrReady = 0x80;         // SR.7: the last operation has 
 constexpr std::uint8_t kSrEraseError = 0x20;    // SR.5
 constexpr std::uint8_t kSrProgramError = 0x10;  // SR.4
 constexpr std::uint8_t kSrVppLow = 0x08;        // SR.3: write-enable gate closed at a program or erase
+
+// A status read while the device is busy stands for a poll loop spinning on the bus; one read lets at most
+// this much of the remaining busy time pass, so short operations finish within a read or two and a device
+// that never gets ready still moves the clock.
+constexpr std::uint64_t kPollSliceNs = 1'000'000;
 
 // An access the camera's bus would answer with an address error.
 class BusError : public std::runtime_error {
@@ -92,10 +98,12 @@ class FlashBus {
 
   Counters counters() const { return counters_; }
   Mode mode() const { return mode_; }
-  std::uint8_t status() const;
+  std::uint8_t status() const {
+    return static_cast<std::uint8_t>(errors_ | (mode_ == Mode::Busy ? 0 : kSrReady));
+  }
   bool writeEnabled() const;
   std::uint32_t reg(int index) const { return index == 0 ? reg0_ : reg1_; }
-  std::span<const std::uint8_t> contents() const { return {cells_, kFlashBusSize}; }
+  std::span<const std::uint8_t> contents() const { return {Cells(), kFlashBusSize}; }
   // Test set-up: places bytes into the array as if they had always been there.
   void Preload(std::uint32_t offset, std::span<const std::uint8_t> bytes);
 
@@ -110,23 +118,50 @@ class FlashBus {
       CutNow();
   }
   [[noreturn]] void CutNow();
-  void Settle();
+  // Every access settles the device first; only a busy one has anything to do.
+  void Settle() {
+    if (mode_ == Mode::Busy) [[unlikely]]
+      SettleBusy();
+  }
+  void SettleBusy();
   void SettleErase(std::uint64_t nowNs);
   void StartBusy(std::uint64_t durationNs);
   void Complete();
   void TearProgram(std::uint64_t nowNs);
   void Abort(std::uint64_t nowNs, std::uint8_t errors);
-  std::uint16_t ArrayWord(std::uint32_t offset) const;
+  std::uint16_t ArrayWord(std::uint32_t offset) const {
+    return static_cast<std::uint16_t>((Cells()[offset] << 8) | Cells()[offset + 1]);
+  }
+  std::uint16_t FlipReadBits16(std::uint32_t offset, std::uint16_t value) const;
   std::uint8_t ReadStatusAndWait();
   void Command(std::uint32_t offset, std::uint16_t value);
-  std::uint32_t FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const;
-  void Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value);
+  // Every access of a run comes through here: keep it to a subtraction and two compares.
+  std::uint32_t FlashOffset(std::uint32_t address, std::uint32_t width, const char* what) const {
+    const std::uint32_t offset = address - kFlashBusBase;  // below the window wraps to far above it
+    if (offset > kFlashBusSize - width || (address & (width - 1)) != 0) [[unlikely]] {
+      ThrowBusError(address, width, what);
+    }
+    return offset;
+  }
+  [[noreturn, gnu::cold, gnu::noinline]] static void ThrowBusError(std::uint32_t address, std::uint32_t width,
+                                                                   const char* what);
+  void Note(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
+    if (recording_) [[unlikely]]
+      NoteRecorded(kind, address, value);
+  }
+  void NoteRecorded(BusOp::Kind kind, std::uint32_t address, std::uint32_t value);
   void ApplyStuckBits();
 
   FlashProfile profile_;
   Clock& clock_;
-  FlashStorage storage_;
-  std::uint8_t* cells_;
+  // A chip in memory is made when first touched: a camera that never reaches its flash never pays for it.
+  std::uint8_t* Cells() const {
+    if (cells_ == nullptr) [[unlikely]]
+      cells_ = storage_.data();
+    return cells_;
+  }
+  mutable FlashStorage storage_;
+  mutable std::uint8_t* cells_ = nullptr;
   std::vector<std::pair<std::uint32_t, std::uint8_t>> neverEraseBytes_;    // offset, bits held at 0
   std::vector<std::pair<std::uint32_t, std::uint8_t>> neverProgramBytes_;  // offset, bits held at 1
 
@@ -159,5 +194,41 @@ class FlashBus {
   bool interruptsLocked_ = false;
   std::vector<BusOp> recorded_;
 };
+
+// The two accesses every programmed word makes several times over: inline, so that the platform's bus calls
+// reduce to them.
+inline std::uint8_t FlashBus::ReadStatusAndWait() {
+  ++counters_.statusReads;
+  const std::uint8_t seen = status();
+  if (mode_ == Mode::Busy) {
+    const std::uint64_t now = clock_.Nanoseconds();
+    clock_.AdvanceNanoseconds(std::min(readyAtNs_ - now, kPollSliceNs));
+  }
+  return seen;
+}
+
+inline void FlashBus::Store16(std::uint32_t address, std::uint16_t value) {
+  BeginOp();
+  const std::uint32_t offset = FlashOffset(address, 2, "16-bit store");
+  Note(BusOp::Kind::Store16, address, value);
+  Settle();
+  Command(offset, value);
+}
+
+inline std::uint16_t FlashBus::Load16(std::uint32_t address) {
+  BeginOp();
+  const std::uint32_t offset = FlashOffset(address, 2, "16-bit load");
+  Settle();
+  std::uint16_t value;
+  if (mode_ == Mode::ReadArray) {
+    value = ArrayWord(offset);
+    if (!readFlips_.empty()) [[unlikely]]
+      value = FlipReadBits16(offset, value);
+  } else {
+    value = ReadStatusAndWait();
+  }
+  Note(BusOp::Kind::Load16, address, value);
+  return value;
+}
 
 }  // namespace sim

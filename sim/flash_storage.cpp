@@ -94,15 +94,7 @@ void* MapPatternPrivately(std::uint32_t size, FlashStorage::Pattern pattern) {
 FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size, Pattern pattern)
     : size_(size) {
   if (file.empty()) {
-    // A page of the new chip is copied only when written: most cameras never program theirs.
-    map_ = MapPatternPrivately(size, pattern);
-    if (map_ != nullptr) {
-      data_ = static_cast<std::uint8_t*>(map_);
-      return;
-    }
-    memory_.resize(size);
-    pattern(memory_);
-    data_ = memory_.data();
+    pattern_ = pattern;
     return;
   }
   struct stat st {};
@@ -134,6 +126,18 @@ FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size
   }
   data_ = static_cast<std::uint8_t*>(map_);
   fileMapped_ = true;
+}
+
+void FlashStorage::MakeInMemory() {
+  // A page of the new chip is copied only when written: most cameras never program theirs.
+  map_ = MapPatternPrivately(size_, pattern_);
+  if (map_ != nullptr) {
+    data_ = static_cast<std::uint8_t*>(map_);
+    return;
+  }
+  memory_.resize(size_);
+  pattern_(memory_);
+  data_ = memory_.data();
 }
 
 FlashStorage::~FlashStorage() {

@@ -20,13 +20,20 @@ class FlashStorage {
   FlashStorage(const FlashStorage&) = delete;
   FlashStorage& operator=(const FlashStorage&) = delete;
 
-  std::uint8_t* data() { return data_; }
-  const std::uint8_t* data() const { return data_; }
+  // Cells kept in memory only are made on the first call.
+  std::uint8_t* data() {
+    if (data_ == nullptr) [[unlikely]]
+      MakeInMemory();
+    return data_;
+  }
   std::uint32_t size() const { return size_; }
   bool mapped() const { return fileMapped_; }  // onto the flash file
 
  private:
+  void MakeInMemory();
+
   std::uint32_t size_;
+  Pattern pattern_ = nullptr;
   std::vector<std::uint8_t> memory_;
   void* map_ = nullptr;
   bool fileMapped_ = false;

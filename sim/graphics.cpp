@@ -24,7 +24,12 @@ Ycc FromRgbColor(const vestra::RGBColor& c) {
 
 }  // namespace
 
-Graphics::Graphics(Camera& camera) : camera_(camera), drawPixels_(camera.options().drawPixels) {
+Graphics::Graphics(Camera& camera)
+    : camera_(camera),
+      drawPixels_(camera.options().drawPixels),
+      // Text is only placed, never seen: the built-in font measures it without loading the system's fonts,
+      // which costs more than such a run.
+      forceFallback_(!drawPixels_) {
   camera_.lcdOn = camera_.profile().power.lcdOn;
 }
 

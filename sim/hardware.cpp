@@ -10,10 +10,7 @@ namespace vestra {
 namespace {
 
 sim::FlashBus& Bus() {
-  sim::Camera& camera = sim::Current();
-  sim::FlashBus& bus = camera.flash();
-  bus.SetInterruptsLocked(camera.interruptsLocked);
-  return bus;
+  return sim::Current().flash();
 }
 
 }  // namespace

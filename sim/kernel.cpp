@@ -2,6 +2,7 @@
 #include "sim/kernel.h"
 
 #include "sim/camera.h"
+#include "sim/flash.h"
 
 namespace sim {
 
@@ -56,11 +57,14 @@ std::int32_t intLock() {
   ++camera.kernel().intLockCalls;
   const std::int32_t key = camera.interruptsLocked ? 1 : 0;
   camera.interruptsLocked = true;
+  camera.flash().SetInterruptsLocked(true);  // the bus recording notes it beside each access
   return key;
 }
 
 void intUnlock(std::int32_t key) {
-  sim::Current().interruptsLocked = key != 0;
+  sim::Camera& camera = sim::Current();
+  camera.interruptsLocked = key != 0;
+  camera.flash().SetInterruptsLocked(key != 0);
 }
 
 void wbflush() {

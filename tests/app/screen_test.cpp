@@ -47,7 +47,7 @@ TEST_F(BarTest, EachPanelsLabelsSitOverTheirKeys) {
 
 TEST_F(BarTest, DebugBoxIsARedFramedBoxTwentyWiderThanItsText) {
   Start();
-  AppSwapPanels(gCurPanel, 1);
+  AppSwapPanels(gCurPanel, kVersionPanel);
   AppDrawDebugMessage(1);
   const int w = Width(2, 18, "INTERNAL USE ONLY") + 20;
   const int left = (288 - w) >> 1;

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/panel.h"
+#include "harness/live_camera.h"
 #include "sim/flash.h"
 #include "sim/profile_toml.h"
 #include "tests/app/run_fixture.h"
@@ -120,6 +124,50 @@ TEST_F(FaultTable, EachFaultEndsAsItShould) {
     EXPECT_EQ(Left(), c.left);
     EXPECT_EQ(Name(Classify()), std::string(Name(c.flash)));
   }
+}
+
+// What a person does to a running camera is felt at once: waits up to half a minute for the state asked for.
+bool WaitFor(harness::LiveCamera& camera, const std::function<bool(const harness::LiveStatus&)>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::uint64_t seen = camera.Version();
+  while (!done(camera.Status()) && std::chrono::steady_clock::now() < deadline) {
+    seen = camera.WaitForChange(seen, std::chrono::milliseconds(50));
+  }
+  return done(camera.Status());
+}
+
+// The card pulled out once the installation has begun: the files it has open fail from that instant, so the
+// installation fails, nothing is deleted and no new image is claimed.
+TEST_F(FaultTable, ACardPulledFromARunningCameraFailsTheInstallation) {
+  PutUpdateFile(vestra_test::GoodMetadata(), "QR40A.BIN", kImage);
+  harness::LiveCamera camera(sim::Profile{}, card_, dir_.path() / "flash.bin");
+  camera.SetSpeed(10);  // the erase takes a second: time enough to pull the card in the middle of it
+  camera.PressKey(1);
+  for (const std::uint16_t key : {14, 14, 14, 13}) camera.PressKey(key);
+  ASSERT_TRUE(WaitFor(camera, [](const harness::LiveStatus& s) { return s.installing; }));
+  camera.PullCard();
+  ASSERT_TRUE(WaitFor(camera, [](const harness::LiveStatus& s) { return !s.installing; }));
+  const harness::LiveStatus status = camera.Status();
+  camera.CutPower();
+  EXPECT_EQ(status.panel, kErrorPanel);
+  EXPECT_EQ(status.errCode, -2);
+  EXPECT_EQ(Left(), kAll);
+  EXPECT_NE(Name(Classify()), std::string(Name(Flash::kNew)));
+}
+
+// The battery running low before the update key is pressed: the updater's second look refuses to start.
+TEST_F(FaultTable, ABatteryRunningLowOnARunningCameraKeepsTheOldImage) {
+  PutUpdateFile(vestra_test::GoodMetadata(), "QR40A.BIN", kImage);
+  harness::LiveCamera camera(sim::Profile{}, card_, dir_.path() / "flash.bin");
+  camera.SetSpeed(100);
+  camera.PressKey(1);
+  for (const std::uint16_t key : {14, 14, 14}) camera.PressKey(key);
+  camera.BatteryFallsTo(3);
+  camera.PressKey(13);
+  ASSERT_TRUE(WaitFor(camera, [](const harness::LiveStatus& s) { return s.panel == kBatteryPanel; }));
+  camera.CutPower();
+  EXPECT_EQ(Left(), kAll);
+  EXPECT_EQ(Name(Classify()), std::string(Name(Flash::kOld)));
 }
 
 }  // namespace

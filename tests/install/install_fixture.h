@@ -9,9 +9,9 @@
 #include "app/entry.h"
 #include "app/module_state.h"
 #include "app/panel.h"
+#include "harness/log_recorder.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
-#include "harness/log_recorder.h"
 #include "sim/camera.h"
 #include "sim/card.h"
 #include "sim/flash.h"
@@ -66,7 +66,7 @@ class InstallTest : public ::testing::Test {
     ASSERT_EQ(gCurPanel, 0);
     std::snprintf(gCam.debugText, sizeof gCam.debugText, "%s", options.debugText);
     gFile[0].regionCode = options.fileRegion;
-    AppSwapPanels(gCurPanel, 3);
+    AppSwapPanels(gCurPanel, kPowerWarningPanel);
   }
 
   void WriteCardFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -75,7 +75,7 @@ class InstallTest : public ::testing::Test {
   bool OnCard(const std::string& name) const { return std::filesystem::exists(card_ / "SYSTEM" / name); }
 
   // The "Update" key's work: the progress panel becomes current and runs the installation.
-  void RunInstallation() { AppSwapPanels(gCurPanel, 4); }
+  void RunInstallation() { AppSwapPanels(gCurPanel, kProgressPanel); }
 
   sim::FlashBus& flash() { return camera_->flash(); }
   const std::vector<std::string>& LogLines() { return log_->lines(); }
