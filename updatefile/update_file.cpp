@@ -1,14 +1,11 @@
 // Writing update files the way the camera reads them.
 #include "updatefile/update_file.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -95,22 +92,21 @@ FileLayout LayoutFor(std::vector<std::uint8_t> image, const UpdateMetadata& meta
 }
 
 std::uint32_t ByteSum(std::span<const std::uint8_t> bytes) {
+  // inspect sums every byte of a file twice. Sixteen 16-bit column sums take a row of sixteen bytes in a few
+  // vector instructions; a column gains at most 255 a row, so it is emptied every 256 rows, before it
+  // overflows.
+  constexpr std::size_t kColumns = 16;
+  constexpr std::size_t kRows = 256;
   std::uint32_t sum = 0;
   std::size_t i = 0;
-#ifdef __SSE2__
-  // inspect sums every byte of a file twice: sixteen bytes an instruction (psadbw against zero adds each half
-  // into a 64-bit lane), so that reading the file costs more than summing it. Other CPUs take the loop below.
-  // NOLINTBEGIN(portability-simd-intrinsics)
-  __m128i lanes = _mm_setzero_si128();
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= bytes.size(); i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
-    lanes = _mm_add_epi64(lanes, _mm_sad_epu8(chunk, zero));
+  while (i + kColumns <= bytes.size()) {
+    std::array<std::uint16_t, kColumns> columns{};
+    for (std::size_t row = 0; row < kRows && i + kColumns <= bytes.size(); ++row, i += kColumns) {
+      for (std::size_t c = 0; c < kColumns; ++c)
+        columns[c] = static_cast<std::uint16_t>(columns[c] + bytes[i + c]);
+    }
+    for (const std::uint16_t column : columns) sum += column;
   }
-  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si64(lanes) +
-                                   _mm_cvtsi128_si64(_mm_unpackhi_epi64(lanes, lanes)));
-  // NOLINTEND(portability-simd-intrinsics)
-#endif
   for (; i < bytes.size(); ++i) sum += bytes[i];
   return sum;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +56,21 @@ class PackInspect : public CliTest {
   fs::path out_ = work_ / "QR40100.BIN";
   Outcome last_;
 };
+
+// The host's sum takes bytes in 16-bit columns that it empties now and then: it must agree with a
+// byte-by-byte sum at every length and when every byte is 0xFF (the columns fullest).
+TEST(HostByteSum, AgreesWithAPlainSumAtEveryEdge) {
+  for (const std::size_t size : {0, 1, 15, 16, 17, 4095, 4096, 4097, 4112, 196613}) {
+    for (const bool full : {true, false}) {
+      std::vector<std::uint8_t> bytes(size, 0xFF);
+      if (!full) {
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
+      }
+      EXPECT_EQ(vupdate::ByteSum(bytes), std::accumulate(bytes.begin(), bytes.end(), std::uint32_t{0}))
+          << size << (full ? " bytes of 0xFF" : " bytes");
+    }
+  }
+}
 
 TEST_F(PackInspect, PackedFileIsWellFormedAndTheCameraRefusalCarriesTheExactLogLines) {
   // A new file gets what the umask leaves; a file replaced keeps its mode.
