@@ -1,7 +1,6 @@
 // vupdate inspect: what an update file holds, whether it is well formed, and what a camera says.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -12,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/file_bytes.h"
 #include "cli/interrupt.h"
 #include "cli/paths.h"
 #include "harness/camera_verdict.h"
@@ -24,7 +24,7 @@
 namespace {
 
 // Far beyond any update file (64 + 0x1FFFFF + a few hundred bytes); nothing larger is read.
-constexpr std::uintmax_t kLargestReadable = 64u << 20;
+constexpr std::size_t kLargestReadable = 64u << 20;
 
 struct InspectArgs {
   std::string file;
@@ -258,21 +258,16 @@ int RunInspect(const InspectArgs& args) {
     }
   }
 
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(args.file, error);
-  if (error) return Refuse("cannot read " + paths::Shown(args.file) + ": " + error.message());
-  if (size > kLargestReadable) {
-    std::cerr << "vupdate inspect: " << paths::Shown(args.file) << " is " << size
-              << " bytes, far more than an update file\n";
+  std::string error;
+  cli::FileBytes::Failure failure{};
+  const std::optional<cli::FileBytes> file =
+      cli::FileBytes::Read(args.file, kLargestReadable, &error, &failure);
+  if (failure == cli::FileBytes::Failure::kTooLarge) {
+    std::cerr << "vupdate inspect: " << paths::Shown(args.file) << " " << error << "\n";
     return kExitFailed;
   }
-  // Read straight into memory nobody zeroed first: a whole file read is most of what inspect costs.
-  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-  std::ifstream in(args.file, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(buffer.get()), static_cast<std::streamsize>(size))) {
-    return Refuse("cannot read " + paths::Shown(args.file));
-  }
-  const std::span<const std::uint8_t> bytes(buffer.get(), size);
+  if (!file) return Refuse("cannot read " + paths::Shown(args.file) + ": " + error);
+  const std::span<const std::uint8_t> bytes = file->bytes();
 
   const vupdate::FileReport report = vupdate::AnalyseUpdateFile(bytes);
   std::vector<CameraRow> rows;

@@ -20,12 +20,29 @@ std::string Hex(std::uint64_t value) {
   return text;
 }
 
-// The sum the camera computes: from `offset` for `length` bytes, or up to the end of the file.
-std::uint32_t SumLikeCamera(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::int64_t length) {
-  if (length <= 0 || offset >= bytes.size()) return 0;
-  const std::uint64_t end =
-      std::min<std::uint64_t>(bytes.size(), offset + static_cast<std::uint64_t>(length));
-  return ByteSum(bytes.subspan(offset, end - offset));
+// The bytes the camera sums: from `offset` for `length` bytes, or up to the end of the file.
+struct Stretch {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;  // begin == end: nothing is summed
+};
+
+Stretch CameraStretch(std::uint64_t fileSize, std::uint64_t offset, std::int64_t length) {
+  if (length <= 0 || offset >= fileSize) return {};
+  return {offset, std::min<std::uint64_t>(fileSize, offset + static_cast<std::uint64_t>(length))};
+}
+
+std::uint32_t SumOf(std::span<const std::uint8_t> bytes, Stretch s) {
+  return ByteSum(bytes.subspan(s.begin, s.end - s.begin));
+}
+
+// The file sum, taking the bytes it shares with the image from the image's sum (arithmetic modulo 2^32 makes
+// taking away exact), so that each byte of a large file is read once.
+std::uint32_t FileSumAround(std::span<const std::uint8_t> bytes, Stretch file, Stretch image,
+                            std::uint32_t imageSum) {
+  if (image.begin == image.end || image.begin >= file.end) return SumOf(bytes, file);
+  std::uint32_t sum = SumOf(bytes, {0, image.begin}) + imageSum;
+  if (image.end > file.end) return sum - SumOf(bytes, {file.end, image.end});
+  return sum + SumOf(bytes, {image.end, file.end});
 }
 
 void ReadHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
@@ -35,7 +52,8 @@ void ReadHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
   report.headerRead = true;
 }
 
-void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
+// Returns the stretch the image sum covers.
+Stretch CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
   const UpdateFileHeader& h = report.header;
   if (h.fileType != kTagCode)
     report.problems.push_back("file type is '" + TagText(h.fileType) + "', not 'CODE'");
@@ -45,7 +63,8 @@ void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
   }
   const std::uint32_t stretch = h.trailerOffset - h.headerSize;
   report.image.stated = h.imageChecksum;
-  report.image.computed = SumLikeCamera(bytes, h.headerSize, static_cast<std::int32_t>(stretch));
+  const Stretch image = CameraStretch(bytes.size(), h.headerSize, static_cast<std::int32_t>(stretch));
+  report.image.computed = SumOf(bytes, image);
   if (!report.image.Match()) report.problems.push_back("image checksum does not match");
   report.imageLength = h.imageEnd - h.imageStart + 1;
   if (report.imageLength == 0) {
@@ -57,6 +76,7 @@ void CheckHeader(std::span<const std::uint8_t> bytes, FileReport& report) {
                               " (imageEnd - imageStart + 1) differs from " + "trailerOffset - headerSize " +
                               Hex(stretch));
   }
+  return image;
 }
 
 void WalkTrailer(std::span<const std::uint8_t> bytes, FileReport& report) {
@@ -207,11 +227,13 @@ FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes) {
     return report;
   }
   ReadHeader(bytes, report);
-  CheckHeader(bytes, report);
+  const Stretch image = CheckHeader(bytes, report);
   WalkTrailer(bytes, report);
   if (bytes.size() > kFileSeekLimit)
     report.problems.push_back("the file is too large for the camera to size");
-  report.file.computed = SumLikeCamera(bytes, 0, static_cast<std::int64_t>(bytes.size()) - 4);
+  report.file.computed =
+      FileSumAround(bytes, CameraStretch(bytes.size(), 0, static_cast<std::int64_t>(bytes.size()) - 4), image,
+                    report.image.computed);
   if (report.doneFound && !report.file.Match()) report.problems.push_back("file checksum does not match");
   if (report.doneFound && report.trailerEnd < bytes.size()) {
     report.notes.push_back(

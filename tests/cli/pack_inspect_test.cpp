@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "cli_fixture.h"
+#include "platform/bytes.h"
 #include "tests/support/metadata.h"
+#include "updatefile/inspect_file.h"
 #include "updatefile/update_file.h"
 
 namespace {
@@ -69,6 +71,45 @@ TEST(HostByteSum, AgreesWithAPlainSumAtEveryEdge) {
       EXPECT_EQ(vupdate::ByteSum(bytes), std::accumulate(bytes.begin(), bytes.end(), std::uint32_t{0}))
           << size << (full ? " bytes of 0xFF" : " bytes");
     }
+  }
+}
+
+// The report takes the file sum partly from the image sum: wherever the header puts the image, both must be
+// the camera's plain sums (image: from headerSize for trailerOffset - headerSize bytes, as a signed length,
+// up to the end of the file; file: every byte but the last four).
+TEST(FileReportSums, AreThePlainSumsWhereverTheHeaderPutsTheImage) {
+  constexpr std::uint32_t kSize = 4000;
+  struct Row {
+    const char* what;
+    std::uint32_t headerSize, trailerOffset;
+  };
+  const Row rows[] = {
+      {"inside the file", 64, 3000},
+      {"up to the file checksum", 64, kSize - 4},
+      {"over the file checksum", 64, kSize - 2},
+      {"to the end", 64, kSize},
+      {"past the end", 64, kSize + 900},
+      {"starting inside the file checksum", kSize - 3, kSize + 10},
+      {"starting past the end", kSize + 8, kSize + 100},
+      {"empty", 200, 200},
+      {"wrapped to a negative length", 3000, 64},
+      {"from the first byte", 0, 100},
+  };
+  std::vector<std::uint8_t> bytes(kSize);
+  for (std::uint32_t i = 0; i < kSize; ++i) bytes[i] = static_cast<std::uint8_t>(i * 151 + (i >> 7) + 3);
+  const auto plain = [&](std::uint64_t from, std::int64_t length) {
+    std::uint32_t sum = 0;
+    for (std::int64_t i = 0; i < length && from + i < bytes.size(); ++i) sum += bytes[from + i];
+    return sum;
+  };
+  for (const Row& row : rows) {
+    vestra::StoreBE32(&bytes[4], row.headerSize);
+    vestra::StoreBE32(&bytes[8], row.trailerOffset);
+    const vupdate::FileReport report = vupdate::AnalyseUpdateFile(bytes);
+    EXPECT_EQ(report.image.computed,
+              plain(row.headerSize, static_cast<std::int32_t>(row.trailerOffset - row.headerSize)))
+        << row.what;
+    EXPECT_EQ(report.file.computed, plain(0, kSize - 4)) << row.what;
   }
 }
 
