@@ -90,7 +90,8 @@ std::int16_t Graphics::newGWorld(vestra::GWorldPtr* out, std::int16_t depth, con
   port->wordsPerRow = depth == 32 ? width : (width + 1) / 2;
   const std::size_t words = static_cast<std::size_t>(port->wordsPerRow) * height;
   // Zeroed rather than black: a port the module forgot to clear shows up green in the frames.
-  port->pixels = std::make_unique<std::uint32_t[]>(words);
+  port->pixels.reset(static_cast<std::uint32_t*>(std::calloc(words, sizeof(std::uint32_t))));
+  if (!port->pixels) return kMemFullErr;
   port->pixMap.baseAddr = port->pixels.get();
   port->pixMap.rowBytes = static_cast<std::int16_t>(port->wordsPerRow * 4);
   port->pixMap.bounds = *bounds;

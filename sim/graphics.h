@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -123,7 +124,10 @@ class Graphics {
     int width = 0;
     int height = 0;
     int wordsPerRow = 0;
-    std::unique_ptr<std::uint32_t[]> pixels;
+    struct Free {
+      void operator()(std::uint32_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint32_t[], Free> pixels;  // from calloc: fresh pages come zeroed, not cleared again
 
     // x, y count from the first pixel in memory and must lie inside. Inline: text is drawn pixel by pixel.
     Ycc get(int x, int y) const {
