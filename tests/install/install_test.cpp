@@ -119,6 +119,24 @@ TEST_F(FlashRom, FullChipEraseSequenceAndItsProgressSteps) {
   EXPECT_EQ(flash().mode(), sim::FlashBus::Mode::ReadArray);
 }
 
+// The read-back digests the flash in chunks: sum and CRC-32 must be the plain ones at every length around a
+// chunk's edge, from any even offset.
+TEST_F(FlashRom, ReadBackSumAndDigestAreThePlainOnes) {
+  const std::vector<std::uint8_t> cells = TestImage(4096, 7);
+  flash().Preload(0, cells);
+  for (const std::uint32_t offset : {0u, 2u, 1000u}) {
+    for (const std::uint32_t length : {0u, 1u, 2u, 3u, 63u, 64u, 65u, 127u, 128u, 129u, 3000u}) {
+      const std::vector<std::uint8_t> stretch(cells.begin() + offset, cells.begin() + offset + length);
+      std::uint32_t plainSum = 0;
+      for (const std::uint8_t b : stretch) plainSum += b;
+      std::uint32_t digest = 0;
+      EXPECT_EQ(FlashByteSum(offset, length, &digest), plainSum) << offset << "+" << length;
+      EXPECT_EQ(digest, Crc32Final(Crc32Update(kCrc32Start, stretch.data(), length)))
+          << offset << "+" << length;
+    }
+  }
+}
+
 TEST_F(FlashRom, BlocksStopAtTheImageEnd) {
   const struct {
     const char* what;
