@@ -16,11 +16,22 @@ LogRecorder::~LogRecorder() {
 
 void LogRecorder::Written(std::string_view drivePath, std::string_view bytes) {
   if (drivePath != kLogFileName) return;
-  partial_.append(bytes);
+  const bool joined = !partial_.empty();
+  if (joined) {
+    partial_.append(bytes);
+    bytes = partial_;
+  }
+  // The module writes a whole line at a time: it goes straight into the list, without the partial buffer.
+  std::size_t from = 0;
   std::size_t end;
-  while ((end = partial_.find("\r\n")) != std::string::npos) {
-    lines_.push_back(partial_.substr(0, end));
-    partial_.erase(0, end + 2);
+  while ((end = bytes.find("\r\n", from)) != std::string_view::npos) {
+    lines_.emplace_back(bytes.substr(from, end - from));
+    from = end + 2;
+  }
+  if (joined) {
+    partial_.erase(0, from);
+  } else {
+    partial_.assign(bytes.substr(from));
   }
 }
 

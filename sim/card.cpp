@@ -19,7 +19,7 @@ struct DIR {
 
 struct FILE {
   std::unique_ptr<sim::CardHandle> handle;
-  std::string cardPath;  // normalised, relative to the card's top
+  std::shared_ptr<const sim::CardPath> path;
   bool readable = false;
   bool writable = false;
 };
@@ -31,6 +31,8 @@ namespace sim {
 namespace {
 
 constexpr std::string_view kDrivePrefix = "/B";
+// Spellings kept at most; the module uses about five, anything beyond is a test or a fuzzer's invention.
+constexpr std::size_t kMaxCachedPaths = 64;
 
 // A stdio mode the camera's library knows: r, w or a, then b and + in any order.
 std::optional<CardOpenMode> ParseStreamMode(const char* mode) {
@@ -84,22 +86,34 @@ std::optional<std::string> Card::Normalise(std::string_view cardPath) {
   return out;
 }
 
-std::optional<std::string> Card::Resolve(std::string_view cardPath) const {
-  auto rel = Normalise(cardPath);
-  if (!rel || !storage_->Reaches(*rel)) return std::nullopt;
-  return rel;
+const Card::CardPathPtr& Card::Resolve(std::string_view cardPath) const {
+  static const CardPathPtr kNowhere;
+  auto it = paths_.find(cardPath);
+  if (it == paths_.end()) {
+    if (paths_.size() >= kMaxCachedPaths) paths_.clear();
+    CardPathPtr path;
+    if (auto relative = Normalise(cardPath)) {
+      std::string drive(kDrivePrefix);
+      drive += '/';
+      drive += *relative;
+      path = std::make_shared<const CardPath>(CardPath{std::move(*relative), std::move(drive)});
+    }
+    it = paths_.emplace(cardPath, std::move(path)).first;
+  }
+  if (!it->second || !storage_->Reaches(it->second->relative)) return kNowhere;
+  return it->second;
 }
 
 bool Card::Reaches(std::string_view cardPath) const {
-  return Resolve(cardPath).has_value();
+  return Resolve(cardPath) != nullptr;
 }
 
 bool Card::RemoveRelative(std::string_view relative) {
   if (!relative.empty() && relative.front() == '/') return false;
   std::string card("/B/");
   card += relative;
-  const auto rel = Resolve(card);
-  return rel && storage_->Remove(*rel);
+  const CardPathPtr& path = Resolve(card);
+  return path && storage_->Remove(path->relative);
 }
 
 bool Card::DriveAvailable() const {
@@ -115,9 +129,9 @@ void Card::NoteAccess() {
   if (camera_.interruptsLocked) ++camera_.faultsInsideLock;
 }
 
-void Card::NoteWrite(const std::string& cardPath, std::string_view bytes) {
+void Card::NoteWrite(const CardPath& path, std::string_view bytes) {
   if (!writeObserver_ || bytes.empty()) return;
-  writeObserver_(std::string(kDrivePrefix) + "/" + cardPath, bytes);
+  writeObserver_(path.drive, bytes);
 }
 
 int Card::OpenCount() const {
@@ -126,8 +140,8 @@ int Card::OpenCount() const {
 
 std::int32_t Card::Open(const char* path, std::int32_t flags) {
   if (!Guard() || path == nullptr || OpenCount() >= kMaxOpenFiles) return -1;
-  const auto rel = Resolve(path);
-  if (!rel) return -1;
+  const CardPathPtr& at = Resolve(path);
+  if (!at) return -1;
   CardOpenMode mode;
   switch (flags & 3) {
     case kOpenReadOnly:
@@ -145,8 +159,7 @@ std::int32_t Card::Open(const char* path, std::int32_t flags) {
   mode.append = (flags & kOpenAppend) != 0;
   mode.create = (flags & kOpenCreate) != 0;
   mode.truncate = (flags & kOpenTruncate) != 0;
-  if (storage_->Kind(*rel, true) == CardEntry::kFolder) return -1;
-  auto handle = storage_->Open(*rel, mode);
+  auto handle = storage_->Open(at->relative, mode);  // a folder is refused there
   if (!handle) return -1;
   std::int32_t fd = 3;  // 0 to 2 are the console's on the camera too
   while (descriptors_.count(fd) != 0) ++fd;
@@ -179,9 +192,9 @@ std::int32_t Card::Seek(std::int32_t fd, std::int32_t offset, std::int32_t whenc
 
 vestra::DIR* Card::OpenDir(const char* path) {
   if (!Guard() || path == nullptr || OpenCount() >= kMaxOpenFiles) return nullptr;
-  const auto rel = Resolve(path);
-  if (!rel) return nullptr;
-  auto names = storage_->List(*rel);
+  const CardPathPtr& at = Resolve(path);
+  if (!at) return nullptr;
+  auto names = storage_->List(at->relative);
   if (!names) return nullptr;
   auto dir = std::make_unique<vestra::DIR>();
   // A name that does not fit an entry cannot be delivered whole.
@@ -213,24 +226,24 @@ std::int32_t Card::CloseDir(vestra::DIR* dir) {
 
 std::int32_t Card::Remove(const char* path) {
   if (!Guard() || path == nullptr) return -1;
-  const auto rel = Resolve(path);
-  if (!rel) return -1;
-  if (storage_->Kind(*rel, false) != CardEntry::kFile) return -1;  // files only, never folders or links
-  return storage_->Remove(*rel) ? 0 : -1;
+  const CardPathPtr& at = Resolve(path);
+  if (!at) return -1;
+  if (storage_->Kind(at->relative, false) != CardEntry::kFile)
+    return -1;  // files only, never folders or links
+  return storage_->Remove(at->relative) ? 0 : -1;
 }
 
 vestra::FILE* Card::OpenStream(const char* path, const char* mode) {
   if (!Guard() || path == nullptr || OpenCount() >= kMaxOpenFiles) return nullptr;
   const auto openMode = ParseStreamMode(mode);
   if (!openMode) return nullptr;
-  auto rel = Resolve(path);
-  if (!rel) return nullptr;
-  if (storage_->Kind(*rel, true) == CardEntry::kFolder) return nullptr;
-  auto handle = storage_->Open(*rel, *openMode);
+  const CardPathPtr& at = Resolve(path);
+  if (!at) return nullptr;
+  auto handle = storage_->Open(at->relative, *openMode);  // a folder is refused there
   if (!handle) return nullptr;
-  auto s = std::make_unique<vestra::FILE>();
+  auto s = spareStream_ ? std::move(spareStream_) : std::make_unique<vestra::FILE>();
   s->handle = std::move(handle);
-  s->cardPath = std::move(*rel);
+  s->path = at;
   s->readable = openMode->read;
   s->writable = openMode->write;
   streams_.push_back(std::move(s));
@@ -273,7 +286,7 @@ std::uint32_t Card::WriteStream(const void* buffer, std::uint32_t size, std::uin
   if (!stream->writable || bytes == 0) return 0;
   const std::int64_t written = stream->handle->Write(buffer, bytes);
   const std::uint32_t n = written < 0 ? 0 : static_cast<std::uint32_t>(written) / size;
-  NoteWrite(stream->cardPath, std::string_view(static_cast<const char*>(buffer), std::size_t{n} * size));
+  NoteWrite(*stream->path, std::string_view(static_cast<const char*>(buffer), std::size_t{n} * size));
   return n;
 }
 
@@ -289,6 +302,9 @@ std::int32_t Card::CloseStream(vestra::FILE* stream) {
   const auto it = FindStream(streams_, stream);
   if (it == streams_.end()) return vestra::kEOF;
   const bool closed = stream->handle->Close();
+  stream->handle.reset();
+  stream->path.reset();
+  spareStream_ = std::move(*it);
   streams_.erase(it);
   return closed ? 0 : vestra::kEOF;
 }
@@ -340,23 +356,29 @@ std::int32_t fseek(FILE* stream, std::int32_t offset, std::int32_t whence) {
 }
 std::int32_t fprintf(FILE* stream, const char* format, ...) {
   if (format == nullptr) return -1;
+  // A log line fits the stack; only a longer text is formatted a second time, into the heap.
+  char line[256];
   std::va_list args;
   va_start(args, format);
   std::va_list copy;
   va_copy(copy, args);
-  const int size = std::vsnprintf(nullptr, 0, format, copy);
+  const int size = std::vsnprintf(line, sizeof line, format, copy);
   va_end(copy);
   if (size < 0) {
     va_end(args);
     return -1;
   }
-  std::string text(static_cast<std::size_t>(size) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
+  std::string longer;
+  const char* text = line;
+  if (static_cast<std::size_t>(size) >= sizeof line) {
+    longer.resize(static_cast<std::size_t>(size) + 1);
+    std::vsnprintf(longer.data(), longer.size(), format, args);
+    text = longer.data();
+  }
   va_end(args);
-  text.resize(static_cast<std::size_t>(size));
-  const std::uint32_t written =
-      sim::Current().card().WriteStream(text.data(), 1, static_cast<std::uint32_t>(text.size()), stream);
-  return written == text.size() ? size : -1;
+  const auto length = static_cast<std::uint32_t>(size);
+  const std::uint32_t written = sim::Current().card().WriteStream(text, 1, length, stream);
+  return written == length ? size : -1;
 }
 std::int32_t fclose(FILE* stream) {
   return sim::Current().card().CloseStream(stream);

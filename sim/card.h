@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -29,6 +30,12 @@ constexpr std::int32_t kOpenReadWrite = 0x0002;
 constexpr std::int32_t kOpenAppend = 0x0008;
 constexpr std::int32_t kOpenCreate = 0x0200;
 constexpr std::int32_t kOpenTruncate = 0x0400;
+
+// A file's path as the storage takes it (relative to the card's top) and as the write observer sees it.
+struct CardPath {
+  std::string relative;
+  std::string drive;
+};
 
 class Card {
  public:
@@ -75,17 +82,28 @@ class Card {
   int OpenCount() const;
 
  private:
+  using CardPathPtr = std::shared_ptr<const CardPath>;
+  struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+  };
+
   bool Guard();       // false when the drive is not there; counts access inside the interrupt lock
   void NoteAccess();  // only the count: for calls on what is already open, which would not look at the folder
-  void NoteWrite(const std::string& cardPath, std::string_view bytes);
+  void NoteWrite(const CardPath& path, std::string_view bytes);
   static std::optional<std::string> Normalise(std::string_view cardPath);
-  std::optional<std::string> Resolve(std::string_view cardPath) const;  // normalised and on the card
+  // Null when the path leaves drive B or the storage says it would leave the card.
+  const CardPathPtr& Resolve(std::string_view cardPath) const;
 
   Camera& camera_;
   std::shared_ptr<CardStorage> storage_;
+  // The module names the same few files over and over: each spelling is normalised once. Only the
+  // spelling is kept, never whether the storage reaches it, which links on the host may change.
+  mutable std::unordered_map<std::string, CardPathPtr, PathHash, std::equal_to<>> paths_;
   std::map<std::int32_t, std::unique_ptr<CardHandle>> descriptors_;
   std::vector<std::unique_ptr<vestra::DIR>> dirs_;
   std::vector<std::unique_ptr<vestra::FILE>> streams_;
+  std::unique_ptr<vestra::FILE> spareStream_;  // the last one closed: the log opens a stream per line
   WriteObserver writeObserver_;
 };
 

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "sim/card_storage.h"
@@ -24,7 +26,7 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
   return true;
 }
 
-class FolderHandle final : public CardHandle {
+class FolderHandle : public CardHandle {
  public:
   explicit FolderHandle(int fd) : fd_(fd) {}
   ~FolderHandle() override {
@@ -33,13 +35,7 @@ class FolderHandle final : public CardHandle {
   FolderHandle(const FolderHandle&) = delete;
   FolderHandle& operator=(const FolderHandle&) = delete;
 
-  std::int64_t Read(void* buffer, std::size_t count) override {
-    ssize_t n;
-    do {
-      n = ::read(fd_, buffer, count);
-    } while (n < 0 && errno == EINTR);
-    return n;
-  }
+  std::int64_t Read(void* buffer, std::size_t count) override { return HostRead(buffer, count); }
   std::int64_t Write(const void* buffer, std::size_t count) override {
     const auto* bytes = static_cast<const char*>(buffer);
     std::size_t done = 0;
@@ -62,8 +58,88 @@ class FolderHandle final : public CardHandle {
     return ::close(fd) == 0;
   }
 
+ protected:
+  std::int64_t HostRead(void* buffer, std::size_t count) {
+    ssize_t n;
+    do {
+      n = ::read(fd_, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+  std::int64_t HostSeek(std::int64_t offset, int whence) { return FolderHandle::Seek(offset, whence); }
+
  private:
   int fd_;
+};
+
+// A file opened only for reading: the module reads its update file a kilobyte at a time, and one host call
+// per kilobyte was most of the start-up. Reads come from a window of the file read ahead; the host's
+// offset is the window's end, so a seek inside the window costs no call. What the module sees stays what
+// plain reads and seeks return: all it asked for up to the end of the file, positions anywhere from 0 on.
+class ReadAheadHandle final : public FolderHandle {
+ public:
+  using FolderHandle::FolderHandle;
+
+  std::int64_t Read(void* buffer, std::size_t count) override {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+      if (next_ < end_) {
+        const std::size_t n = std::min(count - done, end_ - next_);
+        std::memcpy(out + done, window_.get() + next_, n);
+        next_ += n;
+        done += n;
+        continue;
+      }
+      // Past the window: a large rest goes straight to the caller, a small one refills the window.
+      const bool direct = count - done >= kWindow;
+      if (!direct && !window_) window_ = std::make_unique_for_overwrite<char[]>(kWindow);
+      const std::int64_t n = direct ? HostRead(out + done, count - done) : HostRead(window_.get(), kWindow);
+      if (n < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+      if (n == 0) break;  // the end of the file
+      start_ += static_cast<std::int64_t>(end_);
+      if (direct) {
+        start_ += n;
+        next_ = end_ = 0;
+        done += static_cast<std::size_t>(n);
+      } else {
+        next_ = 0;
+        end_ = static_cast<std::size_t>(n);
+      }
+    }
+    return static_cast<std::int64_t>(done);
+  }
+
+  std::int64_t Seek(std::int64_t offset, int whence) override {
+    const std::int64_t here = start_ + static_cast<std::int64_t>(next_);
+    if (whence == 0 || whence == 1) {
+      const std::int64_t to = whence == 0 ? offset : here + offset;
+      if (to < 0) return -1;
+      if (to >= start_ && to <= start_ + static_cast<std::int64_t>(end_)) {
+        next_ = static_cast<std::size_t>(to - start_);
+        return to;
+      }
+      return Moved(HostSeek(to, 0));
+    }
+    return Moved(HostSeek(offset, whence));  // only the host knows where the end is now
+  }
+
+ private:
+  static constexpr std::size_t kWindow = 32 * 1024;
+
+  // The host moved its offset: the window is gone, an empty one starts there.
+  std::int64_t Moved(std::int64_t at) {
+    if (at >= 0) {
+      start_ = at;
+      next_ = end_ = 0;
+    }
+    return at;
+  }
+
+  std::unique_ptr<char[]> window_;  // made on the first small read
+  std::int64_t start_ = 0;          // the file offset of the window's first byte
+  std::size_t next_ = 0;            // the next byte the module reads, within the window
+  std::size_t end_ = 0;             // bytes in the window; the host's offset is start_ + end_
 };
 
 CardEntry KindOf(const struct stat& s) {
@@ -143,7 +219,14 @@ std::unique_ptr<CardHandle> FolderCard::Open(const std::string& path, CardOpenMo
   if (mode.truncate) flags |= O_TRUNC;
   const int fd = ::open(Host(path).c_str(), flags, 0666);  // as fopen makes files: the umask decides
   if (fd < 0) return nullptr;
-  return std::make_unique<FolderHandle>(fd);
+  if (mode.write) return std::make_unique<FolderHandle>(fd);
+  // The host opens a folder for reading (it refuses writing to one): the card does not.
+  struct stat s {};
+  if (::fstat(fd, &s) != 0 || S_ISDIR(s.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<ReadAheadHandle>(fd);
 }
 
 std::optional<std::vector<std::string>> FolderCard::List(const std::string& path) const {

@@ -8,6 +8,8 @@ namespace sim {
 
 namespace {
 
+constexpr std::size_t kSpareEntries = 4;
+
 class MemoryHandle final : public CardHandle {
  public:
   MemoryHandle(std::shared_ptr<std::string> bytes, CardOpenMode mode)
@@ -62,25 +64,57 @@ MemoryCard::MemoryCard() {
   nodes_.emplace("", Node{});
 }
 
-std::string MemoryCard::Parent(std::string_view path) {
+std::string_view MemoryCard::Parent(std::string_view path) {
   const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
-bool MemoryCard::IsFolder(const std::string& path) const {
+bool MemoryCard::IsFolder(std::string_view path) const {
   const auto it = nodes_.find(path);
   return it != nodes_.end() && it->second.bytes == nullptr;
 }
 
+MemoryCard::Nodes::iterator MemoryCard::Add(std::string_view path, bool file) {
+  Nodes::iterator it;
+  if (spare_.empty()) {
+    it = nodes_.emplace(path, Node{}).first;
+  } else {
+    Nodes::node_type node = std::move(spare_.back());
+    spare_.pop_back();
+    node.key() = path;
+    it = nodes_.insert(std::move(node)).position;
+  }
+  std::shared_ptr<std::string>& bytes = it->second.bytes;
+  if (!file) {
+    bytes.reset();
+  } else if (bytes != nullptr && bytes.use_count() == 1) {
+    bytes->clear();  // the memory of a file removed earlier that nobody reads any more
+  } else {
+    bytes = std::make_shared<std::string>();
+  }
+  return it;
+}
+
 void MemoryCard::MakeFolder(std::string_view path) {
-  if (path.empty()) return;
+  if (path.empty() || nodes_.contains(path)) return;
   MakeFolder(Parent(path));
-  nodes_.try_emplace(std::string(path), Node{});
+  Add(path, false);
 }
 
 void MemoryCard::Put(std::string_view path, std::string_view bytes) {
-  MakeFolder(Parent(path));
-  nodes_[std::string(path)].bytes = std::make_shared<std::string>(bytes);
+  auto it = nodes_.find(path);
+  if (it == nodes_.end()) {
+    MakeFolder(Parent(path));
+    it = Add(path, true);
+  }
+  std::shared_ptr<std::string>& file = it->second.bytes;
+  // A handle still reading the old bytes keeps them; otherwise the file's memory is reused, which spares
+  // a fuzzer that puts a file per input an allocation each time.
+  if (file != nullptr && file.use_count() == 1) {
+    file->assign(bytes);
+  } else {
+    file = std::make_shared<std::string>(bytes);
+  }
 }
 
 std::optional<std::string> MemoryCard::Get(std::string_view path) const {
@@ -99,7 +133,7 @@ std::unique_ptr<CardHandle> MemoryCard::Open(const std::string& path, CardOpenMo
   auto it = nodes_.find(path);
   if (it == nodes_.end()) {
     if (!mode.create || !IsFolder(Parent(path))) return nullptr;
-    it = nodes_.emplace(path, Node{std::make_shared<std::string>()}).first;
+    it = Add(path, true);
   }
   if (it->second.bytes == nullptr) return nullptr;  // a folder
   if (mode.truncate) it->second.bytes->clear();
@@ -108,14 +142,11 @@ std::unique_ptr<CardHandle> MemoryCard::Open(const std::string& path, CardOpenMo
 
 std::optional<std::vector<std::string>> MemoryCard::List(const std::string& path) const {
   if (!IsFolder(path)) return std::nullopt;
-  const std::string prefix = path.empty() ? std::string() : path + '/';
   std::vector<std::string> names;
-  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
-    const std::string& name = it->first;
-    if (name.compare(0, prefix.size(), prefix) != 0) break;
-    if (name.size() == prefix.size()) continue;  // the top itself
-    const std::string_view rest = std::string_view(name).substr(prefix.size());
-    if (rest.find('/') == std::string_view::npos) names.emplace_back(rest);
+  for (const auto& [name, node] : nodes_) {
+    if (name.empty() || Parent(name) != path) continue;  // the top is nobody's entry
+    names.emplace_back(path.empty() ? std::string_view(name)
+                                    : std::string_view(name).substr(path.size() + 1));
   }
   return names;
 }
@@ -124,11 +155,15 @@ bool MemoryCard::Remove(const std::string& path) {
   const auto it = nodes_.find(path);
   if (path.empty() || it == nodes_.end()) return false;
   if (it->second.bytes == nullptr) {
-    const std::string below = path + '/';
-    const auto first = nodes_.lower_bound(below);
-    if (first != nodes_.end() && first->first.compare(0, below.size(), below) == 0) return false;
+    for (const auto& entry : nodes_) {
+      if (!entry.first.empty() && Parent(entry.first) == path) return false;  // not empty
+    }
   }
-  nodes_.erase(it);
+  if (spare_.size() < kSpareEntries) {
+    spare_.push_back(nodes_.extract(it));
+  } else {
+    nodes_.erase(it);
+  }
   return true;
 }
 

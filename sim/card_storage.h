@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -92,10 +92,22 @@ class MemoryCard final : public CardStorage {
   struct Node {
     std::shared_ptr<std::string> bytes;  // null for a folder
   };
-  static std::string Parent(std::string_view path);
-  bool IsFolder(const std::string& path) const;
+  struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+  };
+  static std::string_view Parent(std::string_view path);
+  bool IsFolder(std::string_view path) const;
 
-  std::map<std::string, Node, std::less<>> nodes_;
+  // Found by hash: every open looks a path up, and a tree's string comparisons were most of a card access.
+  // A card holds a handful of entries, so listing a folder walks them all (the card sorts what it lists).
+  using Nodes = std::unordered_map<std::string, Node, PathHash, std::equal_to<>>;
+  Nodes::iterator Add(std::string_view path, bool file);  // a new folder, or a new empty file
+
+  Nodes nodes_;
+  // Entries removed lately, kept with their memory for the next file made: a fuzzer's file set is removed
+  // and put back for every input.
+  std::vector<Nodes::node_type> spare_;
 };
 
 }  // namespace sim

@@ -12,9 +12,14 @@
 namespace sim {
 
 const Glyph& Face::glyph(char32_t codepoint) {
+  const bool ascii = codepoint < ascii_.size();
+  if (ascii) {
+    if (const Glyph* known = ascii_[codepoint].load(std::memory_order_acquire)) return *known;
+  }
   std::lock_guard lock(mutex_);
   auto it = glyphs_.find(codepoint);
   if (it == glyphs_.end()) it = glyphs_.emplace(codepoint, render(codepoint)).first;
+  if (ascii) ascii_[codepoint].store(&it->second, std::memory_order_release);
   return it->second;
 }
 

@@ -1,6 +1,8 @@
 // Text faces for the graphics manager: antialiased glyph coverage at a pixel size.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -36,7 +38,9 @@ class Face {
 
  private:
   std::mutex mutex_;
-  std::unordered_map<char32_t, Glyph> glyphs_;
+  std::unordered_map<char32_t, Glyph> glyphs_;  // nodes stay put, so pointers to glyphs stay valid
+  // Nearly every text the module draws is ASCII: those glyphs are found again without the lock.
+  std::array<std::atomic<const Glyph*>, 128> ascii_{};
 };
 
 // Font numbers the module uses.

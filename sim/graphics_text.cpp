@@ -39,7 +39,7 @@ bool Graphics::usesFallbackFace() {
 std::int32_t Graphics::measure(const unsigned char* bytes, std::size_t count) {
   Face& f = face();
   std::int32_t width = 0;
-  for (char32_t cp : DecodeUtf8(bytes, count)) width += f.glyph(cp).advance;
+  for (std::size_t i = 0; i < count;) width += f.glyph(NextCodepoint(bytes, count, i)).advance;
   return width;
 }
 
@@ -59,15 +59,15 @@ void Graphics::drawText(const char* text, std::int16_t first, std::int16_t lengt
   if (!valid) return;
 
   Face& f = face();
-  const std::u32string codepoints = DecodeUtf8(bytes, count);
   std::int32_t pen = penH_;
-  if (current_ && textMode_ != 1) {
-    // Any mode but glyphs-only paints the line box behind the text first.
+  if (current_ && drawPixels_ && textMode_ != 1) {
+    // Any mode but glyphs-only paints the line box behind the text first (on a camera nobody looks at,
+    // nothing is painted, so nothing is measured).
     const std::int32_t width = measure(bytes, count);
     fill(*current_, pen, penV_ - f.ascent(), pen + width, penV_ + f.descent(), back_);
   }
-  for (char32_t cp : codepoints) {
-    const Glyph& g = f.glyph(cp);
+  for (std::size_t i = 0; i < count;) {
+    const Glyph& g = f.glyph(NextCodepoint(bytes, count, i));
     if (current_ && drawPixels_ && !g.coverage.empty()) {
       Port& p = *current_;
       const int ox = pen + g.left - p.left;

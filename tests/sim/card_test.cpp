@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
-
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,8 @@ TEST_P(EitherCardTest, DirectoryEntriesComeSortedWithoutDotEntries) {
   EXPECT_NE(vestra::remove("/B/SYSTEM.OLD/EMPTY"), 0);
   EXPECT_LT(vestra::FSOpen("/B/SYSTEM/SUB", 0, 0), 0);
   EXPECT_EQ(vestra::fopen("/B/SYSTEM/SUB", "w"), nullptr);
+  EXPECT_EQ(vestra::fopen("/B/SYSTEM/SUB", "r"), nullptr);
+  EXPECT_EQ(camera_->card().OpenCount(), 0);
 }
 
 // What a descriptor and a stream see: modes, positions, appending, and a file taken away while open.
@@ -190,6 +194,97 @@ TEST_P(EitherCardTest, LogLinesAreKeptPerLineAndSurviveTheFilesRemoval) {
   EXPECT_EQ(vestra::remove("/B/SYSTEM/UPDATE.LOG"), 0);
   EXPECT_FALSE(Get("SYSTEM/UPDATE.LOG").has_value());
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"missing QR40nnn.BIN", "", "first half, second half"}));
+}
+
+// A read-only file reads ahead on the host: reads of every size around the window's, between seeks from each
+// origin, must return what a plain file returns. The model is the file's bytes and a position.
+TEST_P(EitherCardTest, ReadsAndSeeksOfEverySizeMatchAModelOfTheFile) {
+  std::string bytes(150000, '\0');
+  std::mt19937 random(7);
+  for (char& b : bytes) b = static_cast<char>(random());
+  Put("SYSTEM/DATA", bytes);
+  Start();
+  const std::int32_t fd = vestra::FSOpen("/B/SYSTEM/DATA", 0, 0);
+  ASSERT_GE(fd, 0);
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  const std::uint32_t reads[] = {1, 2, 1023, 1024, 1025, 32767, 32768, 32769, 65536, 70000};
+  const std::int32_t seeks[][2] = {
+      {0, 0},  {1, 1},  {-1, 1},     {-5000, 1},  {40000, 1},   {-1, 2},      {0, 2},     {-70000, 2},
+      {10, 2}, {-1, 0}, {149999, 0}, {200000, 0}, {-200000, 1}, {-200000, 2}, {32768, 0}, {32767, 0}};
+  std::int64_t position = 0;
+  std::vector<char> got(70000 + 16);
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(testing::Message() << "step " << step << " at " << position);
+    if (random() % 3 == 0) {
+      const auto& [offset, whence] = seeks[random() % std::size(seeks)];
+      const std::int64_t base = whence == 0 ? 0 : whence == 1 ? position : size;
+      const std::int64_t to = base + offset;
+      ASSERT_EQ(vestra::lseek(fd, offset, whence), to < 0 ? -1 : to) << offset << " from " << whence;
+      if (to >= 0) position = to;
+      continue;
+    }
+    const std::uint32_t count = random() % 4 == 0 ? 1 + random() % 70000 : reads[random() % std::size(reads)];
+    const std::int64_t expected = std::clamp<std::int64_t>(size - position, 0, count);
+    std::fill(got.begin(), got.end(), '\x5A');
+    ASSERT_EQ(vestra::read(fd, got.data(), count), expected) << count << " bytes";
+    ASSERT_TRUE(std::equal(got.begin(), got.begin() + expected, bytes.begin() + position))
+        << count << " bytes";
+    ASSERT_EQ(got[expected], '\x5A') << "wrote past what it read";
+    position += expected;
+  }
+  EXPECT_EQ(vestra::FSClose(fd), 0);
+}
+
+// Put again or made again after removal, a file reuses its memory, but never memory a handle still reads.
+TEST_F(CardTest, AMemoryFileReplacedWhileOpenKeepsTheOpenHandlesBytes) {
+  auto memory = std::make_shared<sim::MemoryCard>();
+  storage_ = memory;
+  memory->Put("SYSTEM/A", "first");
+  Start();
+  const auto readAll = [](std::int32_t fd) {
+    char buffer[16] = {};
+    const std::int32_t n = vestra::read(fd, buffer, sizeof buffer);
+    return std::string(buffer, n < 0 ? 0 : static_cast<std::size_t>(n));
+  };
+  const std::int32_t first = vestra::FSOpen("/B/SYSTEM/A", 0, 0);
+  memory->Put("SYSTEM/A", "second");
+  EXPECT_EQ(readAll(first), "first");
+  const std::int32_t second = vestra::FSOpen("/B/SYSTEM/A", 0, 0);
+  EXPECT_TRUE(camera_->card().RemoveRelative("SYSTEM/A"));
+  memory->Put("SYSTEM/A", "third");                        // made again from the removed entry
+  vestra::FILE* made = vestra::fopen("/B/SYSTEM/B", "w");  // a new file while the removed one is open
+  vestra::fprintf(made, "made");
+  EXPECT_EQ(readAll(second), "second");
+  EXPECT_EQ(vestra::FSClose(first), 0);
+  EXPECT_EQ(vestra::FSClose(second), 0);
+  EXPECT_EQ(vestra::fclose(made), 0);
+  memory->Put("SYSTEM/A", "4th");  // nobody reads the old bytes any more: replaced where they are
+  EXPECT_EQ(memory->Get("SYSTEM/A"), "4th");
+  EXPECT_EQ(memory->Get("SYSTEM/B"), "made");
+}
+
+// Each spelling of a path is normalised once and kept, but whether it stays on the card is asked every time.
+TEST_F(CardTest, AKeptSpellingIsCheckedAgainstTheCardOnEveryUse) {
+  fs::create_directories(root_.path() / "outside");
+  WriteFile(root_.path() / "outside" / "SECRET", "host file");
+  WriteFile(card_ / "SYSTEM" / "DATA", "data");
+  Start();
+  EXPECT_TRUE(camera_->card().Reaches("/B/SYSTEM/LINK/SECRET")) << "nothing there yet, and no link";
+  fs::create_directory_symlink(root_.path() / "outside", card_ / "SYSTEM" / "LINK");
+  EXPECT_EQ(vestra::fopen("/B/SYSTEM/LINK/SECRET", "r"), nullptr);
+  EXPECT_FALSE(camera_->card().Reaches("/B/SYSTEM/LINK/SECRET"));
+  // More spellings than are kept, each twice: the same file every time.
+  for (int round = 0; round < 2; ++round) {
+    for (int slashes = 1; slashes < 200; ++slashes) {
+      const std::string path = "/B/SYSTEM" + std::string(slashes, '/') + "DATA";
+      vestra::FILE* f = vestra::fopen(path.c_str(), "r");
+      ASSERT_NE(f, nullptr) << path;
+      char four[4];
+      EXPECT_EQ(vestra::fread(four, 4, 1, f), 1u);
+      EXPECT_EQ(std::string(four, 4), "data");
+      EXPECT_EQ(vestra::fclose(f), 0);
+    }
+  }
 }
 
 TEST_P(EitherCardTest, CardAccessWithInterruptsLockedIsCountedAsAFault) {

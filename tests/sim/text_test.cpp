@@ -78,6 +78,28 @@ TEST_F(TextTest, SystemFacesLoadAndJapaneseTextRendersRealGlyphsWithFontThirty) 
   EXPECT_NE(Pixels(10, 10), Pixels(110, 10));
 }
 
+// A text is measured code point by code point, ASCII glyphs found again without the lock once rendered: its
+// width is the sum of its characters' widths, each first measured alone (the system face's advances differ).
+TEST_F(TextTest, WidthOfATextIsTheSumOfItsCharactersWidths) {
+  for (const bool builtIn : {false, true}) {
+    graphics().setForceFallbackFont(builtIn);
+    vestra::GMTextFont(2, 23);  // a size no other test renders, so every glyph starts unknown
+    const std::string text = "Wi.lM~ \xC3\xA9" + std::string(kKana) + "Wi";
+    int sum = 0;
+    for (std::size_t i = 0; i < text.size();) {
+      std::size_t next = i;
+      sim::NextCodepoint(reinterpret_cast<const unsigned char*>(text.data()), text.size(), next);
+      sum += vestra::GMTextWidth(text.c_str(), static_cast<std::int16_t>(i),
+                                 static_cast<std::int16_t>(next - i));
+      i = next;
+    }
+    EXPECT_EQ(Width(text.c_str()), sum) << "built-in " << builtIn;
+    if (!graphics().usesFallbackFace()) {
+      EXPECT_NE(Width("ii"), Width("WW")) << "advances that differ";
+    }
+  }
+}
+
 TEST(Utf8Test, DecodesAndReplacesMalformedSequences) {
   const std::pair<const char*, std::u32string> cases[] = {
       {"\xF0\x9F\x98\x80", U"\U0001F600"},
