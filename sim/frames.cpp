@@ -166,13 +166,10 @@ bool WritePng(const RgbImage& image, const std::filesystem::path& path, std::str
     return false;
   }
 #ifdef VESTRA_WITH_PNG
-  std::vector<PngRow> rows;
-  rows.reserve(static_cast<std::size_t>(image.height));
-  for (int row = 0; row < image.height; ++row) {
-    rows.push_back(
-        DeflateRgbRow(image.rgb.data() + static_cast<std::size_t>(row) * image.width * 3, image.width));
-  }
-  return WriteRgbPngRows(path, image.width, rows, error);
+  // One piece: the whole picture in one deflate stream, each row's filter reaching the row above.
+  PngPiece piece;
+  DeflateRgbRows(image.rgb.data(), image.width, image.height, piece);
+  return WriteRgbPng(path, image.width, std::span(&piece, 1), error);
 #else
   (void)path;
   if (error) *error = "PNG output is unavailable in this build";
@@ -190,17 +187,22 @@ bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesyste
 }
 
 #ifdef VESTRA_WITH_PNG
-struct FramePngWriter::Rows {
+// A frame is kept and compressed in bands of this many rows: a progress frame changes one or two, and a
+// band costs little more to compress than a row.
+constexpr int kBandRows = 16;
+
+struct FramePngWriter::Bands {
   int width = 0;
-  std::vector<std::vector<std::uint32_t>> words;  // what each row was made from
-  std::vector<PngRow> png;
-  std::vector<std::uint8_t> rgb;
+  int height = 0;
+  std::vector<std::uint32_t> words;  // what the bands were made from: the used words of every row
+  std::vector<PngPiece> pieces;      // one a band
+  std::vector<std::uint8_t> rgb;     // a band's pixels
 };
 #else
-struct FramePngWriter::Rows {};
+struct FramePngWriter::Bands {};
 #endif
 
-FramePngWriter::FramePngWriter() : rows_(std::make_unique<Rows>()) {}
+FramePngWriter::FramePngWriter() : bands_(std::make_unique<Bands>()) {}
 FramePngWriter::~FramePngWriter() = default;
 
 bool FramePngWriter::Write(const LcdFrame& frame, const std::filesystem::path& path, std::string* error) {
@@ -209,25 +211,36 @@ bool FramePngWriter::Write(const LcdFrame& frame, const std::filesystem::path& p
     return false;
   }
 #ifdef VESTRA_WITH_PNG
-  Rows& r = *rows_;
-  const auto height = static_cast<std::size_t>(frame.height);
+  Bands& b = *bands_;
   const auto used = static_cast<std::size_t>((frame.width + 1) / 2);
-  if (r.width != frame.width) {
-    r = Rows{};
-    r.width = frame.width;
+  if (b.width != frame.width || b.height != frame.height) {
+    b = Bands{};
+    b.width = frame.width;
+    b.height = frame.height;
+    b.words.assign(used * static_cast<std::size_t>(frame.height), 0);
+    b.pieces.resize(static_cast<std::size_t>((frame.height + kBandRows - 1) / kBandRows));
+    b.rgb.resize(static_cast<std::size_t>(frame.width) * 3 * kBandRows);
   }
-  r.words.resize(height);
-  r.png.resize(height);
-  r.rgb.resize(static_cast<std::size_t>(frame.width) * 3);
-  for (std::size_t row = 0; row < height; ++row) {
-    const std::uint32_t* words = frame.words.data() + row * static_cast<std::size_t>(frame.wordsPerRow);
-    std::vector<std::uint32_t>& seen = r.words[row];
-    if (seen.size() == used && std::equal(seen.begin(), seen.end(), words)) continue;
-    seen.assign(words, words + used);
-    RowToRgb(words, frame.width, r.rgb.data());
-    r.png[row] = DeflateRgbRow(r.rgb.data(), frame.width);
+  for (std::size_t band = 0; band < b.pieces.size(); ++band) {
+    const int first = static_cast<int>(band) * kBandRows;
+    const int count = std::min(kBandRows, frame.height - first);
+    // An empty piece was never made, or zlib failed on it: made again either way.
+    bool changed = b.pieces[band].deflated.empty();
+    for (int row = first; row < first + count; ++row) {
+      const std::uint32_t* words = frame.words.data() + static_cast<std::size_t>(row) * frame.wordsPerRow;
+      std::uint32_t* kept = b.words.data() + static_cast<std::size_t>(row) * used;
+      if (std::equal(words, words + used, kept)) continue;
+      std::copy_n(words, used, kept);
+      changed = true;
+    }
+    if (!changed) continue;
+    for (int row = first; row < first + count; ++row) {
+      RowToRgb(frame.words.data() + static_cast<std::size_t>(row) * frame.wordsPerRow, frame.width,
+               b.rgb.data() + static_cast<std::size_t>(row - first) * frame.width * 3);
+    }
+    DeflateRgbRows(b.rgb.data(), frame.width, count, b.pieces[band]);
   }
-  return WriteRgbPngRows(path, frame.width, r.png, error);
+  return WriteRgbPng(path, frame.width, b.pieces, error);
 #else
   (void)path;
   if (error) *error = "PNG output is unavailable in this build";

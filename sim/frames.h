@@ -56,8 +56,8 @@ bool WriteFramePng(const LcdFrame& frame, const std::filesystem::path& path, std
 bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesystem::path& path,
                           std::string* error = nullptr);
 
-// Writes a run's frames one after another, compressing again only the rows that changed since the frame
-// before: most of a run's frames differ in a progress bar. The files are the same as WriteFramePng's.
+// Writes a run's frames one after another, compressing again only the bands of rows that changed since the
+// frame before: most of a run's frames differ in a progress bar. The files are the same as WriteFramePng's.
 class FramePngWriter {
  public:
   FramePngWriter();
@@ -67,8 +67,8 @@ class FramePngWriter {
   bool Write(const LcdFrame& frame, const std::filesystem::path& path, std::string* error = nullptr);
 
  private:
-  struct Rows;
-  std::unique_ptr<Rows> rows_;
+  struct Bands;
+  std::unique_ptr<Bands> bands_;
 };
 
 }  // namespace sim

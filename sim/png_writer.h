@@ -9,19 +9,22 @@
 
 namespace sim {
 
-// One picture row, filtered and compressed on its own, so that rows can be kept and joined into any
-// picture of the same width: a run's frames differ only where the progress bar moves.
-struct PngRow {
+// Whole rows of a picture, filtered and compressed on their own, so that pieces can be kept and joined into
+// any picture of the same width: a run's frames differ only where the progress bar moves.
+struct PngPiece {
   std::vector<std::uint8_t> deflated;  // deflate blocks ending on a byte boundary, none marked final
-  std::uint32_t adler = 1;             // of the filtered row, filter byte included
-  std::uint32_t length = 0;            // bytes of the filtered row
+  std::uint32_t crc = 0;               // of deflated: the file's chunk checksum is combined from these
+  std::uint32_t adler = 1;             // of the filtered rows, filter bytes included
+  std::uint64_t length = 0;            // bytes of the filtered rows
+  int rows = 0;
 };
 
-// 8-bit RGB, width * 3 bytes.
-PngRow DeflateRgbRow(const std::uint8_t* rgb, int width);
+// rows rows of 8-bit RGB, each width * 3 bytes, one after another. False (and an empty piece) when zlib
+// cannot compress.
+bool DeflateRgbRows(const std::uint8_t* rgb, int width, int rows, PngPiece& piece);
 
-// Writes the picture atomically (a temporary file renamed into place).
-bool WriteRgbPngRows(const std::filesystem::path& path, int width, std::span<const PngRow> rows,
-                     std::string* error);
+// The pieces top to bottom, written atomically (a temporary file renamed into place).
+bool WriteRgbPng(const std::filesystem::path& path, int width, std::span<const PngPiece> pieces,
+                 std::string* error);
 
 }  // namespace sim

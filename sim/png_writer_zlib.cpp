@@ -1,6 +1,6 @@
-// PNG files from rows compressed one by one: RGB, the left-neighbour filter (flat runs become zero bytes)
-// and run-length deflate at the fastest level, which packs screens of flat colour and text at a fraction of
-// the default settings' cost. The pixels are the same whatever the encoding.
+// PNG files from pieces of rows compressed one by one: RGB, the Up filter below a piece's first row, and
+// deflate at the fastest level, which packs screens of flat colour and text at a fraction of the default
+// settings' cost. The pixels are the same whatever the encoding.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -20,7 +21,8 @@ namespace {
 // and every other start of vupdate saved loading it. Typed by zlib.h's own declarations.
 // clang-format off
 #define VESTRA_ZLIB_CALLS(X) \
-  X(deflateInit2_) X(deflateReset) X(deflateBound) X(deflate) X(deflateEnd) X(crc32) X(adler32) X(adler32_combine)
+  X(deflateInit2_) X(deflateReset) X(deflateBound) X(deflate) X(deflateEnd) X(crc32) X(crc32_combine) X(adler32) \
+  X(adler32_combine)
 // clang-format on
 
 struct Zlib {
@@ -55,14 +57,44 @@ struct Deflater {
   z_stream stream{};
   bool ready = false;
   Deflater() {
-    // Raw deflate: the zlib wrapper goes around the joined rows. Run-length matching needs no hash table.
-    ready = zlib && zlib->deflateInit2_(&stream, 1, Z_DEFLATED, -15, 1, Z_RLE, ZLIB_VERSION,
+    // Raw deflate: the zlib wrapper goes around the joined pieces. The fastest ordinary matching finds the
+    // row above and repeated glyphs, which run-length matching cannot.
+    ready = zlib && zlib->deflateInit2_(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY, ZLIB_VERSION,
                                         static_cast<int>(sizeof(z_stream))) == Z_OK;
   }
   ~Deflater() {
     if (ready) zlib->deflateEnd(&stream);
   }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
 };
+
+// Rows are filtered this many at a time, so that a whole picture needs no copy of its own size.
+constexpr int kChunkRows = 16;
+// Filter loops run in blocks of this many bytes, a size the compiler turns into vector instructions.
+constexpr std::size_t kBlock = 16;
+
+// Sub: each byte less the same colour of the pixel to its left; flat runs become zero bytes.
+void FilterSub(const std::uint8_t* __restrict row, std::size_t n, std::uint8_t* __restrict out) {
+  std::size_t i = std::min<std::size_t>(3, n);
+  std::copy_n(row, i, out);
+  for (; i + kBlock <= n; i += kBlock) {
+    for (std::size_t k = 0; k < kBlock; ++k)
+      out[i + k] = static_cast<std::uint8_t>(row[i + k] - row[i + k - 3]);
+  }
+  for (; i < n; ++i) out[i] = static_cast<std::uint8_t>(row[i] - row[i - 3]);
+}
+
+// Up: each byte less the one above; a row like the one above becomes zero bytes.
+void FilterUp(const std::uint8_t* __restrict row, const std::uint8_t* __restrict above, std::size_t n,
+              std::uint8_t* __restrict out) {
+  std::size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    for (std::size_t k = 0; k < kBlock; ++k)
+      out[i + k] = static_cast<std::uint8_t>(row[i + k] - above[i + k]);
+  }
+  for (; i < n; ++i) out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
+}
 
 void PutBE32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -107,68 +139,111 @@ bool WriteAtomically(const std::filesystem::path& path, const std::vector<std::u
 
 }  // namespace
 
-PngRow DeflateRgbRow(const std::uint8_t* rgb, int width) {
+bool DeflateRgbRows(const std::uint8_t* rgb, int width, int rows, PngPiece& piece) {
   thread_local Deflater deflater;
   thread_local std::vector<std::uint8_t> filtered;
-  PngRow row;
-  const std::size_t stride = static_cast<std::size_t>(width) * 3;
-  filtered.resize(stride + 1);
-  filtered[0] = 1;  // Sub
-  for (std::size_t i = 0; i < stride; ++i) {
-    filtered[i + 1] = static_cast<std::uint8_t>(rgb[i] - (i >= 3 ? rgb[i - 3] : 0));
-  }
-  row.length = static_cast<std::uint32_t>(filtered.size());
-  if (!deflater.ready) return row;
+  thread_local std::vector<std::uint8_t> out;
+  piece.deflated.clear();  // keeps its buffer for the piece's next contents
+  piece.crc = 0;
+  piece.adler = 1;
+  piece.length = 0;
+  piece.rows = rows;
+  if (!deflater.ready || width <= 0 || rows <= 0) return false;
   const Zlib& zlib = *deflater.zlib;
-  row.adler =
-      static_cast<std::uint32_t>(zlib.adler32(1, filtered.data(), static_cast<uInt>(filtered.size())));
   z_stream& z = deflater.stream;
+  const std::size_t stride = static_cast<std::size_t>(width) * 3;
+  const std::size_t line = stride + 1;
+  const std::size_t chunk = static_cast<std::size_t>(std::min(rows, kChunkRows)) * line;
+  // Both only grow, so that no call fills a fresh buffer with zeros.
+  if (filtered.size() < chunk) filtered.resize(chunk);
   zlib.deflateReset(&z);
-  row.deflated.resize(zlib.deflateBound(&z, static_cast<uLong>(filtered.size())) + 16);
-  z.next_in = filtered.data();
-  z.avail_in = static_cast<uInt>(filtered.size());
-  z.next_out = row.deflated.data();
-  z.avail_out = static_cast<uInt>(row.deflated.size());
-  // A sync flush ends on a byte boundary without a final block, so that the next row's blocks can follow.
-  if (zlib.deflate(&z, Z_SYNC_FLUSH) != Z_OK || z.avail_in != 0) {
-    row.deflated.clear();
-    return row;
+  const std::size_t bound = zlib.deflateBound(&z, static_cast<uLong>(chunk)) + 16;
+  if (out.size() < bound) out.resize(bound);
+  for (int first = 0; first < rows; first += kChunkRows) {
+    const int count = std::min(kChunkRows, rows - first);
+    for (int r = first; r < first + count; ++r) {
+      const std::uint8_t* row = rgb + static_cast<std::size_t>(r) * stride;
+      std::uint8_t* to = filtered.data() + static_cast<std::size_t>(r - first) * line;
+      // The first row has no row above within the piece: the piece must not depend on its neighbours.
+      to[0] = r == 0 ? 1 : 2;
+      if (r == 0) {
+        FilterSub(row, stride, to + 1);
+      } else {
+        FilterUp(row, row - stride, stride, to + 1);
+      }
+    }
+    const std::size_t size = static_cast<std::size_t>(count) * line;
+    piece.adler =
+        static_cast<std::uint32_t>(zlib.adler32(piece.adler, filtered.data(), static_cast<uInt>(size)));
+    piece.length += size;
+    z.next_in = filtered.data();
+    z.avail_in = static_cast<uInt>(size);
+    // A sync flush ends on a byte boundary without a final block, so that the next piece's blocks can follow.
+    const int flush = first + count == rows ? Z_SYNC_FLUSH : Z_NO_FLUSH;
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      const int status = zlib.deflate(&z, flush);
+      if (status != Z_OK && status != Z_BUF_ERROR) {
+        piece.deflated.clear();
+        return false;
+      }
+      piece.deflated.insert(piece.deflated.end(), out.data(), z.next_out);
+    } while (z.avail_out == 0);
+    if (z.avail_in != 0) {
+      piece.deflated.clear();
+      return false;
+    }
   }
-  row.deflated.resize(row.deflated.size() - z.avail_out);
-  return row;
+  piece.crc = static_cast<std::uint32_t>(
+      zlib.crc32(0, piece.deflated.data(), static_cast<uInt>(piece.deflated.size())));
+  return true;
 }
 
-bool WriteRgbPngRows(const std::filesystem::path& path, int width, std::span<const PngRow> rows,
-                     std::string* error) {
-  if (width <= 0 || rows.empty()) {
+bool WriteRgbPng(const std::filesystem::path& path, int width, std::span<const PngPiece> pieces,
+                 std::string* error) {
+  std::uint64_t height = 0;
+  std::uint64_t deflated = 0;
+  for (const PngPiece& piece : pieces) {
+    height += static_cast<std::uint64_t>(std::max(piece.rows, 0));
+    deflated += piece.deflated.size();
+  }
+  if (width <= 0 || height == 0 || height > INT32_MAX) {
     if (error) *error = "empty picture";
     return false;
   }
   const Zlib* zlib = TheZlib();
-  if (!zlib ||
-      std::any_of(rows.begin(), rows.end(), [](const PngRow& row) { return row.deflated.empty(); })) {
+  if (!zlib || deflated > INT32_MAX - 64 ||
+      std::any_of(pieces.begin(), pieces.end(), [](const PngPiece& p) { return p.deflated.empty(); })) {
     if (error) *error = "zlib could not compress " + path.string();
     return false;
   }
-  std::vector<std::uint8_t> idat = {0x78, 0x01};  // deflate, 32 KiB window, fastest
-  std::uint32_t adler = 1;
-  for (const PngRow& row : rows) {
-    idat.insert(idat.end(), row.deflated.begin(), row.deflated.end());
-    adler =
-        static_cast<std::uint32_t>(zlib->adler32_combine(adler, row.adler, static_cast<z_off_t>(row.length)));
-  }
-  idat.push_back(0x03);  // an empty final block
-  idat.push_back(0x00);
-  PutBE32(idat, adler);
-
-  std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  file.reserve(idat.size() + 64);
   std::vector<std::uint8_t> header;
   PutBE32(header, static_cast<std::uint32_t>(width));
-  PutBE32(header, static_cast<std::uint32_t>(rows.size()));
+  PutBE32(header, static_cast<std::uint32_t>(height));
   header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, deflate, adaptive filters, no interlace
+
+  std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  file.reserve(static_cast<std::size_t>(deflated) + 128);
   Chunk(*zlib, file, "IHDR", header.data(), header.size());
-  Chunk(*zlib, file, "IDAT", idat.data(), idat.size());
+  // IDAT: the pieces inside a zlib wrapper. Its checksum is combined from the pieces' own, so that the
+  // pieces a frame kept are not read again.
+  const std::size_t idat = file.size();
+  PutBE32(file, static_cast<std::uint32_t>(deflated + 8));
+  file.insert(file.end(), {'I', 'D', 'A', 'T', 0x78, 0x01});  // deflate, 32 KiB window, fastest
+  auto crc = zlib->crc32(0, file.data() + idat + 4, 6);
+  std::uint32_t adler = 1;
+  for (const PngPiece& piece : pieces) {
+    file.insert(file.end(), piece.deflated.begin(), piece.deflated.end());
+    crc = zlib->crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.deflated.size()));
+    adler = static_cast<std::uint32_t>(
+        zlib->adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.length)));
+  }
+  const std::size_t tail = file.size();
+  file.insert(file.end(), {0x03, 0x00});  // an empty final block
+  PutBE32(file, adler);
+  crc = zlib->crc32(crc, file.data() + tail, static_cast<uInt>(file.size() - tail));
+  PutBE32(file, static_cast<std::uint32_t>(crc));
   Chunk(*zlib, file, "IEND", nullptr, 0);
   return WriteAtomically(path, file, error);
 }

@@ -1,10 +1,19 @@
-// LCD frames as pictures: the colour of each pixel.
+// LCD frames as pictures: the colour of each pixel, and the PNG files that hold them.
 #include "sim/frames.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
+
+#ifdef VESTRA_WITH_PNG
+#include <zlib.h>
+
+#include "sim_fixture.h"
+#endif
 
 namespace {
 
@@ -71,3 +80,169 @@ TEST(FramesTest, FramesConvertEveryColourExactlyAsTheFormula) {
     }
   }
 }
+
+#ifdef VESTRA_WITH_PNG
+namespace {
+
+namespace fs = std::filesystem;
+
+std::uint32_t Be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+// The picture an 8-bit RGB PNG file holds, read with zlib's inflate, which checks the Adler-32; every chunk's
+// CRC is checked here. An empty picture when the file cannot be read at all.
+sim::RgbImage ReadPng(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> d{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (d.size() < 8 || !std::equal(signature, signature + 8, d.begin())) {
+    ADD_FAILURE() << path << " is no PNG file";
+    return {};
+  }
+  sim::RgbImage image;
+  std::vector<std::uint8_t> idat;
+  for (std::size_t p = 8; p + 12 <= d.size();) {
+    const std::size_t length = Be32(&d[p]);
+    if (p + 12 + length > d.size()) break;
+    const std::string type(d.begin() + static_cast<std::ptrdiff_t>(p) + 4,
+                           d.begin() + static_cast<std::ptrdiff_t>(p) + 8);
+    EXPECT_EQ(crc32(0, &d[p + 4], static_cast<uInt>(length + 4)), Be32(&d[p + 8 + length])) << type;
+    const std::uint8_t* body = &d[p + 8];
+    if (type == "IHDR") {
+      image.width = static_cast<int>(Be32(body));
+      image.height = static_cast<int>(Be32(body + 4));
+      EXPECT_EQ(std::vector<std::uint8_t>(body + 8, body + 13), (std::vector<std::uint8_t>{8, 2, 0, 0, 0}));
+    } else if (type == "IDAT") {
+      idat.insert(idat.end(), body, body + length);
+    }
+    p += 12 + length;
+  }
+  const std::size_t stride = static_cast<std::size_t>(image.width) * 3;
+  std::vector<std::uint8_t> raw((stride + 1) * static_cast<std::size_t>(image.height) + 1);
+  z_stream z{};
+  inflateInit(&z);
+  z.next_in = idat.data();
+  z.avail_in = static_cast<uInt>(idat.size());
+  z.next_out = raw.data();
+  z.avail_out = static_cast<uInt>(raw.size());
+  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << path << ": " << (z.msg ? z.msg : "");
+  EXPECT_EQ(z.total_out, raw.size() - 1) << path;
+  EXPECT_EQ(z.avail_in, 0u) << path;
+  inflateEnd(&z);
+  image.rgb.assign(stride * static_cast<std::size_t>(image.height), 0);
+  for (std::size_t y = 0; y < static_cast<std::size_t>(image.height); ++y) {
+    const std::uint8_t filter = raw[y * (stride + 1)];
+    const std::uint8_t* in = &raw[y * (stride + 1) + 1];
+    std::uint8_t* row = &image.rgb[y * stride];
+    for (std::size_t i = 0; i < stride; ++i) {
+      const int a = i >= 3 ? row[i - 3] : 0;
+      const int b = y > 0 ? row[i - stride] : 0;
+      const int c = i >= 3 && y > 0 ? row[i - stride - 3] : 0;
+      const int p = a + b - c;
+      const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      const int predicted[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+      EXPECT_LT(filter, 5) << y;
+      row[i] = static_cast<std::uint8_t>(in[i] + predicted[filter % 5]);
+    }
+  }
+  return image;
+}
+
+// The first row where the pictures differ, -1 when they are the same.
+int FirstRowDiffering(const sim::RgbImage& got, const sim::RgbImage& want) {
+  if (got.width != want.width || got.height != want.height) return 0;
+  const std::size_t stride = static_cast<std::size_t>(want.width) * 3;
+  for (int y = 0; y < want.height; ++y) {
+    const auto at = static_cast<std::ptrdiff_t>(stride * static_cast<std::size_t>(y));
+    if (!std::equal(want.rgb.begin() + at, want.rgb.begin() + at + static_cast<std::ptrdiff_t>(stride),
+                    got.rgb.begin() + at)) {
+      return y;
+    }
+  }
+  return -1;
+}
+
+// Text-like rows: flat stretches, runs of glyph-like noise, some rows alike.
+std::uint32_t PatternWord(int x, int y, unsigned seed) {
+  const unsigned h =
+      (static_cast<unsigned>(x) * 2654435761u) ^ (static_cast<unsigned>(y / 3) * 40503u) ^ seed;
+  if ((x / 7 + y / 5) % 3 == 0) return sim::PackLcdPair(200, 100, 200, 140);
+  return sim::PackLcdPair(static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(90 + (x % 5)),
+                          static_cast<std::uint8_t>(h >> 16), static_cast<std::uint8_t>(150 + (seed % 7)));
+}
+
+// A run's frames one after another: each file holds exactly its frame, whichever rows changed since the frame
+// before, a band (16 rows) being the part compressed again.
+TEST(FramePngWriterTest, EveryFileHoldsItsFrameWhateverRowsChanged) {
+  struct Geometry {
+    int width, height, wordsPerRow;
+  };
+  struct Step {
+    const char* what;
+    std::vector<int> rows;  // the rows changed: kEvery, kLast or row numbers
+    unsigned seed;
+  };
+  constexpr int kEvery = -1;
+  constexpr int kLast = -2;
+  const std::vector<Step> steps = {
+      {"the first frame", {kEvery}, 0}, {"nothing changed", {}, 0},
+      {"a row inside a band", {5}, 1},  {"the rows on both sides of a band edge", {15, 16}, 2},
+      {"the last row", {kLast}, 3},     {"the first row and one three bands down", {0, 50}, 4},
+      {"every row", {kEvery}, 5},       {"every row back as before", {kEvery}, 0},
+  };
+  for (const Geometry g :
+       {Geometry{sim::kLcdWidth, sim::kLcdHeight, sim::kLcdWidth / 2}, Geometry{101, 40, 53}}) {
+    sim_test::TempDir dir;
+    sim::FramePngWriter writer;
+    std::vector<std::uint32_t> words(static_cast<std::size_t>(g.wordsPerRow) * g.height);
+    sim::LcdFrame frame;
+    frame.words = words;
+    frame.width = g.width;
+    frame.height = g.height;
+    frame.wordsPerRow = g.wordsPerRow;
+    int n = 0;
+    for (const Step& step : steps) {
+      for (int y = 0; y < g.height; ++y) {
+        const auto named = [&](int row) {
+          return std::find(step.rows.begin(), step.rows.end(), row) != step.rows.end();
+        };
+        if (!named(kEvery) && !named(y) && !(named(kLast) && y == g.height - 1)) continue;
+        for (int x = 0; x < g.wordsPerRow; ++x) {
+          words[static_cast<std::size_t>(y) * g.wordsPerRow + x] = PatternWord(x, y, step.seed);
+        }
+      }
+      const fs::path file = dir.path() / ("frame-" + std::to_string(++n) + ".png");
+      std::string error;
+      ASSERT_TRUE(writer.Write(frame, file, &error)) << error;
+      EXPECT_EQ(FirstRowDiffering(ReadPng(file), sim::FrameToRgb(frame)), -1)
+          << g.width << " x " << g.height << ", " << step.what;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), n)
+        << "a temporary file was left behind";
+  }
+}
+
+// Whole pictures are one piece: widths whose rows end anywhere in the filter's 16-byte blocks, heights below,
+// at and past the 16 rows filtered at a time.
+TEST(FramePngWriterTest, WholePicturesOfAnySizeComeBackPixelForPixel) {
+  sim_test::TempDir dir;
+  for (const auto& [width, height] :
+       {std::pair{1, 1}, {2, 3}, {5, 16}, {6, 17}, {17, 33}, {101, 40}, {1848, 20}}) {
+    sim::RgbImage image{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width * 3; ++x) {
+        const auto noise = static_cast<std::uint8_t>(
+            (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 97u) >> 13);
+        image.rgb.push_back(x % 40 < 20 ? noise : static_cast<std::uint8_t>(y / 4 * 11));
+      }
+    }
+    const fs::path file = dir.path() / "picture.png";
+    std::string error;
+    ASSERT_TRUE(sim::WritePng(image, file, &error)) << error;
+    EXPECT_EQ(FirstRowDiffering(ReadPng(file), image), -1) << width << " x " << height;
+  }
+}
+
+}  // namespace
+#endif
