@@ -12,7 +12,6 @@
 
 #include "cli/commands.h"
 #include "cli/file_bytes.h"
-#include "cli/interrupt.h"
 #include "cli/paths.h"
 #include "harness/camera_verdict.h"
 #include "harness/install_estimate.h"
@@ -260,8 +259,9 @@ int RunInspect(const InspectArgs& args) {
 
   std::string error;
   cli::FileBytes::Failure failure{};
-  const std::optional<cli::FileBytes> file =
-      cli::FileBytes::Read(args.file, kLargestReadable, &error, &failure);
+  const std::optional<cli::FileBytes> file = cli::FileBytes::Read(
+      args.file, kLargestReadable, &error, &failure,
+      "vupdate inspect: " + paths::Shown(args.file) + " was cut short while it was read");
   if (failure == cli::FileBytes::Failure::kTooLarge) {
     std::cerr << "vupdate inspect: " << paths::Shown(args.file) << " " << error << "\n";
     return kExitFailed;
@@ -274,12 +274,8 @@ int RunInspect(const InspectArgs& args) {
   for (std::size_t i = 0; i < profiles.size(); ++i) {
     CameraRow row{profilePaths[i], {}, std::nullopt};
     const sim::FlashProfile flash = profiles[i].flash;
-    // The camera's copy of the file goes with the process, however it ends.
-    interrupt::RemoveOnSignal copy;
-    harness::CardSetup setup;
-    setup.made = [&copy](const std::filesystem::path& folder) { copy.Set(folder); };
     try {
-      row.verdict = harness::AskCamera(std::move(profiles[i]), bytes, setup);
+      row.verdict = harness::AskCamera(std::move(profiles[i]), bytes);
     } catch (const std::exception& e) {
       row.verdict.runError = e.what();
     }

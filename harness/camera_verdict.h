@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,9 +16,6 @@ struct CardSetup {
   std::string codeName = "QR40000.BIN";
   bool fontFile = true;       // "UPDATE.CRS"
   bool companionFile = true;  // "UPDATE.CAM"
-  // Told the temporary card folder as soon as it exists, e.g. to remove it should the process be stopped.
-  // The camera's card is in memory now, so no folder is made and this is not called.
-  std::function<void(const std::filesystem::path&)> made;
 };
 
 struct CameraVerdict {
@@ -34,9 +29,8 @@ struct CameraVerdict {
   std::string runError;                // what stopped the run other than the camera itself
 };
 
-// Starts the updater on a camera with this profile and a temporary card holding the file, and lets it
+// Starts the updater on a camera with this profile and a card in memory holding the file, and lets it
 // run until it waits for a key. The camera runs on external power so that the file gets verified.
-// Throws std::runtime_error when the temporary card cannot be made.
 CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file,
                         const CardSetup& setup = {});
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/file_bytes.h"
 #include "cli_fixture.h"
 #include "platform/bytes.h"
 #include "tests/support/metadata.h"
@@ -111,6 +112,29 @@ TEST(FileReportSums, AreThePlainSumsWhereverTheHeaderPutsTheImage) {
         << row.what;
     EXPECT_EQ(report.file.computed, plain(0, kSize - 4)) << row.what;
   }
+}
+
+// The file's pages are mapped, not copied: what is read must be the file, and a file someone cuts short
+// while it is mapped must end the command with the caller's message and exit status 2, not a bus error.
+TEST_F(PackInspect, AMappedFileReadsAsTheFileAndOneCutShortEndsWithAMessage) {
+  std::string content(70000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + (i >> 8));
+  WriteFile(out_, content);
+  std::string error;
+  const auto file = cli::FileBytes::Read(out_.string(), 1 << 20, &error, nullptr, "the file went away");
+  ASSERT_TRUE(file) << error;
+  EXPECT_TRUE(file->mapped());
+  EXPECT_EQ(std::string(file->bytes().begin(), file->bytes().end()), content);
+
+  fs::resize_file(out_, 100);
+  EXPECT_EXIT(
+      {
+        std::uint32_t sum = 0;
+        for (const std::uint8_t b : file->bytes()) sum += b;
+        std::printf("%u\n", sum);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(2), "the file went away");
 }
 
 TEST_F(PackInspect, PackedFileIsWellFormedAndTheCameraRefusalCarriesTheExactLogLines) {
