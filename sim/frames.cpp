@@ -196,7 +196,7 @@ struct FramePngWriter::Bands {
   int height = 0;
   std::vector<std::uint32_t> words;  // what the bands were made from: the used words of every row
   std::vector<PngPiece> pieces;      // one a band
-  std::vector<std::uint8_t> rgb;     // a band's pixels
+  std::vector<std::uint8_t> rgb;     // the frame's pixels, so that a band converts only its changed rows
 };
 #else
 struct FramePngWriter::Bands {};
@@ -213,32 +213,33 @@ bool FramePngWriter::Write(const LcdFrame& frame, const std::filesystem::path& p
 #ifdef VESTRA_WITH_PNG
   Bands& b = *bands_;
   const auto used = static_cast<std::size_t>((frame.width + 1) / 2);
+  const std::size_t stride = static_cast<std::size_t>(frame.width) * 3;
   if (b.width != frame.width || b.height != frame.height) {
     b = Bands{};
     b.width = frame.width;
     b.height = frame.height;
     b.words.assign(used * static_cast<std::size_t>(frame.height), 0);
     b.pieces.resize(static_cast<std::size_t>((frame.height + kBandRows - 1) / kBandRows));
-    b.rgb.resize(static_cast<std::size_t>(frame.width) * 3 * kBandRows);
+    b.rgb.resize(stride * static_cast<std::size_t>(frame.height));
   }
   for (std::size_t band = 0; band < b.pieces.size(); ++band) {
     const int first = static_cast<int>(band) * kBandRows;
     const int count = std::min(kBandRows, frame.height - first);
     // An empty piece was never made, or zlib failed on it: made again either way.
-    bool changed = b.pieces[band].deflated.empty();
+    const bool made = !b.pieces[band].deflated.empty();
+    bool changed = !made;
     for (int row = first; row < first + count; ++row) {
       const std::uint32_t* words = frame.words.data() + static_cast<std::size_t>(row) * frame.wordsPerRow;
       std::uint32_t* kept = b.words.data() + static_cast<std::size_t>(row) * used;
-      if (std::equal(words, words + used, kept)) continue;
+      if (made && std::equal(words, words + used, kept)) continue;
       std::copy_n(words, used, kept);
+      RowToRgb(words, frame.width, b.rgb.data() + static_cast<std::size_t>(row) * stride);
       changed = true;
     }
-    if (!changed) continue;
-    for (int row = first; row < first + count; ++row) {
-      RowToRgb(frame.words.data() + static_cast<std::size_t>(row) * frame.wordsPerRow, frame.width,
-               b.rgb.data() + static_cast<std::size_t>(row - first) * frame.width * 3);
+    if (changed) {
+      DeflateRgbRows(b.rgb.data() + static_cast<std::size_t>(first) * stride, frame.width, count,
+                     b.pieces[band]);
     }
-    DeflateRgbRows(b.rgb.data(), frame.width, count, b.pieces[band]);
   }
   return WriteRgbPng(path, frame.width, b.pieces, error);
 #else
