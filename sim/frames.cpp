@@ -119,35 +119,59 @@ RgbImage FrameToRgb(const LcdFrame& frame) {
   return image;
 }
 
-RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow, int gap) {
-  RgbImage sheet;
-  if (frames.empty()) return sheet;
-  perRow = std::max(perRow, 1);
-  gap = std::max(gap, 0);
-  int cellW = 0;
-  int cellH = 0;
-  for (const RgbImage& f : frames) {
-    cellW = std::max(cellW, f.width);
-    cellH = std::max(cellH, f.height);
-  }
-  const int count = static_cast<int>(frames.size());
-  const int cols = std::min(count, perRow);
-  const int rows = (count + perRow - 1) / perRow;
-  sheet.width = cols * cellW + (cols + 1) * gap;
-  sheet.height = rows * cellH + (rows + 1) * gap;
-  sheet.rgb.assign(static_cast<std::size_t>(sheet.width) * sheet.height * 3, kSheetGrey);
-  for (int i = 0; i < count; ++i) {
-    const RgbImage& f = frames[static_cast<std::size_t>(i)];
-    if (f.rgb.size() < static_cast<std::size_t>(f.width) * f.height * 3) continue;
-    const int x0 = gap + (i % perRow) * (cellW + gap);
-    const int y0 = gap + (i / perRow) * (cellH + gap);
-    for (int row = 0; row < f.height; ++row) {
-      const std::size_t from = static_cast<std::size_t>(row) * f.width * 3;
-      const std::size_t to = (static_cast<std::size_t>(y0 + row) * sheet.width + x0) * 3;
-      std::copy_n(f.rgb.begin() + static_cast<std::ptrdiff_t>(from), static_cast<std::size_t>(f.width) * 3,
-                  sheet.rgb.begin() + static_cast<std::ptrdiff_t>(to));
+namespace {
+
+// Where the frames of a contact sheet go.
+struct SheetLayout {
+  int perRow = 1;
+  int gap = 0;
+  int cellWidth = 0;
+  int cellHeight = 0;
+  int width = 0;
+  int height = 0;
+  SheetLayout(std::span<const RgbImage> frames, int perRowWanted, int gapWanted)
+      : perRow(std::max(perRowWanted, 1)), gap(std::max(gapWanted, 0)) {
+    if (frames.empty()) return;
+    for (const RgbImage& f : frames) {
+      cellWidth = std::max(cellWidth, f.width);
+      cellHeight = std::max(cellHeight, f.height);
     }
+    const int count = static_cast<int>(frames.size());
+    const int cols = std::min(count, perRow);
+    const int rows = (count + perRow - 1) / perRow;
+    width = cols * cellWidth + (cols + 1) * gap;
+    height = rows * cellHeight + (rows + 1) * gap;
   }
+};
+
+// Row y of the sheet, made on its own: a sheet is written a few rows at a time, never whole.
+void SheetRow(std::span<const RgbImage> frames, const SheetLayout& layout, int y, std::uint8_t* out) {
+  std::fill_n(out, static_cast<std::size_t>(layout.width) * 3, kSheetGrey);
+  if (y < layout.gap) return;
+  const int cellRow = (y - layout.gap) / (layout.cellHeight + layout.gap);
+  const int dy = (y - layout.gap) % (layout.cellHeight + layout.gap);
+  for (int col = 0; col < layout.perRow; ++col) {
+    const auto i = static_cast<std::size_t>(cellRow) * layout.perRow + col;
+    if (i >= frames.size()) break;
+    const RgbImage& f = frames[i];
+    if (dy >= f.height || f.rgb.size() < static_cast<std::size_t>(f.width) * f.height * 3) continue;
+    const int x0 = layout.gap + col * (layout.cellWidth + layout.gap);
+    std::copy_n(f.rgb.data() + static_cast<std::size_t>(dy) * f.width * 3,
+                static_cast<std::size_t>(f.width) * 3, out + static_cast<std::size_t>(x0) * 3);
+  }
+}
+
+}  // namespace
+
+RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow, int gap) {
+  const SheetLayout layout(frames, perRow, gap);
+  RgbImage sheet;
+  if (layout.width <= 0 || layout.height <= 0) return sheet;
+  sheet.width = layout.width;
+  sheet.height = layout.height;
+  const std::size_t stride = static_cast<std::size_t>(sheet.width) * 3;
+  sheet.rgb.resize(stride * static_cast<std::size_t>(sheet.height));
+  for (int y = 0; y < sheet.height; ++y) SheetRow(frames, layout, y, sheet.rgb.data() + stride * y);
   return sheet;
 }
 
@@ -183,7 +207,28 @@ bool WriteFramePng(const LcdFrame& frame, const std::filesystem::path& path, std
 
 bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesystem::path& path,
                           std::string* error) {
+#ifdef VESTRA_WITH_PNG
+  const SheetLayout layout(frames, kSheetPerRow, kSheetGap);
+  if (layout.width <= 0 || layout.height <= 0) {
+    if (error) *error = "empty picture";
+    return false;
+  }
+  // Made a few rows at a time as they are compressed: the sheet is as large as a dozen frames.
+  const std::size_t stride = static_cast<std::size_t>(layout.width) * 3;
+  std::vector<std::uint8_t> rows;
+  PngPiece piece;
+  DeflateRgbRows(
+      layout.width, layout.height,
+      [&](int first, int count) {
+        rows.resize(stride * static_cast<std::size_t>(count));
+        for (int r = 0; r < count; ++r) SheetRow(frames, layout, first + r, rows.data() + stride * r);
+        return static_cast<const std::uint8_t*>(rows.data());
+      },
+      piece);
+  return WriteRgbPng(path, layout.width, std::span(&piece, 1), error);
+#else
   return WritePng(ContactSheet(frames), path, error);
+#endif
 }
 
 #ifdef VESTRA_WITH_PNG

@@ -47,7 +47,9 @@ Rgb YccToRgb(std::uint8_t y, std::uint8_t cb, std::uint8_t cr);
 RgbImage FrameToRgb(const LcdFrame& frame);
 
 // Frames side by side, at most perRow in a row, gap pixels of dark grey between and around them.
-RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow = 5, int gap = 8);
+constexpr int kSheetPerRow = 5;
+constexpr int kSheetGap = 8;
+RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow = kSheetPerRow, int gap = kSheetGap);
 
 // False (with a reason in *error when given) when the file cannot be written or this build has no PNG output.
 bool PngAvailable();

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,6 +23,11 @@ struct PngPiece {
 // rows rows of 8-bit RGB, each width * 3 bytes, one after another. False (and an empty piece) when zlib
 // cannot compress.
 bool DeflateRgbRows(const std::uint8_t* rgb, int width, int rows, PngPiece& piece);
+
+// The same with rows that need not all exist at once: source(first, count) gives rows first to
+// first + count - 1 one after another, valid until its next call.
+using RgbRowSource = std::function<const std::uint8_t*(int first, int count)>;
+bool DeflateRgbRows(int width, int rows, const RgbRowSource& source, PngPiece& piece);
 
 // The pieces top to bottom, written atomically (a temporary file renamed into place).
 bool WriteRgbPng(const std::filesystem::path& path, int width, std::span<const PngPiece> pieces,

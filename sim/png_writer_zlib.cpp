@@ -140,10 +140,18 @@ bool WriteAtomically(const std::filesystem::path& path, const std::vector<std::u
 }  // namespace
 
 bool DeflateRgbRows(const std::uint8_t* rgb, int width, int rows, PngPiece& piece) {
+  const std::size_t stride = static_cast<std::size_t>(std::max(width, 0)) * 3;
+  return DeflateRgbRows(
+      width, rows, [rgb, stride](int first, int) { return rgb + static_cast<std::size_t>(first) * stride; },
+      piece);
+}
+
+bool DeflateRgbRows(int width, int rows, const RgbRowSource& source, PngPiece& piece) {
   thread_local Deflater deflater;
   thread_local std::vector<std::uint8_t> filtered;
   thread_local std::vector<std::uint8_t> out;
-  piece.deflated.clear();  // keeps its buffer for the piece's next contents
+  thread_local std::vector<std::uint8_t> above;  // the last row of the rows the source gave before
+  piece.deflated.clear();                        // keeps its buffer for the piece's next contents
   piece.crc = 0;
   piece.adler = 1;
   piece.length = 0;
@@ -154,24 +162,27 @@ bool DeflateRgbRows(const std::uint8_t* rgb, int width, int rows, PngPiece& piec
   const std::size_t stride = static_cast<std::size_t>(width) * 3;
   const std::size_t line = stride + 1;
   const std::size_t chunk = static_cast<std::size_t>(std::min(rows, kChunkRows)) * line;
-  // Both only grow, so that no call fills a fresh buffer with zeros.
+  // These only grow, so that no call fills a fresh buffer with zeros.
   if (filtered.size() < chunk) filtered.resize(chunk);
+  if (above.size() < stride) above.resize(stride);
   zlib.deflateReset(&z);
   const std::size_t bound = zlib.deflateBound(&z, static_cast<uLong>(chunk)) + 16;
   if (out.size() < bound) out.resize(bound);
   for (int first = 0; first < rows; first += kChunkRows) {
     const int count = std::min(kChunkRows, rows - first);
-    for (int r = first; r < first + count; ++r) {
+    const std::uint8_t* rgb = source(first, count);
+    for (int r = 0; r < count; ++r) {
       const std::uint8_t* row = rgb + static_cast<std::size_t>(r) * stride;
-      std::uint8_t* to = filtered.data() + static_cast<std::size_t>(r - first) * line;
+      std::uint8_t* to = filtered.data() + static_cast<std::size_t>(r) * line;
       // The first row has no row above within the piece: the piece must not depend on its neighbours.
-      to[0] = r == 0 ? 1 : 2;
-      if (r == 0) {
+      to[0] = first + r == 0 ? 1 : 2;
+      if (first + r == 0) {
         FilterSub(row, stride, to + 1);
       } else {
-        FilterUp(row, row - stride, stride, to + 1);
+        FilterUp(row, r > 0 ? row - stride : above.data(), stride, to + 1);
       }
     }
+    std::copy_n(rgb + static_cast<std::size_t>(count - 1) * stride, stride, above.data());
     const std::size_t size = static_cast<std::size_t>(count) * line;
     piece.adler =
         static_cast<std::uint32_t>(zlib.adler32(piece.adler, filtered.data(), static_cast<uInt>(size)));

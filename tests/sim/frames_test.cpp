@@ -225,22 +225,53 @@ TEST(FramePngWriterTest, EveryFileHoldsItsFrameWhateverRowsChanged) {
 
 // Whole pictures are one piece: widths whose rows end anywhere in the filter's 16-byte blocks, heights below,
 // at and past the 16 rows filtered at a time.
+sim::RgbImage Picture(int width, int height, unsigned seed) {
+  sim::RgbImage image{width, height, {}};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width * 3; ++x) {
+      const auto noise = static_cast<std::uint8_t>(
+          (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 2246822519u ^ seed) >> 13);
+      image.rgb.push_back(x % 40 < 20 ? noise : static_cast<std::uint8_t>(y / 4 * 11 + seed));
+    }
+  }
+  return image;
+}
+
 TEST(FramePngWriterTest, WholePicturesOfAnySizeComeBackPixelForPixel) {
   sim_test::TempDir dir;
   for (const auto& [width, height] :
        {std::pair{1, 1}, {2, 3}, {5, 16}, {6, 17}, {17, 33}, {101, 40}, {1848, 20}}) {
-    sim::RgbImage image{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width * 3; ++x) {
-        const auto noise = static_cast<std::uint8_t>(
-            (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 97u) >> 13);
-        image.rgb.push_back(x % 40 < 20 ? noise : static_cast<std::uint8_t>(y / 4 * 11));
-      }
-    }
+    const sim::RgbImage image = Picture(width, height, 0);
     const fs::path file = dir.path() / "picture.png";
     std::string error;
     ASSERT_TRUE(sim::WritePng(image, file, &error)) << error;
     EXPECT_EQ(FirstRowDiffering(ReadPng(file), image), -1) << width << " x " << height;
+  }
+}
+
+// A contact sheet is made and compressed a few rows at a time: frames of odd and unequal sizes, more than
+// fit a row of the sheet, in their cells with grey between.
+TEST(FramePngWriterTest, ContactSheetHoldsEachFrameInItsCell) {
+  sim_test::TempDir dir;
+  std::vector<sim::RgbImage> frames;
+  for (int i = 0; i < 7; ++i) frames.push_back(Picture(13 + 2 * i, 9 + 3 * i, static_cast<unsigned>(i)));
+  const fs::path file = dir.path() / "sheet.png";
+  std::string error;
+  ASSERT_TRUE(sim::WriteContactSheetPng(frames, file, &error)) << error;
+  const sim::RgbImage sheet = ReadPng(file);
+  EXPECT_EQ(FirstRowDiffering(sheet, sim::ContactSheet(frames)), -1);
+  const int cellWidth = 25;  // the widest and the tallest frame
+  const int cellHeight = 27;
+  const int gap = sim::kSheetGap;
+  ASSERT_EQ(sheet.width, sim::kSheetPerRow * (cellWidth + gap) + gap);
+  ASSERT_EQ(sheet.height, 2 * (cellHeight + gap) + gap);
+  for (int i = 0; i < 7; ++i) {
+    const int x = gap + i % sim::kSheetPerRow * (cellWidth + gap);
+    const int y = gap + i / sim::kSheetPerRow * (cellHeight + gap);
+    const sim::RgbImage& f = frames[static_cast<std::size_t>(i)];
+    EXPECT_EQ(PixelOf(sheet, x, y), PixelOf(f, 0, 0)) << i;
+    EXPECT_EQ(PixelOf(sheet, x + f.width - 1, y + f.height - 1), PixelOf(f, f.width - 1, f.height - 1)) << i;
+    EXPECT_EQ(PixelOf(sheet, x - 1, y), (sim::Rgb{40, 40, 40})) << i;
   }
 }
 
