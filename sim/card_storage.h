@@ -99,8 +99,9 @@ class MemoryCard final : public CardStorage {
   static std::string_view Parent(std::string_view path);
   bool IsFolder(std::string_view path) const;
 
-  // Found by hash: every open looks a path up, and a tree's string comparisons were most of a card access.
-  // A card holds a handful of entries, so listing a folder walks them all (the card sorts what it lists).
+  // Found by hash: every open looks a path up, and each string comparison in a tree is a memcmp, which a
+  // fuzzer traces. A card holds a handful of entries, so listing a folder walks them all (the card sorts
+  // what it lists).
   using Nodes = std::unordered_map<std::string, Node, PathHash, std::equal_to<>>;
   Nodes::iterator Add(std::string_view path, bool file);  // a new folder, or a new empty file
 
