@@ -1,6 +1,7 @@
 #include "sim/graphics.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "sim/camera.h"
 #include "sim/font.h"
@@ -133,12 +134,19 @@ void Graphics::fill(Port& port, int left, int top, int right, int bottom, Ycc co
   right = std::min(right, port.left + port.width) - port.left;
   bottom = std::min(bottom, port.top + port.height) - port.top;
   if (left >= right || top >= bottom) return;
-  if (port.depth == 32) {
-    const std::uint32_t word = PackDrawPixel(colour);
-    for (int y = top; y < bottom; ++y) {
-      std::uint32_t* row = port.pixels.get() + static_cast<std::size_t>(y) * port.wordsPerRow;
-      std::fill(row + left, row + right, word);
+  // The first row is filled word by word, the others copied from it: the C library's copy moves many words
+  // an instruction, where a fill of one repeated word stays a word at a time.
+  const auto fillWords = [&port, top, bottom](int from, int to, std::uint32_t word) {
+    if (from >= to) return;
+    std::uint32_t* first = port.pixels.get() + static_cast<std::size_t>(top) * port.wordsPerRow + from;
+    std::fill(first, first + (to - from), word);
+    const std::size_t bytes = static_cast<std::size_t>(to - from) * sizeof word;
+    for (int y = top + 1; y < bottom; ++y) {
+      std::memcpy(port.pixels.get() + static_cast<std::size_t>(y) * port.wordsPerRow + from, first, bytes);
     }
+  };
+  if (port.depth == 32) {
+    fillWords(left, right, PackDrawPixel(colour));
     return;
   }
   // Whole pixel pairs take one word; an odd pixel at either end shares its word with a pixel outside.
@@ -146,10 +154,9 @@ void Graphics::fill(Port& port, int left, int top, int right, int bottom, Ycc co
   const int pairsTo = right / 2;
   const std::uint32_t pair = (std::uint32_t{colour.y} << 24) | (std::uint32_t{colour.cb} << 16) |
                              (std::uint32_t{colour.y} << 8) | colour.cr;
+  fillWords(pairsFrom, pairsTo, pair);
   for (int y = top; y < bottom; ++y) {
     if (left % 2 != 0) port.put(left, y, colour);
-    std::uint32_t* row = port.pixels.get() + static_cast<std::size_t>(y) * port.wordsPerRow;
-    if (pairsFrom < pairsTo) std::fill(row + pairsFrom, row + pairsTo, pair);
     if (right % 2 != 0 && right - 1 >= left + (left % 2)) port.put(right - 1, y, colour);
   }
 }

@@ -1,6 +1,8 @@
 // The camera's allocators, kept apart from the host's so that a run's memory dies with its camera.
 #include "sim/memory.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -15,14 +17,37 @@ namespace {
 // The camera has 32 MiB of RAM; no one allocation may claim more than half of it.
 constexpr std::uint32_t kLargestBlock = 16u << 20;
 constexpr std::uint64_t kHeapLimit = 32u << 20;
+
+// From this size on a block is mapped by itself. Not under the address sanitizer, which watches only the
+// C library's blocks.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::uint32_t kOwnMappingFrom = ~std::uint32_t{0};
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr std::uint32_t kOwnMappingFrom = ~std::uint32_t{0};
+#else
+constexpr std::uint32_t kOwnMappingFrom = 256u << 10;
+#endif
+#else
+constexpr std::uint32_t kOwnMappingFrom = 256u << 10;
+#endif
 }  // namespace
 
 void Memory::FreeBlock::operator()(void* p) const {
-  std::free(p);
+  if (mappedBytes > 0) {
+    ::munmap(p, mappedBytes);
+  } else {
+    std::free(p);
+  }
 }
 
 void* Memory::Allocate(std::map<const void*, Sized>& into, std::uint32_t size) {
-  Block block(std::calloc(size == 0 ? 1 : size, 1));
+  Block block(nullptr, FreeBlock{});
+  if (size >= kOwnMappingFrom) {
+    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages != MAP_FAILED) block = Block(pages, FreeBlock{size});
+  }
+  if (!block) block.reset(std::calloc(size == 0 ? 1 : size, 1));
   if (!block) throw std::bad_alloc();
   void* p = block.get();
   into.emplace(p, Sized{std::move(block), size});

@@ -34,10 +34,12 @@ class Memory {
 
  private:
   struct FreeBlock {
+    std::size_t mappedBytes = 0;  // a mapping of its own; 0 for the C library's
     void operator()(void* p) const;
   };
-  // Zeroed and aligned for any record. Zeroed through calloc, so that a large block the module only partly
-  // touches costs no more than what it touches: fresh pages come zeroed from the host.
+  // Zeroed and aligned for any record, so that a large block the module only partly touches costs no more
+  // than what it touches: fresh pages come zeroed from the host. Large blocks are mappings of their own, as
+  // the C library, once a large block was freed, hands the next one out of its heap and clears it whole.
   using Block = std::unique_ptr<void, FreeBlock>;
   struct Sized {
     Block block;
