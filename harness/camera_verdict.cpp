@@ -14,11 +14,12 @@
 namespace harness {
 
 CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file, const CardSetup& setup) {
-  // A card in memory: nothing touches the disk, and the user's copy stays as it is.
+  // A card in memory: nothing touches the disk, and the user's copy stays as it is. The file is lent, not
+  // copied: the camera only reads it, and the card goes before the caller's bytes do.
   auto card = std::make_shared<sim::MemoryCard>();
   card->MakeFolder("SYSTEM");
-  card->Put("SYSTEM/" + setup.codeName,
-            std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
+  card->Lend("SYSTEM/" + setup.codeName,
+             std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
   if (setup.fontFile) card->Put("SYSTEM/UPDATE.CRS", {});
   if (setup.companionFile) card->Put("SYSTEM/UPDATE.CAM", {});
 

@@ -12,22 +12,24 @@ constexpr std::size_t kSpareEntries = 4;
 
 class MemoryHandle final : public CardHandle {
  public:
-  MemoryHandle(std::shared_ptr<std::string> bytes, CardOpenMode mode)
+  MemoryHandle(std::shared_ptr<MemoryCard::Contents> bytes, CardOpenMode mode)
       : bytes_(std::move(bytes)), mode_(mode) {}
 
   std::int64_t Read(void* buffer, std::size_t count) override {
     if (!mode_.read) return -1;
-    if (position_ >= bytes_->size()) return 0;
-    const std::size_t n = std::min<std::size_t>(count, bytes_->size() - position_);
-    std::memcpy(buffer, bytes_->data() + position_, n);
+    const std::string_view bytes = bytes_->view();
+    if (position_ >= bytes.size()) return 0;
+    const std::size_t n = std::min<std::size_t>(count, bytes.size() - position_);
+    std::memcpy(buffer, bytes.data() + position_, n);
     position_ += n;
     return static_cast<std::int64_t>(n);
   }
   std::int64_t Write(const void* buffer, std::size_t count) override {
     if (!mode_.write) return -1;
-    if (mode_.append) position_ = bytes_->size();
-    if (bytes_->size() < position_ + count) bytes_->resize(position_ + count, '\0');  // a gap reads as zeros
-    if (count > 0) std::memcpy(bytes_->data() + position_, buffer, count);
+    std::string& bytes = bytes_->owned();
+    if (mode_.append) position_ = bytes.size();
+    if (bytes.size() < position_ + count) bytes.resize(position_ + count, '\0');  // a gap reads as zeros
+    if (count > 0) std::memcpy(bytes.data() + position_, buffer, count);
     position_ += count;
     return static_cast<std::int64_t>(count);
   }
@@ -41,7 +43,7 @@ class MemoryHandle final : public CardHandle {
         base = static_cast<std::int64_t>(position_);
         break;
       case 2:
-        base = static_cast<std::int64_t>(bytes_->size());
+        base = static_cast<std::int64_t>(bytes_->view().size());
         break;
       default:
         return -1;
@@ -53,7 +55,7 @@ class MemoryHandle final : public CardHandle {
   bool Close() override { return true; }
 
  private:
-  std::shared_ptr<std::string> bytes_;
+  std::shared_ptr<MemoryCard::Contents> bytes_;
   CardOpenMode mode_;
   std::size_t position_ = 0;
 };
@@ -84,13 +86,13 @@ MemoryCard::Nodes::iterator MemoryCard::Add(std::string_view path, bool file) {
     node.key() = path;
     it = nodes_.insert(std::move(node)).position;
   }
-  std::shared_ptr<std::string>& bytes = it->second.bytes;
+  std::shared_ptr<Contents>& bytes = it->second.bytes;
   if (!file) {
     bytes.reset();
   } else if (bytes != nullptr && bytes.use_count() == 1) {
     bytes->clear();  // the memory of a file removed earlier that nobody reads any more
   } else {
-    bytes = std::make_shared<std::string>();
+    bytes = std::make_shared<Contents>();
   }
   return it;
 }
@@ -101,26 +103,36 @@ void MemoryCard::MakeFolder(std::string_view path) {
   Add(path, false);
 }
 
-void MemoryCard::Put(std::string_view path, std::string_view bytes) {
+MemoryCard::Contents& MemoryCard::Place(std::string_view path) {
   auto it = nodes_.find(path);
   if (it == nodes_.end()) {
     MakeFolder(Parent(path));
     it = Add(path, true);
   }
-  std::shared_ptr<std::string>& file = it->second.bytes;
+  std::shared_ptr<Contents>& file = it->second.bytes;
   // A handle still reading the old bytes keeps them; otherwise the file's memory is reused, which spares
   // a fuzzer that puts a file per input an allocation each time.
-  if (file != nullptr && file.use_count() == 1) {
-    file->assign(bytes);
-  } else {
-    file = std::make_shared<std::string>(bytes);
-  }
+  if (file == nullptr || file.use_count() != 1) file = std::make_shared<Contents>();
+  return *file;
+}
+
+void MemoryCard::Put(std::string_view path, std::string_view bytes) {
+  Contents& file = Place(path);
+  file.own.assign(bytes);
+  file.lending = false;
+}
+
+void MemoryCard::Lend(std::string_view path, std::string_view bytes) {
+  Contents& file = Place(path);
+  file.clear();
+  file.lent = bytes;
+  file.lending = true;
 }
 
 std::optional<std::string> MemoryCard::Get(std::string_view path) const {
   const auto it = nodes_.find(path);
   if (it == nodes_.end() || it->second.bytes == nullptr) return std::nullopt;
-  return *it->second.bytes;
+  return std::string(it->second.bytes->view());
 }
 
 CardEntry MemoryCard::Kind(const std::string& path, bool) const {

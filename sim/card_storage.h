@@ -78,6 +78,9 @@ class MemoryCard final : public CardStorage {
 
   // Places a file, making its folders.
   void Put(std::string_view path, std::string_view bytes);
+  // Places a file whose bytes stay the caller's, not copied, until the card writes to it; they must outlive
+  // the card. For a large file the camera only reads.
+  void Lend(std::string_view path, std::string_view bytes);
   void MakeFolder(std::string_view path);
   std::optional<std::string> Get(std::string_view path) const;
 
@@ -88,9 +91,28 @@ class MemoryCard final : public CardStorage {
   std::optional<std::vector<std::string>> List(const std::string& path) const override;
   bool Remove(const std::string& path) override;
 
+  // A file's bytes: its own, or lent ones until the first change.
+  struct Contents {
+    std::string own;
+    std::string_view lent;
+    bool lending = false;
+    std::string_view view() const { return lending ? lent : std::string_view(own); }
+    void clear() {
+      own.clear();
+      lending = false;
+    }
+    std::string& owned() {
+      if (lending) {
+        own.assign(lent);
+        lending = false;
+      }
+      return own;
+    }
+  };
+
  private:
   struct Node {
-    std::shared_ptr<std::string> bytes;  // null for a folder
+    std::shared_ptr<Contents> bytes;  // null for a folder
   };
   struct PathHash {
     using is_transparent = void;
@@ -104,6 +126,7 @@ class MemoryCard final : public CardStorage {
   // what it lists).
   using Nodes = std::unordered_map<std::string, Node, PathHash, std::equal_to<>>;
   Nodes::iterator Add(std::string_view path, bool file);  // a new folder, or a new empty file
+  Contents& Place(std::string_view path);  // the file at path, made if missing, ready for new bytes
 
   Nodes nodes_;
   // Entries removed lately, kept with their memory for the next file made: a fuzzer's file set is removed

@@ -263,6 +263,40 @@ TEST_F(CardTest, AMemoryFileReplacedWhileOpenKeepsTheOpenHandlesBytes) {
   EXPECT_EQ(memory->Get("SYSTEM/B"), "made");
 }
 
+// A lent file reads as the lender's bytes; whatever the camera writes goes to a copy of its own, and the
+// lender's bytes stay as they were.
+TEST_F(CardTest, ALentFileIsCopiedOnItsFirstChangeAndTheLendersBytesStay) {
+  auto memory = std::make_shared<sim::MemoryCard>();
+  storage_ = memory;
+  const std::string lender = "lent bytes";
+  const struct {
+    const char* what;
+    const char* mode;
+    const char* write;
+    const char* after;
+  } rows[] = {
+      {"read only", "r", "", "lent bytes"},
+      {"appended", "a", "!", "lent bytes!"},
+      {"overwritten at the start", "r+", "LENT", "LENT bytes"},
+      {"truncated", "w", "new", "new"},
+  };
+  for (const auto& row : rows) {
+    memory->Lend("SYSTEM/A", lender);
+    Start();
+    vestra::FILE* reader = vestra::fopen("/B/SYSTEM/A", "r");
+    vestra::FILE* writer = vestra::fopen("/B/SYSTEM/A", row.mode);
+    ASSERT_NE(writer, nullptr) << row.what;
+    vestra::fwrite(row.write, 1, std::strlen(row.write), writer);
+    char read[32] = {};
+    vestra::fread(read, 1, sizeof read - 1, reader);
+    EXPECT_EQ(std::string(read), row.after) << row.what << ": a reader sees the file as it now is";
+    EXPECT_EQ(vestra::fclose(writer), 0);
+    EXPECT_EQ(vestra::fclose(reader), 0);
+    EXPECT_EQ(memory->Get("SYSTEM/A"), row.after) << row.what;
+    EXPECT_EQ(lender, "lent bytes") << row.what;
+  }
+}
+
 // Each spelling of a path is normalised once and kept, but whether it stays on the card is asked every time.
 TEST_F(CardTest, AKeptSpellingIsCheckedAgainstTheCardOnEveryUse) {
   fs::create_directories(root_.path() / "outside");
