@@ -2,26 +2,31 @@
 // file search, both byte sums and the trailer, ports, sounds (goal: at most 0.5 ms a run, no PNG output).
 // The reference is the least the run must do with the card: read the code file and sum its bytes.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "bench/ratio.h"
 
-#include "updatefile/update_file.h"
 #include "harness/runner.h"
 #include "tests/support/metadata.h"
+#include "updatefile/update_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 fs::path MakeCard() {
-  const fs::path card = fs::temp_directory_path() / "vestra-startup-bench";
-  fs::remove_all(card);
+  // A folder of this run's own: two benchmark runs at once must not share a card.
+  std::string pattern = (fs::temp_directory_path() / "vestra-startup-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  const fs::path card = pattern;
   fs::create_directories(card / "SYSTEM");
   std::ofstream(card / "SYSTEM" / "UPDATE.CAM") << "cam";
   std::ofstream(card / "SYSTEM" / "UPDATE.CRS") << "crs";
