@@ -107,7 +107,8 @@ std::optional<FileBytes> FileBytes::Read(const std::string& path, std::size_t la
     if (failure) *failure = kind;
     return std::nullopt;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a fifo put in the file's place since it was checked is refused, not waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return fail(std::strerror(errno));
   struct Closer {
     int fd;

@@ -1,4 +1,6 @@
 // vupdate pack and inspect as a person uses them: files made, checked, and put before cameras.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -125,6 +127,13 @@ TEST_F(PackInspect, AMappedFileReadsAsTheFileAndOneCutShortEndsWithAMessage) {
   ASSERT_TRUE(file) << error;
   EXPECT_TRUE(file->mapped());
   EXPECT_EQ(std::string(file->bytes().begin(), file->bytes().end()), content);
+
+  // A fifo in the file's place is refused, not waited on.
+  const fs::path fifo = work_ / "fifo";
+  if (::mkfifo(fifo.c_str(), 0600) == 0) {
+    EXPECT_FALSE(cli::FileBytes::Read(fifo.string(), 1 << 20, &error));
+    EXPECT_EQ(error, "not a regular file");
+  }
 
   fs::resize_file(out_, 100);
   EXPECT_EXIT(
