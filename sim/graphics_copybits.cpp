@@ -11,8 +11,8 @@ inline std::uint32_t PairToLcd(std::uint32_t a, std::uint32_t b) {
   return ((a & 0xFF00u) << 16) | (b & 0xFF00u) | ((((a & 0xFF00FFu) + (b & 0xFF00FFu)) >> 1) & 0xFF00FFu);
 }
 
-// One row of pairs. The loop is vector work bound by how wide the vectors are: on x86-64 a second build of it
-// for AVX2 is chosen at load time where the processor has it.
+// One row of pairs. The loop is bound by the width of the vectors: on x86-64 builds of it for AVX-512 and
+// AVX2 sit beside the baseline one, and the widest the processor has is chosen at load time.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
