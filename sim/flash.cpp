@@ -93,7 +93,8 @@ FlashBus::FlashBus(const FlashProfile& profile, Clock& clock, const std::filesys
       clock_(clock),
       storage_(backingFile, kFlashBusSize, &FillOldFirmware),
       neverEraseBytes_(ByteMasks(profile.neverErase, "never_erase")),
-      neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")) {
+      neverProgramBytes_(ByteMasks(profile.neverProgram, "never_program")),
+      plainPrograms_(neverProgramBytes_.empty()) {
   if (!(profile_.eraseSeconds >= 0 && profile_.eraseSeconds <= 1e9) ||
       !(profile_.wordProgramUs >= 0 && profile_.wordProgramUs <= 1e9)) {
     throw std::invalid_argument("flash timing must be from 0 to 1e9");
@@ -161,6 +162,7 @@ void FlashBus::SetCutPoint(const PowerCutPoint& point) {
 void FlashBus::FlipReadBits(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& words) {
   readFlips_.clear();
   for (auto [offset, mask] : ByteMasks(words, "read_flips")) readFlips_.push_back({offset, mask, false});
+  plainPrograms_ = neverProgramBytes_.empty() && readFlips_.empty();
 }
 
 void FlashBus::SettleBusy() {
@@ -235,11 +237,11 @@ void FlashBus::StartBusy(std::uint64_t durationNs) {
 }
 
 void FlashBus::Complete() {
-  if (pending_ == Pending::Program && neverProgramBytes_.empty() && readFlips_.empty()) [[likely]] {
-    // A sound chip: programming clears the bits the data clears, nothing else to track.
-    Cells()[pendingOffset_] &= static_cast<std::uint8_t>(pendingData_ >> 8);
-    Cells()[pendingOffset_ + 1] &= static_cast<std::uint8_t>(pendingData_);
-  } else if (pending_ == Pending::Program) {
+  if (pending_ == Pending::Program && plainPrograms_) {
+    FinishPlainProgram();
+    return;
+  }
+  if (pending_ == Pending::Program) {
     bool fault = false;
     for (std::uint32_t i = 0; i < 2; ++i) {
       std::uint32_t offset = pendingOffset_ + i;
@@ -351,7 +353,8 @@ void FlashBus::NoteRecorded(BusOp::Kind kind, std::uint32_t address, std::uint32
   recorded_.push_back({kind, address, value, interruptsLocked_});
 }
 
-std::uint32_t FlashBus::Load32(std::uint32_t address) {
+// The registers, status reads, reads with flips, recorded reads, and bus errors.
+std::uint32_t FlashBus::Load32Slow(std::uint32_t address) {
   BeginOp();
   if (address == kFlashRegister0 || address == kFlashRegister1) {
     std::uint32_t value = address == kFlashRegister0 ? reg0_ : reg1_;

@@ -118,10 +118,23 @@ class FlashBus {
       CutNow();
   }
   [[noreturn]] void CutNow();
-  // Every access settles the device first; only a busy one has anything to do.
+  // Every access settles the device first; only a busy one has anything to do, and nearly always that is a
+  // word program on a sound chip, done once its time has come.
   void Settle() {
-    if (mode_ == Mode::Busy) [[unlikely]]
-      SettleBusy();
+    if (mode_ == Mode::Busy) [[unlikely]] {
+      if (pending_ == Pending::Program && plainPrograms_) {
+        if (clock_.Nanoseconds() >= readyAtNs_) FinishPlainProgram();
+      } else {
+        SettleBusy();
+      }
+    }
+  }
+  // Programming clears the bits the data clears, nothing else to track.
+  void FinishPlainProgram() {
+    Cells()[pendingOffset_] &= static_cast<std::uint8_t>(pendingData_ >> 8);
+    Cells()[pendingOffset_ + 1] &= static_cast<std::uint8_t>(pendingData_);
+    pending_ = Pending::None;
+    mode_ = Mode::ReadStatus;
   }
   void SettleBusy();
   void SettleErase(std::uint64_t nowNs);
@@ -150,6 +163,7 @@ class FlashBus {
       NoteRecorded(kind, address, value);
   }
   void NoteRecorded(BusOp::Kind kind, std::uint32_t address, std::uint32_t value);
+  std::uint32_t Load32Slow(std::uint32_t address);
   void ApplyStuckBits();
 
   FlashProfile profile_;
@@ -182,6 +196,7 @@ class FlashBus {
     bool armed;  // its word was programmed
   };
   std::vector<ReadFlip> readFlips_;
+  bool plainPrograms_ = true;  // no bit held at 1 and no read flip to arm: a program only clears bits
 
   std::uint32_t reg0_ = 0;                // bit 3 clear: writing not yet enabled
   std::uint32_t reg1_ = kWriteEnableBit;  // bit 3 set: writing held off
@@ -229,6 +244,20 @@ inline std::uint16_t FlashBus::Load16(std::uint32_t address) {
   }
   Note(BusOp::Kind::Load16, address, value);
   return value;
+}
+
+// Reads of the array, a 32-bit word at a time, are the blank check's: the array path is inline.
+inline std::uint32_t FlashBus::Load32(std::uint32_t address) {
+  const std::uint32_t offset = address - kFlashBusBase;
+  if (offset > kFlashBusSize - 4 || (address & 3) != 0 || mode_ != Mode::ReadArray || !readFlips_.empty() ||
+      recording_) [[unlikely]] {
+    return Load32Slow(address);
+  }
+  BeginOp();
+  if (offset == 0) ++counters_.blankChecks;
+  const std::uint8_t* cells = Cells() + offset;
+  return (std::uint32_t{cells[0]} << 24) | (std::uint32_t{cells[1]} << 16) | (std::uint32_t{cells[2]} << 8) |
+         cells[3];
 }
 
 }  // namespace sim
