@@ -1,6 +1,10 @@
 #include <algorithm>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#include <cpuid.h>
+#endif
+
 #include "sim/graphics.h"
 
 namespace sim {
@@ -12,12 +16,50 @@ inline std::uint32_t PairToLcd(std::uint32_t a, std::uint32_t b) {
 }
 
 // One row of pairs. The loop is bound by the width of the vectors: on x86-64 builds of it for AVX-512 and
-// AVX2 sit beside the baseline one, and the widest the processor has is chosen at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
-void PairsToLcd(const std::uint32_t* __restrict s, std::uint32_t* __restrict d, int pairs) {
+// AVX2 sit beside the baseline one, and the first copy picks the widest the processor and the system have.
+// Picked here rather than by the loader: a command that never copies a screen never asks the processor
+// (CPUID is slow under virtualisation, and every start of vupdate paid for it).
+void PairsToLcdBaseline(const std::uint32_t* __restrict s, std::uint32_t* __restrict d, int pairs) {
   for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
+}
+
+using RowConverter = void (*)(const std::uint32_t*, std::uint32_t*, int);
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target("avx2,avx512f,avx512bw,avx512dq,avx512vl"))) void PairsToLcdAvx512(
+    const std::uint32_t* __restrict s, std::uint32_t* __restrict d, int pairs) {
+  for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
+}
+
+__attribute__((target("avx2"))) void PairsToLcdAvx2(const std::uint32_t* __restrict s,
+                                                    std::uint32_t* __restrict d, int pairs) {
+  for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
+}
+
+RowConverter PickRowConverter() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0) return PairsToLcdBaseline;
+  unsigned low = 0, high = 0;
+  __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));  // which vector registers the system saves
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return PairsToLcdBaseline;
+  constexpr unsigned kAvxState = 0x6;      // SSE and AVX halves
+  constexpr unsigned kAvx512State = 0xE6;  // and the mask and upper registers
+  constexpr unsigned kAvx512 = bit_AVX512F | bit_AVX512BW | bit_AVX512DQ | bit_AVX512VL;
+  if ((b & kAvx512) == kAvx512 && (b & bit_AVX2) != 0 && (low & kAvx512State) == kAvx512State) {
+    return PairsToLcdAvx512;
+  }
+  if ((b & bit_AVX2) != 0 && (low & kAvxState) == kAvxState) return PairsToLcdAvx2;
+  return PairsToLcdBaseline;
+}
+#else
+RowConverter PickRowConverter() {
+  return PairsToLcdBaseline;
+}
+#endif
+
+void PairsToLcd(const std::uint32_t* s, std::uint32_t* d, int pairs) {
+  static const RowConverter convert = PickRowConverter();
+  convert(s, d, pairs);
 }
 
 }  // namespace
