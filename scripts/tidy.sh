@@ -10,8 +10,10 @@ files=$(git ls-files 'app/*.cpp' 'panels/*.cpp' 'package/*.cpp' 'install/*.cpp' 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
+# The files vupdate's link optimises together carry GCC's -ffat-lto-objects, which clang does not know.
 # shellcheck disable=SC2086
-run-clang-tidy -quiet -p build/default -j "$(nproc)" $files >"$log" 2>&1 || status=$?
+run-clang-tidy -quiet -p build/default -j "$(nproc)" -extra-arg=-Wno-ignored-optimization-argument $files \
+  >"$log" 2>&1 || status=$?
 grep -E '(error|warning):' "$log" | sort -u || true
 if [ $status -ne 0 ] || grep -q 'error:' "$log"; then
   echo "tidy: clang-tidy found problems" >&2
