@@ -21,6 +21,9 @@ constexpr int kLogoHeight = 28;
 
 // A sound resource: a big-endian header {sample offset 12, rate, count}, then 8-bit PCM.
 std::vector<std::uint8_t> MakeSoundResource(std::int16_t id);
+// A cue's samples at 8000 a second, 8-bit offset binary: a sine of `hertz` at 100 levels from the middle,
+// faded in and out over 80 samples.
+void ToneSamples(double hertz, std::span<std::uint8_t> out);
 // The icon resource: big-endian u16 width, u16 height, then width × height RGB bytes.
 std::vector<std::uint8_t> MakeLogoIconResource();
 
