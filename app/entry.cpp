@@ -1,6 +1,7 @@
 // Start-up: everything the updater needs, the start-up checks, then the event loop for good.
 #include "app/entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/event_loop.h"
@@ -57,12 +58,9 @@ void MoveResourcesToRAM() {
 }
 
 void ClearLCDPorts() {
-  auto* first = static_cast<std::uint32_t*>(PixelBase(gLCDPort1));
-  auto* second = static_cast<std::uint32_t*>(PixelBase(gLCDPort2));
-  for (std::uint32_t i = 0; i < kLCDWords; ++i) {
-    first[i] = kLCDBlackPair;
-    second[i] = kLCDBlackPair;
-  }
+  // One port after the other: a single stream of stores, which the compiler can widen.
+  std::fill_n(static_cast<std::uint32_t*>(PixelBase(gLCDPort1)), kLCDWords, kLCDBlackPair);
+  std::fill_n(static_cast<std::uint32_t*>(PixelBase(gLCDPort2)), kLCDWords, kLCDBlackPair);
 }
 
 bool StartupChecksPass() {
