@@ -19,21 +19,25 @@ inline std::uint32_t PairToLcd(std::uint32_t a, std::uint32_t b) {
 // AVX2 sit beside the baseline one, and the first copy picks the widest the processor and the system have.
 // Picked here rather than by the loader: a command that never copies a screen never asks the processor
 // (CPUID is slow under virtualisation, and every start of vupdate paid for it).
-void PairsToLcdBaseline(const std::uint32_t* __restrict s, std::uint32_t* __restrict d, int pairs) {
+[[gnu::always_inline]] inline void ConvertRow(const std::uint32_t* __restrict s, std::uint32_t* __restrict d,
+                                              int pairs) {
   for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
+}
+
+void PairsToLcdBaseline(const std::uint32_t* s, std::uint32_t* d, int pairs) {
+  ConvertRow(s, d, pairs);
 }
 
 using RowConverter = void (*)(const std::uint32_t*, std::uint32_t*, int);
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target("avx2,avx512f,avx512bw,avx512dq,avx512vl"))) void PairsToLcdAvx512(
-    const std::uint32_t* __restrict s, std::uint32_t* __restrict d, int pairs) {
-  for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
+    const std::uint32_t* s, std::uint32_t* d, int pairs) {
+  ConvertRow(s, d, pairs);
 }
 
-__attribute__((target("avx2"))) void PairsToLcdAvx2(const std::uint32_t* __restrict s,
-                                                    std::uint32_t* __restrict d, int pairs) {
-  for (int i = 0; i < pairs; ++i) d[i] = PairToLcd(s[2 * i], s[2 * i + 1]);
+__attribute__((target("avx2"))) void PairsToLcdAvx2(const std::uint32_t* s, std::uint32_t* d, int pairs) {
+  ConvertRow(s, d, pairs);
 }
 
 RowConverter PickRowConverter() {
