@@ -75,9 +75,10 @@ void ToneSamples(double hertz, std::span<std::uint8_t> out) {
     // A short fade at both ends keeps the cue from clicking.
     const double edge = std::min({1.0, i / 80.0, (count - i) / 80.0});
     const double level = 128 + 100 * (im * edge);
-    const double fraction = level - std::floor(level);
-    out[i] =
-        std::abs(fraction - 0.5) > 1e-6 ? static_cast<std::uint8_t>(level + 0.5) : SineSample(hertz, i, edge);
+    const double whole = std::floor(level);
+    const double fraction = level - whole;
+    out[i] = std::abs(fraction - 0.5) > 1e-6 ? static_cast<std::uint8_t>(whole + (fraction > 0.5 ? 1 : 0))
+                                             : SineSample(hertz, i, edge);
     const double nextRe = re * turnCos - im * turnSin;
     im = re * turnSin + im * turnCos;
     re = nextRe;
