@@ -1,8 +1,11 @@
 // vupdate: make, check and run update files on the simulated camera.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
@@ -18,11 +21,26 @@ int Run(int argc, char** argv) {
       "Each command's --help lists its exit codes. Texts from files or the camera: bytes that are not "
       "printable UTF-8, and a backslash, are shown as \\xHH.");
   int exitCode = kExitOk;
-  AddRunCommand(app, &exitCode);
-  AddPackCommand(app, &exitCode);
-  AddInspectCommand(app, &exitCode);
-  AddSweepCommand(app, &exitCode);
-  AddServeCommand(app, &exitCode, [argv](const serve::Options& options) { return Serve(options, argv); });
+  const auto serve = [argv](const serve::Options& options) { return Serve(options, argv); };
+  const struct {
+    std::string_view name;
+    std::function<void()> add;
+  } commands[] = {
+      {"run", [&] { AddRunCommand(app, &exitCode); }},
+      {"pack", [&] { AddPackCommand(app, &exitCode); }},
+      {"inspect", [&] { AddInspectCommand(app, &exitCode); }},
+      {"sweep", [&] { AddSweepCommand(app, &exitCode); }},
+      {"serve", [&] { AddServeCommand(app, &exitCode, serve); }},
+  };
+  // A command named first is the only one set up (building every command's options was a good part of a
+  // short command's start); anything else, --help among it, gets them all.
+  const auto named = std::find_if(std::begin(commands), std::end(commands),
+                                  [&](const auto& c) { return argc > 1 && c.name == argv[1]; });
+  if (named != std::end(commands)) {
+    named->add();
+  } else {
+    for (const auto& c : commands) c.add();
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
