@@ -118,6 +118,22 @@ TEST(FileReportSums, AreThePlainSumsWhereverTheHeaderPutsTheImage) {
 
 // The file's pages are mapped, not copied: what is read must be the file, and a file someone cuts short
 // while it is mapped must end the command with the caller's message and exit status 2, not a bus error.
+// A command named first is set up alone; the top help and a misspelt command still see every command.
+TEST_F(PackInspect, EachCommandHasItsHelpAndTheTopHelpListsEveryCommand) {
+  const char* const commands[] = {"run", "pack", "inspect", "sweep", "serve"};
+  const Outcome top = Vupdate({"--help"});
+  EXPECT_EQ(top.exit, 0);
+  for (const char* command : commands) {
+    EXPECT_NE(top.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+    const Outcome help = Vupdate({command, "--help"});
+    EXPECT_EQ(help.exit, 0) << command;
+    EXPECT_NE(help.out.find(std::string("vupdate ") + command + " [OPTIONS]"), std::string::npos) << help.out;
+  }
+  const Outcome misspelt = Vupdate({"inspct", "x.bin"});
+  EXPECT_EQ(misspelt.exit, 2);
+  EXPECT_EQ(std::count(misspelt.err.begin(), misspelt.err.end(), '\n'), 1) << misspelt.err;
+}
+
 TEST_F(PackInspect, AMappedFileReadsAsTheFileAndOneCutShortEndsWithAMessage) {
   std::string content(70000, '\0');
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + (i >> 8));
