@@ -3,6 +3,8 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -23,13 +25,19 @@ namespace {
   X(FcInit) X(FcFini) X(FcConfigGetCurrent) X(FcNameParse) X(FcConfigSubstitute) X(FcDefaultSubstitute)        \
   X(FcFontMatch) X(FcPatternDestroy) X(FcPatternGetString) X(FcPatternGetInteger) X(FcPatternGetCharSet)       \
   X(FcCharSetHasChar)
+// Calls for a configuration of our own (fontconfig 2.13 and later); without them every search goes through
+// the system's configuration.
+#define VESTRA_FONT_DIRECT_CALLS(X)                                                                            \
+  X(FcConfigCreate) X(FcConfigDestroy) X(FcConfigParseAndLoadFromMemory) X(FcConfigBuildFonts)
 // clang-format on
 
 struct FontLibraries {
 // A declarator cannot be parenthesised.
 #define VESTRA_FONT_POINTER(name) decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
   VESTRA_FONT_CALLS(VESTRA_FONT_POINTER)
+  VESTRA_FONT_DIRECT_CALLS(VESTRA_FONT_POINTER)
 #undef VESTRA_FONT_POINTER
+  bool direct = false;  // every call of VESTRA_FONT_DIRECT_CALLS is there
 };
 
 // Null when either library or one of its calls is missing: then every face is the built-in one, as when
@@ -49,8 +57,12 @@ const FontLibraries* Libraries() {
       dlsym(std::string_view(#name).starts_with("FT_") ? freetype : fontconfig, #name)); \
   complete = complete && calls.name != nullptr;
     VESTRA_FONT_CALLS(VESTRA_FONT_LOOKUP)
+    if (complete) {
+      VESTRA_FONT_DIRECT_CALLS(VESTRA_FONT_LOOKUP)
+      calls.direct = complete;
+      return &calls;
+    }
 #undef VESTRA_FONT_LOOKUP
-    if (complete) return &calls;
     dlclose(fontconfig);
     dlclose(freetype);
     return nullptr;
@@ -74,33 +86,63 @@ struct Match {
   std::string family;
 };
 
-// fontconfig always proposes something; a Japanese font must at least cover kana to be worth using.
-bool FindFont(const FontLibraries& fl, const char* pattern, bool needJapanese, Match* match) {
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
-  // Set up once and torn down at exit: fontconfig keeps its configuration otherwise, and leak checkers
-  // rightly complain about it.
-  static const bool ready = [&fl] {
-    if (!fl.FcInit()) return false;
-    std::atexit([] { Libraries()->FcFini(); });
-    return true;
-  }();
-  if (!ready) return false;
-  FcConfig* config = fl.FcConfigGetCurrent();
-  if (!config) return false;
+// The system's folders of fonts and of their caches, as Debian's own configuration names them.
+constexpr const char* kFontFolders = R"(<?xml version="1.0"?>
+<fontconfig>
+  <dir>/usr/share/fonts</dir>
+  <dir>/usr/local/share/fonts</dir>
+  <dir prefix="xdg">fonts</dir>
+  <dir>~/.fonts</dir>
+  <cachedir>/var/cache/fontconfig</cachedir>
+  <cachedir prefix="xdg">fontconfig</cachedir>
+  <cachedir>~/.fontconfig</cachedir>
+</fontconfig>
+)";
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Whether each family and style the request names is one of the found font's own names.
+bool NamesMatch(const FontLibraries& fl, FcPattern* request, FcPattern* found) {
+  for (const char* object : {FC_FAMILY, FC_STYLE}) {
+    FcChar8* wanted = nullptr;
+    for (int i = 0; fl.FcPatternGetString(request, object, i, &wanted) == FcResultMatch; ++i) {
+      bool named = false;
+      FcChar8* own = nullptr;
+      for (int j = 0; !named && fl.FcPatternGetString(found, object, j, &own) == FcResultMatch; ++j) {
+        named = SameText(reinterpret_cast<const char*>(wanted), reinterpret_cast<const char*>(own));
+      }
+      if (!named) return false;
+    }
+  }
+  return true;
+}
+
+// fontconfig always proposes something; a Japanese font must at least cover kana to be worth using. With
+// exactNames, a font is taken only if it carries the family and style the pattern names.
+bool MatchIn(const FontLibraries& fl, FcConfig* config, const char* pattern, bool needJapanese,
+             bool exactNames, Match* match) {
+  *match = Match{};
   FcPattern* pat = fl.FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
   if (!pat) return false;
   fl.FcConfigSubstitute(config, pat, FcMatchPattern);
   fl.FcDefaultSubstitute(pat);
   FcResult result = FcResultNoMatch;
   FcPattern* found = fl.FcFontMatch(config, pat, &result);
+  FcPattern* request = exactNames ? fl.FcNameParse(reinterpret_cast<const FcChar8*>(pattern)) : nullptr;
   fl.FcPatternDestroy(pat);
-  if (!found) return false;
+  if (!found) {
+    if (request) fl.FcPatternDestroy(request);
+    return false;
+  }
   bool ok = false;
   FcChar8* file = nullptr;
   if (fl.FcPatternGetString(found, FC_FILE, 0, &file) == FcResultMatch && file) {
-    ok = true;
-    if (needJapanese) {
+    ok = !exactNames || (request && NamesMatch(fl, request, found));
+    if (ok && needJapanese) {
       FcCharSet* chars = nullptr;
       ok = fl.FcPatternGetCharSet(found, FC_CHARSET, 0, &chars) == FcResultMatch && chars &&
            fl.FcCharSetHasChar(chars, 0x3042) && fl.FcCharSetHasChar(chars, 0x30A2);
@@ -113,8 +155,44 @@ bool FindFont(const FontLibraries& fl, const char* pattern, bool needJapanese, M
       match->family = reinterpret_cast<const char*>(family);
     }
   }
+  if (request) fl.FcPatternDestroy(request);
   fl.FcPatternDestroy(found);
   return ok;
+}
+
+// Reading the system's whole configuration (some sixty files of rules) took several milliseconds, ten times
+// what the fonts themselves take from the system's caches. A font whose family and style are installed in
+// the system's folders is the one the whole configuration would pick, so it is looked for there first; any
+// other request goes through the whole configuration, as before.
+bool FindFont(const FontLibraries& fl, const char* pattern, bool needJapanese, bool wholeConfigurationOnly,
+              Match* match) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  // Set up once and torn down at exit, ours before the system's: fontconfig keeps its configurations
+  // otherwise, and leak checkers rightly complain about it.
+  static FcConfig* folders = nullptr;
+  static bool system = false;
+  static const bool once = [&fl] {
+    std::atexit([] {
+      if (folders) Libraries()->FcConfigDestroy(folders);
+      if (system) Libraries()->FcFini();
+    });
+    if (fl.direct && (folders = fl.FcConfigCreate()) != nullptr &&
+        !(fl.FcConfigParseAndLoadFromMemory(folders, reinterpret_cast<const FcChar8*>(kFontFolders),
+                                            FcFalse) &&
+          fl.FcConfigBuildFonts(folders))) {
+      fl.FcConfigDestroy(folders);
+      folders = nullptr;
+    }
+    return true;
+  }();
+  (void)once;
+  if (folders && !wholeConfigurationOnly && MatchIn(fl, folders, pattern, needJapanese, true, match))
+    return true;
+  static const bool ready = [&fl] { return system = fl.FcInit() != 0; }();
+  if (!ready) return false;
+  FcConfig* config = fl.FcConfigGetCurrent();
+  return config && MatchIn(fl, config, pattern, needJapanese, false, match);
 }
 
 class FreeTypeFace final : public Face {
@@ -174,7 +252,7 @@ std::unique_ptr<Face> LoadSystemFace(const char* pattern, bool needJapanese, int
   const FontLibraries& fl = *libraries;
   FT_Library library = Library(fl);
   Match match;
-  if (!library || !FindFont(fl, pattern, needJapanese, &match)) return nullptr;
+  if (!library || !FindFont(fl, pattern, needJapanese, false, &match)) return nullptr;
   FT_Face face = nullptr;
   if (fl.FT_New_Face(library, match.file.c_str(), match.index, &face) != 0) return nullptr;
   // The platform's sizes are whole line heights (an 18-pixel line puts its baseline 16 pixels down), so
@@ -185,6 +263,13 @@ std::unique_ptr<Face> LoadSystemFace(const char* pattern, bool needJapanese, int
     return nullptr;
   }
   return std::make_unique<FreeTypeFace>(fl, face, match.family);
+}
+
+std::string SystemFontFile(const char* pattern, bool needJapanese, bool wholeConfigurationOnly) {
+  const FontLibraries* libraries = Libraries();
+  Match match;
+  if (!libraries || !FindFont(*libraries, pattern, needJapanese, wholeConfigurationOnly, &match)) return {};
+  return match.file;
 }
 
 }  // namespace sim

@@ -7,6 +7,10 @@
 #include <tuple>
 #include <vector>
 
+#include "sim/font.h"
+#ifdef VESTRA_WITH_FREETYPE
+#include "sim/font_freetype.h"
+#endif
 #include "sim/font_utf8.h"
 #include "tests/panels/screen_fixture.h"
 
@@ -76,6 +80,26 @@ TEST_F(TextTest, SystemFacesLoadAndJapaneseTextRendersRealGlyphsWithFontThirty) 
   EXPECT_NE(Pixels(10, 10), blank);
   // Two different kana differ in ink: not one placeholder box for both.
   EXPECT_NE(Pixels(10, 10), Pixels(110, 10));
+}
+
+// The system's folders are searched first for a face whose family and style are installed: the file must be
+// the one the system's whole configuration gives, for the camera's faces and for requests it cannot meet.
+TEST(SystemFontFile, TheSameFileAsTheWholeConfigurationGives) {
+#ifndef VESTRA_WITH_FREETYPE
+  GTEST_SKIP() << "built without FreeType: every text uses the built-in face";
+#else
+  const struct {
+    const char* pattern;
+    bool japanese;
+  } requests[] = {{sim::FontPattern(2), false},       {sim::FontPattern(30), true},
+                  {"DejaVu Sans:style=Book", false},  {"DejaVu Sans:style=No Such Style", false},
+                  {"No Such Family Anywhere", false}, {"DejaVu Sans", true}};
+  for (const auto& r : requests) {
+    const std::string whole = sim::SystemFontFile(r.pattern, r.japanese, true);
+    EXPECT_EQ(sim::SystemFontFile(r.pattern, r.japanese, false), whole) << r.pattern;
+  }
+  EXPECT_NE(sim::SystemFontFile(sim::FontPattern(2), false, false), "");
+#endif
 }
 
 // A text is measured code point by code point, ASCII glyphs found again without the lock once rendered: its
