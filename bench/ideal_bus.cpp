@@ -2,7 +2,6 @@
 // counters, no recording, always ready. Linked into vupdate in place of the simulated device's bus (the
 // linker takes these definitions and never pulls the simulator's), it measures what a run costs apart from
 // the device: the floor under the simulator's bus. Not a camera: never use it for anything but timing.
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -19,8 +18,8 @@ Mode gMode = Mode::Array;
 std::array<std::uint8_t, kFlashSize> gCells;  // zero until erased: a blank check before the erase fails
 std::array<std::uint32_t, 2> gRegisters{};
 
-std::uint32_t Offset(std::uint32_t address) {
-  return (address - kFlashBase) & (kFlashSize - 4);  // aligned and inside, whatever the module asks
+std::uint32_t Offset(std::uint32_t address, std::uint32_t width) {
+  return (address - kFlashBase) & (kFlashSize - width);  // aligned and inside, whatever the module asks
 }
 
 std::uint16_t Word(std::uint32_t offset) {
@@ -30,7 +29,7 @@ std::uint16_t Word(std::uint32_t offset) {
 }  // namespace
 
 void store16(std::uint32_t address, std::uint16_t value) {
-  const std::uint32_t offset = (address - kFlashBase) & (kFlashSize - 2);
+  const std::uint32_t offset = Offset(address, 2);
   if (gMode == Mode::Program) {
     gCells[offset] &= static_cast<std::uint8_t>(value >> 8);
     gCells[offset + 1] &= static_cast<std::uint8_t>(value);
@@ -50,13 +49,13 @@ void store16(std::uint32_t address, std::uint16_t value) {
 }
 
 std::uint16_t load16(std::uint32_t address) {
-  return gMode == Mode::Array ? Word((address - kFlashBase) & (kFlashSize - 2)) : kReady;
+  return gMode == Mode::Array ? Word(Offset(address, 2)) : kReady;
 }
 
 std::uint32_t load32(std::uint32_t address) {
   if (address == kWriteEnableReg0 || address == kWriteEnableReg1) return gRegisters[(address >> 2) & 1];
   if (gMode != Mode::Array) return (std::uint32_t{kReady} << 16) | kReady;
-  const std::uint32_t offset = Offset(address);
+  const std::uint32_t offset = Offset(address, 4);
   return (std::uint32_t{Word(offset)} << 16) | Word(offset + 2);
 }
 

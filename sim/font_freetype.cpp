@@ -161,9 +161,9 @@ bool MatchIn(const FontLibraries& fl, FcConfig* config, const char* pattern, boo
 }
 
 // Reading the system's whole configuration (some sixty files of rules) took several milliseconds, ten times
-// what the fonts themselves take from the system's caches. A font whose family and style are installed in
-// the system's folders is the one the whole configuration would pick, so it is looked for there first; any
-// other request goes through the whole configuration, as before.
+// what the fonts themselves take from the system's caches. A font installed in the system's folders under
+// the family and style asked for is what the whole configuration picks too (unless a local rule rejects or
+// replaces it), so it is looked for there first; any other request goes through the whole configuration.
 bool FindFont(const FontLibraries& fl, const char* pattern, bool needJapanese, bool wholeConfigurationOnly,
               Match* match) {
   static std::mutex mutex;
