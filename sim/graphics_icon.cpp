@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/bytes.h"
 #include "platform/resources.h"
@@ -51,9 +52,13 @@ vestra::CIconHandle Graphics::getCIcon(std::int16_t id) {
   icon->width = width;
   icon->height = height;
   icon->pixels = std::make_unique<std::uint32_t[]>(count);
+  // Icons are drawn in a few flat colours: a pixel like the one before takes its conversion.
   const std::uint8_t* rgb = bytes + 4;
-  for (std::size_t i = 0; i < count; ++i, rgb += 3)
-    icon->pixels[i] = PackDrawPixel(RgbToYcc(rgb[0], rgb[1], rgb[2]));
+  std::uint32_t packed = 0;
+  for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+    if (i == 0 || std::memcmp(rgb, rgb - 3, 3) != 0) packed = PackDrawPixel(RgbToYcc(rgb[0], rgb[1], rgb[2]));
+    icon->pixels[i] = packed;
+  }
   icon->icon.iconPMap.baseAddr = icon->pixels.get();
   icon->icon.iconPMap.rowBytes = static_cast<std::int16_t>(width * 4);
   icon->icon.iconPMap.bounds = {0, 0, static_cast<std::int16_t>(height), static_cast<std::int16_t>(width)};

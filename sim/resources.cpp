@@ -169,7 +169,10 @@ Resources::Resources(const Profile& profile) {
     if (std::find(missing.begin(), missing.end(), id) != missing.end()) continue;
     items.push_back({kSoundType, id, SoundResource(id)});
   }
-  if (profile.platform.logoIcon) items.push_back({kIconType, kLogoIconId, MakeLogoIconResource()});
+  if (profile.platform.logoIcon) {
+    static const std::vector<std::uint8_t> logo = MakeLogoIconResource();  // the same for every camera
+    items.push_back({kIconType, kLogoIconId, logo});
+  }
 
   std::uint32_t offset = Align4(kHeaderSize + kEntrySize * static_cast<std::uint32_t>(items.size()));
   std::vector<std::uint32_t> offsets;

@@ -45,6 +45,12 @@ TEST_F(PanelMarks, SmallLogoTopLeftIconTopRightAndCellsInThePanelHue) {
                 (std::tuple{278 - (bounds.right - bounds.left), 10, 278, 10 + bounds.bottom - bounds.top}));
       // The icon's corner pixel sits exactly there; one step outside is background.
       EXPECT_NE(Pixel(277, 10), std::optional(vestra_test::AsYcc(level(30))));
+      // Its three colours, each converted from the resource's RGB (Cb, Y, Cr): the navy field, the white V
+      // and the orange bar.
+      const int left = plotted.left;
+      EXPECT_EQ(Pixel(left + 1, 11), std::optional(sim::Ycc{164, 45, 115})) << "navy";
+      EXPECT_EQ(Pixel(left + 6, 13), std::optional(sim::Ycc{128, 255, 128})) << "white";
+      EXPECT_EQ(Pixel(left + 20, 33), std::optional(sim::Ycc{56, 157, 187})) << "orange";
       ExpectPixel(278, 10, level(30), "right of the icon");
       ExpectPixel(277, 9, level(30), "above the icon");
     }
