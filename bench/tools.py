@@ -2,8 +2,9 @@
 """Whole `vupdate` processes against their references, measured in this same run.
 
 Each figure is the median processor time (user + system, from wait4) of RUNS rounds, each round running
-every command once in turn; the rows print the ratio against their reference. The power-cut sweep of a maximum image has an absolute goal (wall time on
-this machine's two cores); it is printed beside one whole run, median of three.
+every command once in turn; the rows print the ratio against their reference. The power-cut sweep of a
+maximum image has an absolute goal (wall time on this machine's two cores); it is printed beside one whole
+run, median of three.
 Usage: bench/tools.py [BUILD_DIR] [RUNS]  (default build/default, 21)
 """
 import os
