@@ -60,8 +60,8 @@ std::uint8_t SineSample(double hertz, std::uint32_t i, double edge) {
 void ToneSamples(double hertz, std::span<std::uint8_t> out) {
   const auto count = static_cast<std::uint32_t>(out.size());
   // A rotating phasor instead of a sine per sample. Over a cue (even a hundred times the camera's longest) it
-  // drifts from the sine by far less than 1e-6 of a level, so a sample rounds as the sine's does unless it lies within 1e-6 of a half level: those
-  // few take the sine itself, and every byte is the sine's.
+  // drifts from the sine by far less than 1e-6 of a level, so a sample rounds as the sine's does unless it
+  // lies within 1e-6 of a half level: those few take the sine itself, and every byte is the sine's.
   const double step = 2 * std::numbers::pi * hertz / kSoundRate;
   const double turnCos = std::cos(step);
   const double turnSin = std::sin(step);
