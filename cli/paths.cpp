@@ -1,5 +1,6 @@
 #include "cli/paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +77,35 @@ Problem CheckInputFile(std::string_view what, const std::string& path) {
   if (!S_ISREG(st.st_mode)) return Named(what, path) + " is " + KindOf(st) + ", not a file";
   if (::access(path.c_str(), R_OK) != 0)
     return Named(what, path) + " cannot be read: " + std::strerror(errno);
+  return std::nullopt;
+}
+
+Problem CheckFlashFile(std::string_view what, const std::string& path, bool forWriting) {
+  constexpr std::uintmax_t kFlashFileSize = 0x200000;
+  if (forWriting) {
+    if (auto problem = CheckOutputFile(what, path, true)) return problem;
+  } else {
+    struct stat st {};
+    if (path.empty()) return std::string(what) + ": the path is empty";
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+      bool isLink = false, exists = false;
+      if (Dangling(path, st, isLink, exists)) return Named(what, path) + " is a symbolic link to nothing";
+      return std::nullopt;
+    }
+    if (auto problem = CheckInputFile(what, path)) return problem;
+  }
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return std::nullopt;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || (size != 0 && size != kFlashFileSize)) {
+    return Named(what, path) + " must hold exactly 2097152 bytes (it holds " + std::to_string(size) +
+           "), or nothing";
+  }
+  if (!forWriting) return std::nullopt;
+  // Written in place throughout the run: it must open for writing now, not fail half way.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return Named(what, path) + " cannot be opened for writing";
+  ::close(fd);
   return std::nullopt;
 }
 

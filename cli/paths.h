@@ -17,6 +17,10 @@ std::string Shown(const std::filesystem::path& path);
 // A regular file that can be read (symbolic links followed).
 Problem CheckInputFile(std::string_view what, const std::string& path);
 
+// A flash ROM file: a regular file of exactly 2 MiB, or empty, or missing (both stand for the old firmware).
+// For writing it must open for writing too, and a missing one needs a folder it can be made in.
+Problem CheckFlashFile(std::string_view what, const std::string& path, bool forWriting);
+
 // A folder that exists.
 Problem CheckInputFolder(std::string_view what, const std::string& path);
 

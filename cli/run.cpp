@@ -1,7 +1,4 @@
 // vupdate run: the updater on the simulated camera, against a card folder, a profile, a flash file and keys.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -36,7 +33,6 @@ struct RunArgs {
   std::optional<std::string> sounds;
 };
 
-constexpr std::uintmax_t kFlashFileSize = 0x200000;
 // As long as one wait may be; more in total and the virtual clock's seconds would not mean much.
 constexpr std::uint64_t kLongestScriptNs = 10ULL * 365 * 24 * 3600 * 1'000'000'000ULL;
 
@@ -67,22 +63,6 @@ Problem CheckKeys(const std::string& script, const fs::path& card) {
       return "--keys: remove:" + vupdate::EscapeBytes(step.path) + " names a folder; remove: deletes a file";
     }
   }
-  return std::nullopt;
-}
-
-Problem CheckFlash(const std::string& flash) {
-  if (auto problem = paths::CheckOutputFile("--flash", flash, true)) return problem;
-  std::error_code ec;
-  if (!fs::exists(flash, ec)) return std::nullopt;
-  const std::uintmax_t size = fs::file_size(flash, ec);
-  if (ec || (size != 0 && size != kFlashFileSize)) {
-    return "--flash " + paths::Shown(flash) + " must hold exactly 2097152 bytes (it holds " +
-           std::to_string(size) + "), or nothing";
-  }
-  // Written in place throughout the run: it must open for writing now, not fail half way.
-  const int fd = ::open(flash.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return "--flash " + paths::Shown(flash) + " cannot be opened for writing";
-  ::close(fd);
   return std::nullopt;
 }
 
@@ -126,7 +106,7 @@ Problem Validate(const RunArgs& a, sim::CameraOptions* options) {
     }
   }
   if (auto problem = CheckKeys(a.keys, a.card)) return problem;
-  if (auto problem = CheckFlash(a.flash)) return problem;
+  if (auto problem = paths::CheckFlashFile("--flash", a.flash, true)) return problem;
   if (a.report && *a.report != "-") {
     if (auto problem = paths::CheckOutputFile("--report", *a.report, false)) return problem;
   }

@@ -1,3 +1,4 @@
+// vupdate sweep's runs: the uncut run, the cuts, the power-ups after them, in parallel processes.
 #include "cli/sweep.h"
 
 #include <sys/wait.h>
@@ -5,23 +6,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <fstream>
-#include <iostream>
-#include <map>
+#include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 
-#include "cli/commands.h"
+#include "cli/sweep_points.h"
 #include "harness/runner.h"
 #include "package/file_layout.h"
-#include "package/tags.h"
-#include "platform/bytes.h"
 #include "sim/card_storage.h"
+#include "sim/events.h"
 #include "sim/flash.h"
-#include "sim/profile_toml.h"
 
 namespace vupdate {
 
@@ -42,6 +38,12 @@ struct CardImage {
     for (const auto& [path, bytes] : files) card->Put(path, bytes);
     return card;
   }
+  const std::string* File(const std::string& path) const {
+    for (const auto& [p, bytes] : files) {
+      if (p == path) return &bytes;
+    }
+    return nullptr;
+  }
 };
 
 CardImage ReadCard(const fs::path& root) {
@@ -60,121 +62,215 @@ CardImage ReadCard(const fs::path& root) {
   return image;
 }
 
+// The card as a run left it, to start several power-ups from.
+void Snapshot(const sim::MemoryCard& card, const std::string& folder, CardImage& image) {
+  for (const std::string& name : card.List(folder).value_or(std::vector<std::string>{})) {
+    std::string path = folder;
+    if (!path.empty()) path += '/';
+    path += name;
+    if (card.Kind(path, false) == sim::CardEntry::kFolder) {
+      image.folders.push_back(path);
+      Snapshot(card, path, image);
+    } else if (auto bytes = card.Get(path)) {
+      image.files.emplace_back(path, std::move(*bytes));
+    }
+  }
+}
+
+// What the sweep watches on the card: where each read of a file fell, and the read at which the card leaves
+// the slot. Below the camera's own fault layer, so it sees the reads that layer lets through.
+struct CardWatch {
+  struct Read {
+    std::string file;
+    std::uint64_t offset, length;
+    bool afterErase;
+  };
+  const sim::Camera* camera = nullptr;
+  std::function<void()> pull;  // takes the card out
+  bool record = false;
+  std::vector<Read> reads;
+  std::string pullFile;
+  std::uint64_t pullAtRead = 0;  // of pullFile; 0: never
+  std::uint64_t pullFileReads = 0;
+};
+
+class WatchedHandle final : public sim::CardHandle {
+ public:
+  WatchedHandle(std::unique_ptr<sim::CardHandle> inner, std::string path, std::shared_ptr<CardWatch> watch)
+      : inner_(std::move(inner)), path_(std::move(path)), watch_(std::move(watch)) {}
+  std::int64_t Read(void* buffer, std::size_t count) override {
+    CardWatch& w = *watch_;
+    if (w.pullAtRead != 0 && path_ == w.pullFile && ++w.pullFileReads == w.pullAtRead) {
+      w.pull();
+      return -1;
+    }
+    const std::int64_t got = inner_->Read(buffer, count);
+    if (got > 0) {
+      if (w.record) {
+        w.reads.push_back({path_, position_, static_cast<std::uint64_t>(got), w.camera->FlashEraseBegan()});
+      }
+      position_ += static_cast<std::uint64_t>(got);
+    }
+    return got;
+  }
+  std::int64_t Write(const void* buffer, std::size_t count) override {
+    const std::int64_t put = inner_->Write(buffer, count);
+    if (put > 0) position_ += static_cast<std::uint64_t>(put);
+    return put;
+  }
+  std::int64_t Seek(std::int64_t offset, int whence) override {
+    const std::int64_t at = inner_->Seek(offset, whence);
+    if (at >= 0) position_ = static_cast<std::uint64_t>(at);
+    return at;
+  }
+  bool Close() override { return inner_->Close(); }
+
+ private:
+  std::unique_ptr<sim::CardHandle> inner_;
+  std::string path_;
+  std::shared_ptr<CardWatch> watch_;
+  std::uint64_t position_ = 0;
+};
+
+class WatchedCard final : public sim::CardStorage {
+ public:
+  WatchedCard(std::shared_ptr<sim::CardStorage> inner, std::shared_ptr<CardWatch> watch)
+      : inner_(std::move(inner)), watch_(std::move(watch)) {}
+  bool Present() const override { return inner_->Present(); }
+  bool Reaches(const std::string& path) const override { return inner_->Reaches(path); }
+  sim::CardEntry Kind(const std::string& path, bool followLinks) const override {
+    return inner_->Kind(path, followLinks);
+  }
+  std::unique_ptr<sim::CardHandle> Open(const std::string& path, sim::CardOpenMode mode) override {
+    auto handle = inner_->Open(path, mode);
+    if (!handle) return nullptr;
+    return std::make_unique<WatchedHandle>(std::move(handle), path, watch_);
+  }
+  std::optional<std::vector<std::string>> List(const std::string& path) const override {
+    return inner_->List(path);
+  }
+  bool Remove(const std::string& path) override { return inner_->Remove(path); }
+
+ private:
+  std::shared_ptr<sim::CardStorage> inner_;
+  std::shared_ptr<CardWatch> watch_;
+};
+
+// One power-up of the camera: its profile (faults included) and the fault the sweep gives it on top.
+struct PowerUp {
+  sim::Profile profile;
+  std::string keys;
+  const RetryFault* fault = nullptr;
+  const sweep::Landmarks* landmarks = nullptr;  // where the fault falls
+  std::uint32_t updateKey = 0;                  // the key event that starts the installation (from 1)
+  bool record = false;                          // the uncut run: bus operations and card reads
+};
+
 struct Run {
   harness::RunResult result;
   std::vector<std::uint8_t> flash;
   std::shared_ptr<sim::MemoryCard> card;
   std::vector<sim::FlashBus::BusOp> ops;
+  std::vector<std::uint64_t> opNanoseconds;
+  std::vector<CardWatch::Read> reads;
+  std::uint32_t updateKey = 0;
 };
 
-Run RunOnce(const SweepOptions& o, std::shared_ptr<sim::MemoryCard> card,
-            const std::vector<std::uint8_t>& flash, sim::PowerCutPoint cut, bool record) {
+// The fault's share that the profile can say.
+sim::Profile WithFault(sim::Profile p, const RetryFault& f) {
+  using When = RetryFault::When;
+  switch (f.kind) {
+    case RetryFaultKind::kRead:
+      p.faults.cardReadErrors.push_back(f.readError);
+      break;
+    case RetryFaultKind::kParam:
+      sim::MakeUnreadable(p, f.parameter);
+      break;
+    case RetryFaultKind::kBattery:
+      if (f.when == When::kPowerOn) p.faults.batteryAt.emplace_back(0, sweep::kLowBattery);
+      break;
+    case RetryFaultKind::kCard:
+      if (f.when == When::kPowerOn) p.faults.cardPulledAtNs = 0;
+      break;
+    case RetryFaultKind::kCut:
+      p.faults.powerCut = f.cut;
+      break;
+  }
+  return p;
+}
+
+Run RunOnce(const PowerUp& up, std::shared_ptr<sim::MemoryCard> card,
+            const std::vector<std::uint8_t>& flash) {
+  using When = RetryFault::When;
+  const RetryFault* f = up.fault;
+  const bool pullLater = f != nullptr && f->kind == RetryFaultKind::kCard && f->when != When::kPowerOn;
+  const bool batteryAtKey =
+      f != nullptr && f->kind == RetryFaultKind::kBattery && f->when == When::kUpdateKey;
+
+  auto watch = std::make_shared<CardWatch>();
+  watch->record = up.record;
   sim::CameraOptions options;
-  options.profile = o.profile;
-  options.profile.faults.powerCut = cut;
-  options.cardStorage = card;
-  options.keys = o.keys;
+  options.profile = f != nullptr ? WithFault(up.profile, *f) : up.profile;
+  options.cardStorage = std::make_shared<WatchedCard>(card, watch);
+  options.keys = batteryAtKey ? "" : up.keys;  // the script comes step by step, to catch the Update key
   options.drawPixels = false;  // what a cut leaves is in the flash and on the card, not on the screen
+  options.cardMayBePulled = pullLater;
   sim::Camera camera(std::move(options));
+  watch->camera = &camera;
+  watch->pull = [&camera] { camera.PullCardNow(); };
   camera.flash().Preload(0, flash);
-  camera.flash().Record(record);
+  camera.flash().Record(up.record);
+
   Run run;
+  std::vector<sim::ScriptStep> script;
+  std::size_t next = 0;
+  std::uint32_t events = 0;
+  if (batteryAtKey) {
+    script = sim::ParseKeyScript(up.keys);
+    camera.events().SetLiveSource([&]() -> std::optional<sim::ScriptStep> {
+      if (next == script.size()) return std::nullopt;
+      const sim::ScriptStep& step = script[next++];
+      const bool event =
+          step.kind == sim::ScriptStep::Kind::kKey || step.kind == sim::ScriptStep::Kind::kEvent4;
+      if (event && ++events == up.updateKey) camera.BatteryFallsTo(sweep::kLowBattery);
+      return step;
+    });
+  }
+  if (pullLater && f->when == When::kVerification) {
+    watch->pullFile = up.landmarks->codeFile;
+    watch->pullAtRead = std::max<std::uint64_t>(1, (up.landmarks->verificationReads + 1) / 2);
+  }
+  bool pulled = false;
+  if (pullLater && (f->when == When::kErase || f->when == When::kProgramming)) {
+    const std::uint64_t half = std::max<std::uint64_t>(1, (up.landmarks->words + 1) / 2);
+    camera.clock().SetOnAdvance([&, when = f->when](std::uint64_t) {
+      const sim::FlashBus::Counters c = camera.flash().counters();
+      if (!pulled && (when == When::kErase ? c.erases > 0 : c.wordsProgrammed >= half)) {
+        pulled = true;
+        camera.PullCardNow();
+      }
+    });
+  }
+  if (up.record) {
+    // Once the flash is touched, the key that started the installation has been delivered.
+    camera.clock().SetOnAdvance([&](std::uint64_t) {
+      if (run.updateKey == 0 && camera.flash().counters().busOps > 0)
+        run.updateKey = static_cast<std::uint32_t>(camera.events().delivered());
+    });
+  }
+
   run.result = harness::RunModule(camera);
+  camera.clock().SetOnAdvance(nullptr);
+  camera.events().SetLiveSource(nullptr);
   auto cells = camera.flash().contents();
   run.flash.assign(cells.begin(), cells.end());
   run.card = std::move(card);
-  if (record) run.ops = camera.flash().recorded();
+  if (up.record) {
+    run.ops = camera.flash().recorded();
+    run.opNanoseconds = camera.flash().recordedNanoseconds();
+    run.reads = std::move(watch->reads);
+  }
   return run;
-}
-
-bool IsArrayRead(const sim::FlashBus::BusOp& op) {
-  using Kind = sim::FlashBus::BusOp::Kind;
-  const bool window = op.address - sim::kFlashBusBase < sim::kFlashBusSize;
-  return window && (op.kind == Kind::Load32 || (op.kind == Kind::Load16 && op.address != sim::kFlashBusBase));
-}
-
-// Names the stretch of the run an operation belongs to, from the commands seen before it.
-std::vector<std::string> Phases(const std::vector<sim::FlashBus::BusOp>& ops) {
-  using Kind = sim::FlashBus::BusOp::Kind;
-  std::vector<std::string> phases(ops.size());
-  std::string phase = "before the erase";
-  bool programmed = false;
-  bool data = false;  // the store after Word Program is the word, whatever its value
-  for (std::size_t i = 0; i < ops.size(); ++i) {
-    const auto& op = ops[i];
-    const bool command = op.kind == Kind::Store16 && !data;
-    data = command && op.value == 0x40;
-    if (command && op.address == sim::kFlashBusBase && op.value == 0x30) phase = "erase";
-    if (command && op.value == 0x40) {
-      phase = "programming";
-      programmed = true;
-    }
-    if (programmed && command && op.value == 0xFF && phase == "programming") phase = "read-back";
-    if (op.kind == Kind::Modify32 && op.address == sim::kFlashRegister1 && (op.value & 8) != 0 &&
-        programmed) {
-      phase = "after programming";
-    }
-    if (phase == "erase" && IsArrayRead(op)) phase = "blank check";
-    phases[i] = phase;
-  }
-  return phases;
-}
-
-std::vector<SweepPoint> ChoosePoints(const SweepOptions& o, const std::vector<sim::FlashBus::BusOp>& ops,
-                                     std::string* error) {
-  using Kind = sim::FlashBus::BusOp::Kind;
-  const std::vector<std::string> phases = Phases(ops);
-  std::set<std::uint64_t> chosen;  // 1-based operation numbers
-  const std::uint64_t n = ops.size();
-  if (o.points == "all") {
-    // Reads of the array change nothing: within a stretch of them every cut leaves what the first leaves.
-    for (std::uint64_t i = 0; i < n; ++i) {
-      const bool inner =
-          i > 0 && i + 1 < n && IsArrayRead(ops[i]) && IsArrayRead(ops[i - 1]) && IsArrayRead(ops[i + 1]);
-      if (!inner) chosen.insert(i + 1);
-    }
-  } else if (o.points == "default") {
-    std::vector<std::uint64_t> words;
-    for (std::uint64_t i = 0; i < n; ++i) {
-      if (i == 0 || phases[i] != phases[i - 1]) chosen.insert(i + 1);                 // every phase boundary
-      if (phases[i] == "erase" && ops[i].kind == Kind::Load16) chosen.insert(i + 1);  // every erase poll
-      if (i > 0 && ops[i - 1].kind == Kind::Store16 && ops[i - 1].value == 0x40 &&
-          ops[i].kind == Kind::Store16) {
-        words.push_back(i + 1);  // the data store of a word
-      }
-    }
-    std::map<std::uint32_t, std::pair<std::uint64_t, std::uint64_t>> blocks;
-    for (std::uint64_t w : words) {
-      const std::uint32_t block = (ops[w - 1].address - sim::kFlashBusBase) >> 16;
-      auto [it, fresh] = blocks.try_emplace(block, w, w);
-      if (!fresh) it->second.second = w;
-    }
-    for (auto& [block, range] : blocks) {
-      chosen.insert(range.first + 1);  // the first poll of the block's first word: a torn word
-      chosen.insert(range.second + 1);
-    }
-    for (std::size_t k = 1; k <= 50 && !words.empty(); ++k)
-      chosen.insert(words[(words.size() - 1) * k / 50] + 1);
-  } else {
-    char* end = nullptr;
-    const unsigned long long count = std::strtoull(o.points.c_str(), &end, 10);
-    if (o.points.empty() || *end != 0 || count == 0) {
-      *error = "--points must be default, all or a positive number";
-      return {};
-    }
-    for (std::uint64_t k = 0; k < count && n > 0; ++k)
-      chosen.insert(1 + (n - 1) * k / std::max<std::uint64_t>(count - 1, 1));
-  }
-  std::vector<SweepPoint> points;
-  for (std::uint64_t op : chosen) {
-    if (op == 0 || op > n) continue;
-    points.push_back({{At::kBusOp, op}, phases[op - 1]});
-  }
-  // The card's part of the update: each file deletion and the log.
-  points.push_back({{At::kBeforeDelete, 1}, "deleting the files"});
-  points.push_back({{At::kBetweenDeletes, 1}, "deleting the files"});
-  points.push_back({{At::kLogWrite, 1}, "writing the log"});
-  return points;
 }
 
 FlashAfterCut Classify(const std::vector<std::uint8_t>& flash, const std::vector<std::uint8_t>& old,
@@ -186,88 +282,153 @@ FlashAfterCut Classify(const std::vector<std::uint8_t>& flash, const std::vector
   return FlashAfterCut::kPartial;
 }
 
+// Everything the jobs share, set up before they start.
+struct Plan {
+  const SweepOptions& o;
+  CardImage card;
+  std::vector<std::uint8_t> old, fresh;
+  std::vector<std::string> updateFiles;
+  sweep::Landmarks landmarks;
+  std::uint32_t updateKey = 0;
+  struct CutState {
+    CardImage card;
+    std::vector<std::uint8_t> flash;
+  };
+  std::vector<CutState> crossStates;  // one per cross cut
+
+  Held HeldBy(const Run& run) const {
+    Held h{Classify(run.flash, old, fresh), 0};
+    for (const auto& f : updateFiles) h.filesLeft += run.card->Get(f).has_value() ? 1 : 0;
+    return h;
+  }
+  bool FalseSuccess(const Run& run) const {
+    return run.result.finalPanel == kSuccessPanel && run.flash != fresh;
+  }
+  // A retry that is no clean power-up needs one after it.
+  bool RetryDiffers() const { return o.profile.retry.has_value() || o.retryKeys.has_value(); }
+  PowerUp First(sim::PowerCutPoint cut) const {
+    PowerUp up{.profile = o.profile, .keys = o.keys};
+    up.profile.faults.powerCut = cut;
+    return up;
+  }
+  PowerUp Clean() const {
+    PowerUp up{.profile = o.profile, .keys = o.keys};
+    up.profile.faults = {};
+    up.profile.retry.reset();
+    return up;
+  }
+  PowerUp Retry(const RetryFault* fault) const {
+    return {.profile = sim::RetryOf(o.profile),
+            .keys = o.retryKeys.value_or(o.keys),
+            .fault = fault,
+            .landmarks = &landmarks,
+            .updateKey = updateKey};
+  }
+};
+
+// What a job sends back for one point or one (cut, fault) pair.
 struct Record {
   std::uint32_t index;
-  std::uint8_t cutHappened, flash, retryRestored, falseSuccess;
-  std::uint32_t filesLeft;
+  std::uint8_t cross, cutHappened, flash, retryRestored, falseSuccess, cleanRun, retryFlash, cleanFlash;
+  std::uint8_t retryCut;
+  std::uint32_t filesLeft, retryFiles, cleanFiles;
+  std::int32_t retryPanel, cleanPanel;
   std::uint64_t busOp;
   double seconds;
 };
 
-void Sweep(const SweepOptions& o, const CardImage& card, const std::vector<std::uint8_t>& old,
-           const std::vector<std::uint8_t>& fresh, const std::vector<std::string>& updateFiles, SweepPoint& p,
-           Record& r) {
-  Run cut = RunOnce(o, card.Make(), old, p.cut, false);
+void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
+  Run cut = RunOnce(plan.First(p.cut), plan.card.Make(), plan.old);
   r.cutHappened = cut.result.powerCut;
   r.busOp = cut.result.cutAt.busOp;
   r.seconds = cut.result.cutAt.virtualSeconds;
-  r.flash = static_cast<std::uint8_t>(Classify(cut.flash, old, fresh));
-  r.filesLeft = 0;
-  for (const auto& f : updateFiles) r.filesLeft += cut.card->Get(f).has_value() ? 1 : 0;
-  bool falseSuccess = !cut.result.powerCut && cut.result.finalPanel == kSuccessPanel && cut.flash != fresh;
+  const Held afterCut = plan.HeldBy(cut);
+  r.flash = static_cast<std::uint8_t>(afterCut.flash);
+  r.filesLeft = afterCut.filesLeft;
+  bool falseSuccess = !cut.result.powerCut && plan.FalseSuccess(cut);
   // The owner starts the updater again from the card, on the camera as the cut left it.
-  Run retry = RunOnce(o, cut.card, cut.flash, {}, false);
-  falseSuccess = falseSuccess || (retry.result.finalPanel == kSuccessPanel && retry.flash != fresh);
-  r.retryRestored = retry.flash == fresh;
+  Run retry = RunOnce(plan.Retry(nullptr), cut.card, cut.flash);
+  falseSuccess = falseSuccess || plan.FalseSuccess(retry);
+  r.retryRestored = retry.flash == plan.fresh;
+  const Held afterRetry = plan.HeldBy(retry);
+  r.retryFlash = static_cast<std::uint8_t>(afterRetry.flash);
+  r.retryFiles = afterRetry.filesLeft;
+  r.retryPanel = retry.result.finalPanel;
+  if (plan.RetryDiffers()) {
+    // The retry met faults or keys of its own: a clean power-up must still end with the new image.
+    Run clean = RunOnce(plan.Clean(), retry.card, retry.flash);
+    falseSuccess = falseSuccess || plan.FalseSuccess(clean);
+    const Held afterClean = plan.HeldBy(clean);
+    r.cleanRun = 1;
+    r.cleanFlash = static_cast<std::uint8_t>(afterClean.flash);
+    r.cleanFiles = afterClean.filesLeft;
+    r.cleanPanel = clean.result.finalPanel;
+  }
   r.falseSuccess = falseSuccess;
 }
 
-}  // namespace
+void RetryFaultJob(const Plan& plan, const RetryFault& fault, const Plan::CutState& state, Record& r) {
+  Run retry = RunOnce(plan.Retry(&fault), state.card.Make(), state.flash);
+  const Held afterRetry = plan.HeldBy(retry);  // before the clean power-up changes the card
+  r.retryFlash = static_cast<std::uint8_t>(afterRetry.flash);
+  r.retryFiles = afterRetry.filesLeft;
+  r.retryPanel = retry.result.finalPanel;
+  r.retryCut = retry.result.powerCut;
+  Run clean = RunOnce(plan.Clean(), retry.card, retry.flash);
+  const Held afterClean = plan.HeldBy(clean);
+  r.cleanFlash = static_cast<std::uint8_t>(afterClean.flash);
+  r.cleanFiles = afterClean.filesLeft;
+  r.cleanPanel = clean.result.finalPanel;
+  r.falseSuccess = plan.FalseSuccess(retry) || plan.FalseSuccess(clean);
+}
 
-SweepResult RunSweep(const SweepOptions& o) {
-  SweepResult out;
-  std::error_code ec;
-  if (!fs::is_directory(o.card, ec)) {
-    out.error = "card folder '" + o.card.string() + "' does not exist or is not a folder";
-    return out;
+void Store(const Record& r, SweepResult& out) {
+  if (r.cross == 0) {
+    SweepPoint& p = out.points[r.index];
+    p.cutHappened = r.cutHappened != 0;
+    p.busOp = r.busOp;
+    p.seconds = r.seconds;
+    p.flash = static_cast<FlashAfterCut>(r.flash);
+    p.filesLeft = r.filesLeft;
+    p.retryRestored = r.retryRestored != 0;
+    p.falseSuccess = r.falseSuccess != 0;
+    p.afterRetry = {static_cast<FlashAfterCut>(r.retryFlash), r.retryFiles};
+    p.cleanRun = r.cleanRun != 0;
+    p.afterClean = {static_cast<FlashAfterCut>(r.cleanFlash), r.cleanFiles};
+    return;
   }
-  const CardImage card = ReadCard(o.card);
-  std::vector<std::uint8_t> old(sim::kFlashBusSize);
-  if (fs::exists(o.flash, ec)) {
-    std::ifstream in(o.flash, std::ios::binary);
-    in.read(reinterpret_cast<char*>(old.data()), static_cast<std::streamsize>(old.size()));
-    if (!in || fs::file_size(o.flash, ec) != sim::kFlashBusSize) {
-      out.error = "flash file '" + o.flash.string() + "' must hold exactly 2097152 bytes";
-      return out;
-    }
-  } else {
-    sim::FlashBus::FillOldFirmware(old);
-  }
+  RetryOutcome& x = out.retryOutcomes[r.index];
+  x.afterRetry = {static_cast<FlashAfterCut>(r.retryFlash), r.retryFiles};
+  x.afterClean = {static_cast<FlashAfterCut>(r.cleanFlash), r.cleanFiles};
+  x.retryPanel = r.retryPanel;
+  x.cleanPanel = r.cleanPanel;
+  x.retryCut = r.retryCut != 0;
+  x.falseSuccess = r.falseSuccess != 0;
+}
 
-  // The new image is the code file's, wherever the update gets to: a run that fails cannot define it.
-  std::vector<std::uint8_t> fresh;
-  std::vector<std::string> updateFiles;
-  for (const auto& [path, bytes] : card.files) {
-    if (path == "SYSTEM/UPDATE.CAM" || path == "SYSTEM/UPDATE.CRS") updateFiles.push_back(path);
-    const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    if (!fresh.empty() || path.rfind("SYSTEM/QR40", 0) != 0 || bytes.size() < kFileHeaderSize) continue;
-    const std::uint32_t headerSize = vestra::LoadBE32(b + 4);
-    const std::uint32_t trailer = vestra::LoadBE32(b + 8);
-    if (vestra::LoadBE32(b) != kTagCode || headerSize != kFileHeaderSize || trailer < headerSize ||
-        trailer > bytes.size() || trailer - headerSize >= sim::kFlashBusSize) {
-      continue;
-    }
-    fresh.assign(sim::kFlashBusSize, 0xFF);
-    std::copy(b + headerSize, b + trailer, fresh.begin());
-    updateFiles.push_back(path);
+// The new image is the code file's that the module itself chose; nothing when the file cannot define one.
+std::optional<std::vector<std::uint8_t>> ImageOf(const std::string& bytes, sweep::Landmarks& l) {
+  if (bytes.size() < kFileHeaderSize) return std::nullopt;
+  std::uint8_t raw[kFileHeaderSize];
+  std::copy_n(reinterpret_cast<const std::uint8_t*>(bytes.data()), kFileHeaderSize, raw);
+  const UpdateFileHeader header = DecodeFileHeader(raw);
+  if (header.headerSize < kFileHeaderSize || header.trailerOffset < header.headerSize ||
+      header.trailerOffset > bytes.size() || header.trailerOffset - header.headerSize > sim::kFlashBusSize) {
+    return std::nullopt;
   }
-  if (fresh.empty()) {
-    out.error = "no update file with an image on the card (SYSTEM/QR40*.BIN)";
-    return out;
-  }
-  const Run reference = RunOnce(o, card.Make(), old, {}, true);
-  if (!reference.result.error.empty()) {
-    out.error = "the update run stopped: " + reference.result.error;
-    return out;
-  }
-  out.updateFiles = static_cast<std::uint32_t>(updateFiles.size());
-  out.operations = reference.ops.size();
-  out.seconds = reference.result.virtualSeconds;
-  out.points = ChoosePoints(o, reference.ops, &out.error);
-  if (!out.error.empty()) return out;
+  l.headerSize = header.headerSize;
+  l.trailerOffset = header.trailerOffset;
+  l.fileSize = bytes.size();
+  std::vector<std::uint8_t> image(sim::kFlashBusSize, 0xFF);
+  std::copy(bytes.begin() + header.headerSize, bytes.begin() + header.trailerOffset, image.begin());
+  return image;
+}
 
-  // Each job is a process of its own: the module's globals are the camera's, one camera at a time.
-  const unsigned jobs = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(out.points.size())));
+// Runs the work items over `jobs` processes: each is a process of its own, since the module's globals are the
+// camera's, one camera at a time.
+void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
+  const std::size_t items = out.points.size() + out.retryOutcomes.size();
+  jobs = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(std::max<std::size_t>(items, 1))));
   std::vector<int> readers;
   std::vector<pid_t> children;
   for (unsigned j = 0; j < jobs; ++j) {
@@ -280,11 +441,22 @@ SweepResult RunSweep(const SweepOptions& o) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::close(fds[0]);
-      for (std::size_t i = j; i < out.points.size(); i += jobs) {
-        Record r{};
-        r.index = static_cast<std::uint32_t>(i);
-        Sweep(o, card, old, fresh, updateFiles, out.points[i], r);
-        if (::write(fds[1], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) ::_exit(1);
+      try {
+        for (std::size_t i = j; i < items; i += jobs) {
+          Record r{};
+          if (i < out.points.size()) {
+            r.index = static_cast<std::uint32_t>(i);
+            SweepPointJob(plan, out.points[i], r);
+          } else {
+            r.index = static_cast<std::uint32_t>(i - out.points.size());
+            r.cross = 1;
+            const RetryOutcome& x = out.retryOutcomes[r.index];
+            RetryFaultJob(plan, out.retryFaults[x.fault], plan.crossStates[x.cut], r);
+          }
+          if (::write(fds[1], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) ::_exit(1);
+        }
+      } catch (const std::exception&) {
+        ::_exit(1);
       }
       ::_exit(0);
     }
@@ -301,157 +473,125 @@ SweepResult RunSweep(const SweepOptions& o) {
   for (int fd : readers) {
     Record r;
     while (::read(fd, &r, sizeof r) == static_cast<ssize_t>(sizeof r)) {
-      SweepPoint& p = out.points[r.index];
-      p.cutHappened = r.cutHappened != 0;
-      p.busOp = r.busOp;
-      p.seconds = r.seconds;
-      p.flash = static_cast<FlashAfterCut>(r.flash);
-      p.filesLeft = r.filesLeft;
-      p.retryRestored = r.retryRestored != 0;
-      p.falseSuccess = r.falseSuccess != 0;
+      Store(r, out);
       ++done;
-      if (o.progress) {
-        const std::size_t width = 40, filled = done * width / out.points.size();
+      if (plan.o.progress) {
+        const std::size_t width = 40, filled = done * width / items;
         std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
-                     std::string(width - filled, '.').c_str(), done, out.points.size());
+                     std::string(width - filled, '.').c_str(), done, items);
       }
     }
     ::close(fd);
   }
-  if (o.progress) std::fprintf(stderr, "\n");
+  if (plan.o.progress) std::fprintf(stderr, "\n");
   bool childFailed = false;
   for (pid_t pid : children) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     childFailed = childFailed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
   }
-  if (out.error.empty() && (childFailed || done != out.points.size())) out.error = "a sweep job failed";
-  for (const SweepPoint& p : out.points) out.lost = out.lost || p.Lost(out.updateFiles);
-  return out;
-}
-
-}  // namespace vupdate
-
-namespace {
-
-const char* FlashName(vupdate::FlashAfterCut f) {
-  using F = vupdate::FlashAfterCut;
-  return f == F::kOld ? "old" : f == F::kErased ? "erased" : f == F::kPartial ? "partial" : "new";
-}
-
-struct SweepArgs {
-  std::string card, camera, flash, keys = "left,left,left,centre", points = "default";
-  unsigned jobs = 1;
-  bool json = false;
-};
-
-int Sweep(const SweepArgs& a) {
-  vupdate::SweepOptions o;
-  o.card = a.card;
-  o.flash = a.flash;
-  o.keys = a.keys;
-  o.points = a.points;
-  o.jobs = a.jobs;
-  o.progress = !a.json && ::isatty(2) != 0;
-  try {
-    o.profile = sim::LoadProfile(a.camera);
-  } catch (const sim::ProfileError& e) {
-    std::cerr << "vupdate sweep: " << e.what() << "\n";
-    return kExitUsage;
-  }
-  const vupdate::SweepResult r = vupdate::RunSweep(o);
-  if (!r.error.empty()) {
-    std::cerr << "vupdate sweep: " << r.error << "\n";
-    return kExitUsage;
-  }
-  // The brick window: the cuts that leave neither image.
-  const vupdate::SweepPoint* first = nullptr;
-  const vupdate::SweepPoint* last = nullptr;
-  for (const auto& p : r.points) {
-    if (!p.cutHappened || p.flash == vupdate::FlashAfterCut::kOld || p.flash == vupdate::FlashAfterCut::kNew)
-      continue;
-    if (first == nullptr || p.busOp < first->busOp) first = &p;
-    if (last == nullptr || p.busOp > last->busOp) last = &p;
-  }
-  if (a.json) {
-    nlohmann::json points = nlohmann::json::array();
-    for (const auto& p : r.points) {
-      points.push_back({{"phase", p.phase},
-                        {"cut", p.cutHappened},
-                        {"bus_op", p.busOp},
-                        {"seconds", p.seconds},
-                        {"flash", FlashName(p.flash)},
-                        {"files_left", p.filesLeft},
-                        {"retry_restored", p.retryRestored},
-                        {"false_success", p.falseSuccess},
-                        {"lost", p.Lost(r.updateFiles)}});
-    }
-    nlohmann::json window = nullptr;
-    if (first != nullptr) {
-      window = {{"first_op", first->busOp},
-                {"last_op", last->busOp},
-                {"first_seconds", first->seconds},
-                {"last_seconds", last->seconds}};
-    }
-    std::cout << nlohmann::json{{"operations", r.operations},    {"seconds", r.seconds},
-                                {"update_files", r.updateFiles}, {"points", points},
-                                {"brick_window", window},        {"lost", r.lost}}
-                     .dump(2)
-              << "\n";
-  } else {
-    struct Row {
-      std::size_t points = 0, old = 0, erased = 0, partial = 0, fresh = 0, kept = 0, restored = 0, lost = 0;
-    };
-    std::vector<std::pair<std::string, Row>> rows;
-    std::size_t unreached = 0;
-    for (const auto& p : r.points) {
-      if (!p.cutHappened) {
-        ++unreached;
-        continue;
-      }
-      auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& e) { return e.first == p.phase; });
-      if (it == rows.end()) it = rows.insert(rows.end(), {p.phase, Row{}});
-      Row& row = it->second;
-      ++row.points;
-      using F = vupdate::FlashAfterCut;
-      (p.flash == F::kOld       ? row.old
-       : p.flash == F::kErased  ? row.erased
-       : p.flash == F::kPartial ? row.partial
-                                : row.fresh)++;
-      row.kept += p.filesLeft == r.updateFiles ? 1 : 0;
-      row.restored += p.retryRestored ? 1 : 0;
-      row.lost += p.Lost(r.updateFiles) ? 1 : 0;
-    }
-    std::printf("update: %llu bus operations, %.2f virtual seconds, %u update files\n",
-                static_cast<unsigned long long>(r.operations), r.seconds, r.updateFiles);
-    std::printf("%-20s %6s %5s %6s %7s %5s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
-                "new", "files kept", "restored", "lost");
-    for (const auto& [phase, row] : rows) {
-      std::printf("%-20s %6zu %5zu %6zu %7zu %5zu %10zu %9zu %5zu\n", phase.c_str(), row.points, row.old,
-                  row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
-    }
-    if (unreached != 0) std::printf("%zu points never reached: the update ended before them\n", unreached);
-    if (first != nullptr) {
-      std::printf("brick window: operations %llu to %llu, %.3f s to %.3f s (neither image in the flash)\n",
-                  static_cast<unsigned long long>(first->busOp), static_cast<unsigned long long>(last->busOp),
-                  first->seconds, last->seconds);
-    }
-    std::printf(r.lost ? "LOST: some cut loses the update\n" : "no cut loses the update\n");
-  }
-  return r.lost ? kExitFailed : kExitOk;
+  if (out.error.empty() && (childFailed || done != items)) out.error = "a sweep job failed";
 }
 
 }  // namespace
 
-void AddSweepCommand(CLI::App& app, int* exitCode) {
-  auto args = std::make_shared<SweepArgs>();
-  CLI::App* sweep = app.add_subcommand("sweep", "Cut the power at every chosen point of an update and retry");
-  sweep->add_option("--card", args->card, "Card folder (read only)")->required();
-  sweep->add_option("--camera", args->camera, "Camera profile (TOML)")->required();
-  sweep->add_option("--flash", args->flash, "Flash ROM contents before the update (read only)")->required();
-  sweep->add_option("--keys", args->keys, "Key script of the update");
-  sweep->add_option("--points", args->points, "default, all, or a number of evenly spaced operations");
-  sweep->add_option("--jobs", args->jobs, "Parallel jobs")->check(CLI::Range(1u, 64u));
-  sweep->add_flag("--json", args->json, "JSON instead of the table");
-  sweep->callback([args, exitCode] { *exitCode = Sweep(*args); });
+SweepResult RunSweep(const SweepOptions& o) {
+  SweepResult out;
+  if (auto problem = CheckPoints(o.points)) {
+    out.error = *problem;
+    return out;
+  }
+  if (auto problem = CheckRetryFaults(o.retryFaults)) {
+    out.error = *problem;
+    return out;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(o.card, ec)) {
+    out.error = "card folder '" + o.card.string() + "' does not exist or is not a folder";
+    return out;
+  }
+  Plan plan{.o = o, .card = ReadCard(o.card)};
+  plan.old.resize(sim::kFlashBusSize);
+  const std::uintmax_t flashSize = fs::exists(o.flash, ec) ? fs::file_size(o.flash, ec) : 0;
+  if (flashSize != 0) {
+    std::ifstream in(o.flash, std::ios::binary);
+    in.read(reinterpret_cast<char*>(plan.old.data()), static_cast<std::streamsize>(plan.old.size()));
+    if (!in || flashSize != sim::kFlashBusSize) {
+      out.error = "flash file '" + o.flash.string() + "' must hold exactly 2097152 bytes, or nothing";
+      return out;
+    }
+  } else {
+    sim::FlashBus::FillOldFirmware(plan.old);
+  }
+
+  // The uncut run says which code file the camera takes, and whether it installs it at all.
+  Run reference;
+  try {
+    PowerUp uncut = plan.First({});
+    uncut.record = true;
+    reference = RunOnce(uncut, plan.card.Make(), plan.old);
+  } catch (const std::exception& e) {
+    out.error = std::string("the update could not run: ") + e.what();
+    return out;
+  }
+  out.codeFile = reference.result.codeFile;
+  out.panel = reference.result.finalPanel;
+  if (!reference.result.logLines.empty()) out.firstLogLine = reference.result.logLines.front();
+  if (!reference.result.error.empty()) out.firstLogLine = "the run stopped: " + reference.result.error;
+  out.operations = reference.ops.size();
+  out.seconds = reference.result.virtualSeconds;
+  sweep::Landmarks& l = plan.landmarks;
+  l.codeFile = out.codeFile;
+  const std::string* codeBytes = out.codeFile.empty() ? nullptr : plan.card.File(out.codeFile);
+  if (auto image = codeBytes != nullptr ? ImageOf(*codeBytes, l) : std::nullopt)
+    plan.fresh = std::move(*image);
+  out.installed = !plan.fresh.empty() && reference.flash == plan.fresh && reference.result.error.empty();
+  if (!out.installed) return out;
+
+  for (const char* path : {"SYSTEM/UPDATE.CAM", "SYSTEM/UPDATE.CRS"}) {
+    if (plan.card.File(path) != nullptr) plan.updateFiles.emplace_back(path);
+  }
+  plan.updateFiles.push_back(out.codeFile);
+  out.updateFiles = static_cast<std::uint32_t>(plan.updateFiles.size());
+  for (const CardWatch::Read& read : reference.reads) {
+    if (read.file != l.codeFile) continue;
+    l.codeReads.emplace_back(read.offset, read.length);
+    l.verificationReads += read.afterErase ? 0 : 1;
+  }
+  l.words = reference.result.flash ? reference.result.flash->wordsProgrammed : 0;
+  plan.updateKey = reference.updateKey;
+  out.brickWindow = sweep::FindBrickWindow(reference.ops, reference.opNanoseconds);
+  out.points = sweep::ChoosePoints(o.points, reference.ops, sweep::Phases(reference.ops));
+  reference = {};  // a large update's recording is hundreds of megabytes: the jobs need none of it
+
+  // Each cut that retry faults are crossed with runs once; every fault starts from what it left.
+  out.retryFaults = sweep::MakeRetryFaults(o.retryFaults, l);
+  if (!out.retryFaults.empty()) {
+    out.crossCuts = sweep::CrossCuts(l.words);
+    for (std::uint32_t c = 0; c < out.crossCuts.size(); ++c) {
+      CrossCut& cut = out.crossCuts[c];
+      Run run = RunOnce(plan.First(cut.cut), plan.card.Make(), plan.old);
+      cut.reached = run.result.powerCut;
+      cut.afterCut = plan.HeldBy(run);
+      Plan::CutState& state = plan.crossStates.emplace_back();
+      state.flash = std::move(run.flash);
+      Snapshot(*run.card, "", state.card);
+      if (!cut.reached) continue;
+      for (std::uint32_t f = 0; f < out.retryFaults.size(); ++f)
+        out.retryOutcomes.push_back({.cut = c, .fault = f});
+    }
+  }
+  if (o.progress) {
+    const std::size_t runs = out.points.size() * (plan.RetryDiffers() ? 3 : 2) + out.retryOutcomes.size() * 2;
+    std::fprintf(stderr, "sweeping %zu cut points", out.points.size());
+    if (!out.retryOutcomes.empty())
+      std::fprintf(stderr, " and %zu cut and retry fault pairs", out.retryOutcomes.size());
+    std::fprintf(stderr, ": %zu runs\n", runs);
+  }
+  RunJobs(plan, out, o.jobs);
+  for (const SweepPoint& p : out.points) out.lost = out.lost || p.Lost(out.updateFiles);
+  for (const RetryOutcome& x : out.retryOutcomes) out.lost = out.lost || x.Lost();
+  return out;
 }
+
+}  // namespace vupdate

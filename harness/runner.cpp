@@ -2,7 +2,9 @@
 #include "harness/runner.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <string_view>
 #include <system_error>
 
 #include "app/entry.h"
@@ -75,6 +77,13 @@ class FrameRecorder {
   sim::FramePngWriter pngs_;
 };
 
+// The module names the code file on drive B ("/B/SYSTEM/X"); the card's own paths start below the drive.
+std::string CodeFileOnCard() {
+  constexpr std::string_view kDrive = "/B/";
+  const std::string_view name(gStrCodeFileName, ::strnlen(gStrCodeFileName, sizeof gStrCodeFileName));
+  return std::string(name.starts_with(kDrive) ? name.substr(kDrive.size()) : name);
+}
+
 }  // namespace
 
 RunResult RunModule(Camera& camera, const RunOptions& options) {
@@ -111,6 +120,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
 
   result.finalPanel = gCurPanel;
   result.errCode = gErrCode;
+  result.codeFile = CodeFileOnCard();
   result.debugMode = InDebugMode();
   result.sounds = camera.sound().plays();
   result.logLines = log.lines();

@@ -43,6 +43,7 @@ struct RunResult {
   int finalPanel = -1;
   std::vector<int> panels;  // the panel of every whole-panel draw, in order
   int errCode = 0;
+  std::string codeFile;  // the code file the module chose, as a card path ("SYSTEM/QR40A.BIN"); empty: none
   bool debugMode = false;
   std::vector<SoundPlay> sounds;
   std::vector<std::string> logLines;

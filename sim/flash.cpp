@@ -351,6 +351,7 @@ std::uint16_t FlashBus::FlipReadBits16(std::uint32_t offset, std::uint16_t value
 
 void FlashBus::NoteRecorded(BusOp::Kind kind, std::uint32_t address, std::uint32_t value) {
   recorded_.push_back({kind, address, value, interruptsLocked_});
+  recordedNs_.push_back(clock_.Nanoseconds());
 }
 
 // The registers, status reads, reads with flips, recorded reads, and bus errors.

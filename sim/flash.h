@@ -94,7 +94,12 @@ class FlashBus {
 
   void Record(bool on) { recording_ = on; }
   const std::vector<BusOp>& recorded() const { return recorded_; }
-  void ClearRecording() { recorded_.clear(); }
+  // The virtual time at which each recorded operation was seen, in the same order.
+  const std::vector<std::uint64_t>& recordedNanoseconds() const { return recordedNs_; }
+  void ClearRecording() {
+    recorded_.clear();
+    recordedNs_.clear();
+  }
 
   Counters counters() const { return counters_; }
   Mode mode() const { return mode_; }
@@ -208,6 +213,7 @@ class FlashBus {
   bool recording_ = false;
   bool interruptsLocked_ = false;
   std::vector<BusOp> recorded_;
+  std::vector<std::uint64_t> recordedNs_;
 };
 
 // The two accesses every programmed word makes several times over: inline, so that the platform's bus calls

@@ -25,8 +25,9 @@ class Reader {
   void Table(const toml::table& table, const std::string& prefix) {
     for (const auto& [k, node] : table) {
       const std::string key = prefix + std::string(k.str());
-      if (key == "power" || key == "platform" || key == "flash" || key == "faults") {
+      if (key == "power" || key == "platform" || key == "flash" || key == "faults" || key == "faults.retry") {
         if (!node.is_table()) Fail(key, "must be a table");
+        if (key == "faults.retry" && !p_.retry) p_.retry.emplace();
         Table(*node.as_table(), key + ".");
         continue;
       }
@@ -94,6 +95,12 @@ class Reader {
   }
 
   void Key(const std::string& key, const toml::node& node) {
+    // [faults.retry] takes the keys of [faults], for the power-up after a cut.
+    static constexpr std::string_view kRetry = "faults.retry.";
+    const bool retry = key.starts_with(kRetry);
+    FaultProfile& faults = retry ? p_.retry->faults : p_.faults;
+    std::vector<std::string>& unreadable = retry ? p_.retry->unreadableParams : unreadable_;
+    const std::string lookup = retry ? "faults." + key.substr(kRetry.size()) : key;
     using Handler = std::function<void(const toml::node&)>;
     const std::pair<std::string_view, Handler> handlers[] = {
         {"vendor", [&](const toml::node& n) { p_.vendor = Text(key, n); }},
@@ -118,25 +125,24 @@ class Reader {
         {"flash.never_erase", [&](const toml::node& n) { p_.flash.neverErase = Masks(key, n); }},
         {"flash.never_program", [&](const toml::node& n) { p_.flash.neverProgram = Masks(key, n); }},
         {"flash.never_ready", [&](const toml::node& n) { p_.flash.neverReady = Bool(key, n); }},
-        {"faults.power_cut", [&](const toml::node& n) { p_.faults.powerCut = CutPoint(key, n); }},
+        {"faults.power_cut", [&](const toml::node& n) { faults.powerCut = CutPoint(key, n); }},
         {"faults.card_read_error",
-         [&](const toml::node& n) { p_.faults.cardReadErrors = CardBytes(key, n, false); }},
-        {"faults.card_flips", [&](const toml::node& n) { p_.faults.cardFlips = CardBytes(key, n, true); }},
-        {"faults.card_pulled_at", [&](const toml::node& n) { p_.faults.cardPulledAtNs = Seconds(key, n); }},
-        {"faults.card_read_only_at",
-         [&](const toml::node& n) { p_.faults.cardReadOnlyAtNs = Seconds(key, n); }},
+         [&](const toml::node& n) { faults.cardReadErrors = CardBytes(key, n, false); }},
+        {"faults.card_flips", [&](const toml::node& n) { faults.cardFlips = CardBytes(key, n, true); }},
+        {"faults.card_pulled_at", [&](const toml::node& n) { faults.cardPulledAtNs = Seconds(key, n); }},
+        {"faults.card_read_only_at", [&](const toml::node& n) { faults.cardReadOnlyAtNs = Seconds(key, n); }},
         {"faults.card_full_after",
          [&](const toml::node& n) {
-           p_.faults.cardFullAfter = static_cast<std::uint64_t>(Integer(key, n, 0, 1LL << 40));
+           faults.cardFullAfter = static_cast<std::uint64_t>(Integer(key, n, 0, 1LL << 40));
          }},
-        {"faults.eeprom_write_fail", [&](const toml::node& n) { p_.faults.eepromWriteFail = Bool(key, n); }},
-        {"faults.eeprom_flush_fail", [&](const toml::node& n) { p_.faults.eepromFlushFail = Bool(key, n); }},
-        {"faults.battery_at", [&](const toml::node& n) { p_.faults.batteryAt = BatterySteps(key, n); }},
-        {"faults.unreadable_params", [&](const toml::node& n) { UnreadableParams(key, n); }},
-        {"faults.read_flips", [&](const toml::node& n) { p_.faults.readFlips = Masks(key, n); }},
+        {"faults.eeprom_write_fail", [&](const toml::node& n) { faults.eepromWriteFail = Bool(key, n); }},
+        {"faults.eeprom_flush_fail", [&](const toml::node& n) { faults.eepromFlushFail = Bool(key, n); }},
+        {"faults.battery_at", [&](const toml::node& n) { faults.batteryAt = BatterySteps(key, n); }},
+        {"faults.unreadable_params", [&](const toml::node& n) { UnreadableParams(key, n, unreadable); }},
+        {"faults.read_flips", [&](const toml::node& n) { faults.readFlips = Masks(key, n); }},
     };
     for (const auto& [name, handle] : handlers) {
-      if (name == key) {
+      if (name == lookup) {
         handle(node);
         return;
       }
@@ -233,30 +239,21 @@ class Reader {
     return out;
   }
 
-  void UnreadableParams(const std::string& key, const toml::node& node) {
+  void UnreadableParams(const std::string& key, const toml::node& node, std::vector<std::string>& out) const {
     for (const auto& item : Array(key, node)) {
       const auto name = item.value_exact<std::string>();
-      static constexpr std::string_view kKnown[] = {"vdid", "ptid", "sern",           "fwrv",
-                                                    "ccsv", "rgnc", "rgnc_capability"};
-      if (!name || std::find(std::begin(kKnown), std::end(kKnown), *name) == std::end(kKnown)) {
+      if (!name || std::find(std::begin(kParameterNames), std::end(kParameterNames), *name) ==
+                       std::end(kParameterNames)) {
         Fail(key, "names vdid, ptid, sern, fwrv, ccsv, rgnc or rgnc_capability only");
       }
-      unreadable_.push_back(*name);
+      out.push_back(*name);
     }
   }
 
  public:
-  // A parameter read that fails is a parameter the store does not have.
+  // The first power-up's unreadable parameters; the retry's stay a list until a sweep powers it up.
   void ApplyUnreadable() {
-    for (const std::string& name : unreadable_) {
-      if (name == "vdid") p_.vendor.reset();
-      if (name == "ptid") p_.product.reset();
-      if (name == "sern") p_.serial.reset();
-      if (name == "fwrv") p_.firmware.reset();
-      if (name == "ccsv") p_.ccs.reset();
-      if (name == "rgnc") p_.region.reset();
-      if (name == "rgnc_capability") p_.regionCapability.reset();
-    }
+    for (const std::string& name : unreadable_) MakeUnreadable(p_, name);
   }
 
  private:

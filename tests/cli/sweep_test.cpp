@@ -1,11 +1,14 @@
 // vupdate sweep on a small update: every bus operation cut, the camera powered up again and the update
-// retried.
+// retried; faults on that power-up; verdicts that say what happened.
 #include "cli/sweep.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <map>
 #include <string>
 
+#include "cli_fixture.h"
 #include "tests/sim/sim_fixture.h"
 #include "tests/support/metadata.h"
 #include "updatefile/update_file.h"
@@ -13,17 +16,28 @@
 namespace {
 
 using vupdate::FlashAfterCut;
+using vupdate::RetryFaultKind;
+namespace fs = std::filesystem;
+
+std::string UpdateFile(std::size_t size, int seed, std::uint32_t region = 1) {
+  std::vector<std::uint8_t> image(size);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + seed);
+  vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
+  meta.region = region;
+  const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(image, meta));
+  return {bytes.begin(), bytes.end()};
+}
+
+void WriteCard(const fs::path& card) {
+  sim_test::WriteFile(card / "SYSTEM" / "UPDATE.CAM", "cam");
+  sim_test::WriteFile(card / "SYSTEM" / "UPDATE.CRS", "crs");
+  sim_test::WriteFile(card / "SYSTEM" / "QR40A.BIN", UpdateFile(64, 1));
+}
 
 class Sweep : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path system = dir_.path() / "card" / "SYSTEM";
-    sim_test::WriteFile(system / "UPDATE.CAM", "cam");
-    sim_test::WriteFile(system / "UPDATE.CRS", "crs");
-    std::vector<std::uint8_t> image(64);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 1);
-    const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(image, vestra_test::GoodMetadata()));
-    sim_test::WriteFile(system / "QR40A.BIN", std::string(bytes.begin(), bytes.end()));
+    WriteCard(dir_.path() / "card");
     options_.card = dir_.path() / "card";
     options_.flash = dir_.path() / "flash.bin";  // absent: the old firmware
     options_.jobs = 2;
@@ -36,6 +50,7 @@ TEST_F(Sweep, NoCutLosesTheUpdateAndTheCardIsLeftAlone) {
   options_.points = "all";
   const vupdate::SweepResult r = vupdate::RunSweep(options_);
   ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.installed);
   EXPECT_FALSE(r.lost);
   EXPECT_EQ(r.updateFiles, 3u);
   int states[4] = {};
@@ -51,18 +66,227 @@ TEST_F(Sweep, NoCutLosesTheUpdateAndTheCardIsLeftAlone) {
   }
   for (int s = 0; s < 4; ++s) EXPECT_GT(states[s], 0) << "flash state " << s << " never seen";
   EXPECT_GT(r.points.size(), 32u * 4) << "every word's operations are cut points";
-  EXPECT_FALSE(std::filesystem::exists(options_.flash)) << "the sweep works on copies";
-  EXPECT_TRUE(std::filesystem::exists(options_.card / "SYSTEM" / "QR40A.BIN"));
+  EXPECT_FALSE(fs::exists(options_.flash)) << "the sweep works on copies";
+  EXPECT_TRUE(fs::exists(options_.card / "SYSTEM" / "QR40A.BIN"));
 }
 
-// The card gone for good once the erase has begun: a cut before the erase leaves the retry nothing to
-// program from, and the sweep must say so.
-TEST_F(Sweep, FlagsACardPulledForGood) {
-  options_.profile.faults.cardPulledAtNs = 200'000'000;
-  options_.points = "8";
+// [faults.retry] reaches the power-up after a cut and nothing else: the same fault on the first power-up
+// keeps the update from installing at all.
+TEST_F(Sweep, RetryFaultsReachOnlyThePowerUpAfterACut) {
+  sim::FaultProfile pulled;
+  pulled.cardPulledAtNs = 0;
+  options_.profile.retry = sim::RetryProfile{.faults = pulled};
+  options_.points = "6";
   const vupdate::SweepResult r = vupdate::RunSweep(options_);
   ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.installed) << "the uncut run knows nothing of the retry's faults";
+  EXPECT_FALSE(r.lost) << "a card back in its slot installs the update";
+  int cut = 0;
+  for (const auto& p : r.points) {
+    if (!p.cutHappened) continue;
+    ++cut;
+    SCOPED_TRACE(p.busOp);
+    EXPECT_TRUE(p.cleanRun);
+    EXPECT_EQ(p.afterRetry.flash, p.flash) << "no card in the retry: it changes nothing";
+    EXPECT_EQ(p.afterClean.flash, FlashAfterCut::kNew);
+  }
+  EXPECT_GT(cut, 3);
+
+  options_.profile.faults = pulled;
+  options_.profile.retry.reset();
+  const vupdate::SweepResult first = vupdate::RunSweep(options_);
+  EXPECT_FALSE(first.installed);
+  EXPECT_TRUE(first.points.empty());
+}
+
+// The judge: a retry that takes the update files off the card while the flash holds neither image loses the
+// update, wherever its cut fell and whatever fault it met.
+TEST_F(Sweep, ARetryThatRemovesTheFilesLosesTheUpdate) {
+  options_.retryKeys = "remove:SYSTEM/UPDATE.CAM,remove:SYSTEM/UPDATE.CRS,remove:SYSTEM/QR40A.BIN";
+  options_.retryFaults = "battery";
+  options_.points = "4";
+  const vupdate::SweepResult r = vupdate::RunSweep(options_);
+  ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.installed);
   EXPECT_TRUE(r.lost);
+  ASSERT_FALSE(r.retryOutcomes.empty());
+  for (const auto& x : r.retryOutcomes) {
+    const vupdate::CrossCut& cut = r.crossCuts[x.cut];
+    SCOPED_TRACE(cut.name + " / " + r.retryFaults[x.fault].name);
+    EXPECT_EQ(x.afterRetry.filesLeft, 0u);
+    EXPECT_EQ(x.afterClean.flash, cut.afterCut.flash) << "nothing left to install";
+    EXPECT_EQ(x.Lost(), cut.afterCut.flash != FlashAfterCut::kNew);
+  }
+}
+
+TEST_F(Sweep, EveryRetryFaultKindRunsAfterEveryCutAndIsJudged) {
+  options_.retryFaults = "default";
+  options_.points = "2";
+  const vupdate::SweepResult r = vupdate::RunSweep(options_);
+  ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.installed);
+  std::map<RetryFaultKind, int> kinds;
+  for (const auto& f : r.retryFaults) ++kinds[f.kind];
+  EXPECT_EQ(kinds.size(), 5u);
+  EXPECT_EQ(kinds[RetryFaultKind::kParam], 7);
+  EXPECT_EQ(kinds[RetryFaultKind::kCard], 4);
+  EXPECT_EQ(kinds[RetryFaultKind::kCut], 9);
+  // Each chosen byte of the code file fails at each read that covers it: the image's bytes are read by the
+  // verification and by programming.
+  std::map<std::uint32_t, std::uint32_t> readsOf;
+  for (const auto& f : r.retryFaults) {
+    if (f.kind == RetryFaultKind::kRead)
+      readsOf[f.readError.offset] = std::max(readsOf[f.readError.offset], f.readError.fromRead);
+  }
+  EXPECT_GE(readsOf[0], 2u) << "the header: its own read and the file's byte sum";
+  EXPECT_GE(readsOf[64], 3u) << "the first image byte: both verification passes and programming";
+
+  std::size_t reached = 0;
+  for (const auto& c : r.crossCuts) reached += c.reached ? 1 : 0;
+  EXPECT_GE(reached, 7u);
+  EXPECT_EQ(r.retryOutcomes.size(), reached * r.retryFaults.size());
+  for (const auto& x : r.retryOutcomes) {
+    const vupdate::RetryFault& f = r.retryFaults[x.fault];
+    const vupdate::CrossCut& cut = r.crossCuts[x.cut];
+    SCOPED_TRACE(cut.name + " / " + f.name);
+    // A second cut, a low battery or a card pulled leaves no update files deleted: these the module
+    // survives however its verification treats read errors.
+    if (f.kind == RetryFaultKind::kCut || f.kind == RetryFaultKind::kBattery ||
+        f.kind == RetryFaultKind::kCard) {
+      EXPECT_FALSE(x.Lost());
+    }
+    if (f.kind == RetryFaultKind::kCut && cut.afterCut.flash != FlashAfterCut::kNew &&
+        f.cut.at != sim::PowerCutPoint::At::kLogWrite) {
+      EXPECT_TRUE(x.retryCut) << "the retry installs again, so its cut falls";
+    }
+  }
+}
+
+// The command as a person runs it: what it says, and with which exit code.
+class SweepCommand : public cli_test::CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    WriteCard(card_);
+    sim_test::WriteFile(profile_, "region = 1\n");
+  }
+  cli_test::Outcome Sweep(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"sweep",         "--card",          card_.string(),
+                                     "--camera",      profile_.string(), "--flash",
+                                     flash_.string(), "--jobs",          "2"};
+    for (std::size_t i = 0; i + 1 < extra.size(); i += 2) {
+      const auto it = std::find(args.begin(), args.end(), extra[i]);
+      if (it != args.end()) {
+        it[1] = extra[i + 1];
+      } else {
+        args.insert(args.end(), {extra[i], extra[i + 1]});
+      }
+    }
+    return Vupdate(args);
+  }
+  static std::string Line(const std::string& out, const std::string& start) {
+    const std::size_t at = out.find(start);
+    return at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at);
+  }
+  fs::path card_ = work_ / "card", profile_ = work_ / "camera.toml", flash_ = work_ / "flash.bin";
+};
+
+TEST_F(SweepCommand, AnUpdateThatNeverInstallsIsNotAPass) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<void(const fs::path&)> change;
+    const char* says;
+  } rows[] = {
+      {"a camera that refuses the file",
+       {"--camera", VESTRA_SAMPLES_DIR "/camera-eu.toml"},
+       nullptr,
+       "first log line: "},
+      {"a card without UPDATE.CRS",
+       {},
+       [](const fs::path& card) { fs::remove(card / "SYSTEM" / "UPDATE.CRS"); },
+       "ended on panel"},
+      {"keys that never start the installation",
+       {"--keys", "left,left,left,right"},
+       nullptr,
+       "0 bus operations"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteCard(card_);
+    if (row.change) row.change(card_);
+    const cli_test::Outcome o = Sweep(row.args);
+    EXPECT_EQ(o.exit, 4) << o.out << o.err;
+    EXPECT_NE(o.out.find("NOT SWEPT: the uncut run did not install the update"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find(row.says), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("no cut loses"), std::string::npos) << o.out;
+  }
+}
+
+TEST_F(SweepCommand, TheBrickWindowIsTheRecordedRunsWhateverPointsAreSwept) {
+  const cli_test::Outcome all = Sweep({"--points", "default"});
+  const cli_test::Outcome few = Sweep({"--points", "3"});
+  ASSERT_EQ(all.exit, 0) << all.out << all.err;
+  ASSERT_EQ(few.exit, 0) << few.out << few.err;
+  const std::string window = Line(all.out, "brick window:");
+  EXPECT_NE(window, "");
+  EXPECT_EQ(window, Line(few.out, "brick window:"));
+}
+
+TEST_F(SweepCommand, TheCodeFileIsTheOneTheCameraChose) {
+  // Two code files: the camera lists its folder in name order and takes the first.
+  sim_test::WriteFile(card_ / "SYSTEM" / "QR40B.BIN", UpdateFile(96, 5));
+  sim_test::WriteFile(card_ / "SYSTEM" / "QR40A.BIN", UpdateFile(64, 9));
+  vupdate::SweepOptions o;
+  o.card = card_;
+  o.flash = flash_;
+  o.points = "8";
+  o.jobs = 2;
+  const vupdate::SweepResult r = vupdate::RunSweep(o);
+  ASSERT_EQ(r.error, "");
+  EXPECT_TRUE(r.installed);
+  EXPECT_EQ(r.codeFile, "SYSTEM/QR40A.BIN");
+  EXPECT_FALSE(r.lost);
+}
+
+TEST_F(SweepCommand, BadInputsAreRefusedInOneLineBeforeAnythingRuns) {
+  const fs::path fifo = work_ / "fifo";
+  const bool haveFifo = ::mkfifo(fifo.c_str(), 0644) == 0;
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      {{"--flash", fifo.string()}, "is a fifo"},
+      {{"--camera", fifo.string()}, "is a fifo"},
+      {{"--flash", profile_.string()}, "must hold exactly 2097152 bytes"},
+      {{"--card", profile_.string()}, "is not a folder"},
+      {{"--points", "-1"}, "--points"},
+      {{"--points", "0"}, "--points"},
+      {{"--points", "12x"}, "--points"},
+      {{"--points", "99999999999999999999999"}, "--points"},
+      {{"--retry-faults", "read,smoke"}, "--retry-faults"},
+      {{"--keys", "left,sideways"}, "--keys"},
+  };
+  for (const auto& [args, says] : rows) {
+    if (!haveFifo && args[1] == fifo.string()) continue;
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    const cli_test::Outcome o = Sweep(args);
+    EXPECT_EQ(o.exit, 2);
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_NE(o.err.find(says), std::string::npos) << o.err;
+    EXPECT_EQ(o.out, "");
+  }
+  EXPECT_FALSE(fs::exists(flash_)) << "a sweep only reads the flash file";
+}
+
+// Sweep and serve say in their help what they do when an option is left out, and what each exit code means.
+TEST_F(SweepCommand, HelpListsDefaultsAndExitCodes) {
+  const std::pair<const char*, std::vector<const char*>> rows[] = {
+      {"sweep", {"=left,left,left,centre", "=default", "=none", "Exit status: 0 ", " 4 nothing swept"}},
+      {"serve", {"=8080", "=127.0.0.1", "without --flash", "Exit status: 0 "}},
+  };
+  for (const auto& [command, says] : rows) {
+    const cli_test::Outcome o = Vupdate({command, "--help"});
+    EXPECT_EQ(o.exit, 0);
+    for (const char* text : says) EXPECT_NE(o.out.find(text), std::string::npos) << command << ": " << text;
+  }
 }
 
 }  // namespace

@@ -61,6 +61,45 @@ never_ready = true
   EXPECT_EQ(jp.vendor, "Norvale Co., Ltd.");
 }
 
+// [faults.retry] is the power-up after a cut: its own faults and unreadable parameters, none of them the
+// first power-up's, and none of the first's in it.
+TEST(ProfileToml, RetryFaultsAreTheirOwnTable) {
+  const sim::Profile p = sim::ParseProfile(R"(
+[faults]
+battery_at = [[1, 3]]
+unreadable_params = ["sern"]
+[faults.retry]
+card_pulled_at = 0.5
+power_cut = "word:3"
+card_read_error = [{ file = "SYSTEM/QR40A.BIN", offset = 64, from_read = 2, times = 1 }]
+unreadable_params = ["fwrv", "rgnc"]
+)",
+                                           "camera.toml");
+  EXPECT_EQ(p.faults.batteryAt.size(), 1u);
+  EXPECT_FALSE(p.faults.cardPulledAtNs);
+  EXPECT_EQ(p.faults.powerCut.at, sim::PowerCutPoint::At::kNone);
+  EXPECT_FALSE(p.serial);
+  EXPECT_TRUE(p.firmware) << "the retry's unreadable parameters wait for the retry";
+  ASSERT_TRUE(p.retry);
+  EXPECT_EQ(p.retry->faults.cardPulledAtNs, 500'000'000u);
+  EXPECT_EQ(p.retry->faults.powerCut.at, sim::PowerCutPoint::At::kWord);
+  EXPECT_EQ(p.retry->faults.powerCut.value, 3u);
+  ASSERT_EQ(p.retry->faults.cardReadErrors.size(), 1u);
+  EXPECT_EQ(p.retry->faults.cardReadErrors[0].fromRead, 2u);
+  EXPECT_TRUE(p.retry->faults.batteryAt.empty());
+
+  const sim::Profile retry = sim::RetryOf(p);
+  EXPECT_EQ(retry.faults.cardPulledAtNs, 500'000'000u);
+  EXPECT_TRUE(retry.faults.batteryAt.empty());
+  EXPECT_FALSE(retry.firmware);
+  EXPECT_FALSE(retry.region);
+  EXPECT_TRUE(retry.vendor);
+  EXPECT_FALSE(sim::ParseProfile("[faults]\nbattery_at = [[1, 3]]", "x.toml").retry);
+  EXPECT_TRUE(
+      sim::RetryOf(sim::ParseProfile("[faults]\nbattery_at = [[1, 3]]", "x.toml")).faults.batteryAt.empty())
+      << "without a retry table the power-up after a cut meets no fault";
+}
+
 TEST(ProfileToml, MistakesNameTheFileAndTheKey) {
   const std::pair<const char*, const char*> cases[] = {
       // The profile, and what the message mentions besides the file name.
@@ -75,6 +114,11 @@ TEST(ProfileToml, MistakesNameTheFileAndTheKey) {
       {"power = 3", "key 'power' must be a table"},
       {"[flash]\nerase_seconds = \"ten\"", "key 'flash.erase_seconds' must be a number"},
       {"[flash]\nnever_program = [[0x200000, 1]]", "key 'flash.never_program'"},
+      {"[faults]\nretry = 3", "key 'faults.retry' must be a table"},
+      {"[faults.retry]\ncolour = 1", "unknown key 'faults.retry.colour'"},
+      {"[faults.retry]\nunreadable_params = [\"x\"]", "key 'faults.retry.unreadable_params' names"},
+      {"[faults.retry]\npower_cut = \"word\"", "key 'faults.retry.power_cut' names no cut point"},
+      {"[faults.retry.retry]\n", "unknown key 'faults.retry.retry'"},
   };
   for (const auto& [text, mentions] : cases) {
     SCOPED_TRACE(text);

@@ -1,0 +1,284 @@
+// vupdate sweep as a command: its options checked, the sweep run, the tables or the JSON, the verdict.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/paths.h"
+#include "cli/sweep.h"
+#include "sim/events.h"
+#include "sim/profile_toml.h"
+#include "updatefile/inspect_file.h"
+
+namespace {
+
+using vupdate::FlashAfterCut;
+
+const char* FlashName(FlashAfterCut f) {
+  return f == FlashAfterCut::kOld       ? "old"
+         : f == FlashAfterCut::kErased  ? "erased"
+         : f == FlashAfterCut::kPartial ? "partial"
+                                        : "new";
+}
+
+nlohmann::json HeldJson(const vupdate::Held& h) {
+  return {{"flash", FlashName(h.flash)}, {"files_left", h.filesLeft}};
+}
+
+struct SweepArgs {
+  std::string card, camera, flash, keys = "left,left,left,centre", points = "default", retryFaults = "none";
+  std::optional<std::string> retryKeys;
+  unsigned jobs = 1;
+  bool json = false;
+};
+
+// Every input, before anything is read: a fifo would block the sweep, a bad number would run forever.
+std::optional<std::string> Validate(const SweepArgs& a) {
+  if (auto problem = paths::CheckInputFolder("--card", a.card)) return problem;
+  if (auto problem = paths::CheckInputFile("--camera", a.camera)) return problem;
+  if (auto problem = paths::CheckFlashFile("--flash", a.flash, false)) return problem;
+  if (auto problem = vupdate::CheckPoints(a.points)) return vupdate::EscapeBytes(*problem);
+  if (auto problem = vupdate::CheckRetryFaults(a.retryFaults)) return vupdate::EscapeBytes(*problem);
+  for (const auto& [name, keys] :
+       {std::pair{"--keys", a.keys}, std::pair{"--retry-keys", a.retryKeys.value_or("")}}) {
+    try {
+      sim::ParseKeyScript(keys);
+    } catch (const sim::KeyScriptError& e) {
+      return std::string(name) + ": " + vupdate::EscapeBytes(e.what());
+    }
+  }
+  return std::nullopt;
+}
+
+// The uncut run did not install the update: there is nothing to cut, and that is no pass.
+int NotSwept(const vupdate::SweepResult& r, bool json) {
+  const std::string log = vupdate::EscapeBytes(r.firstLogLine);
+  if (json) {
+    std::cout << nlohmann::json{{"swept", false},
+                                {"installed", false},
+                                {"code_file", vupdate::EscapeBytes(r.codeFile)},
+                                {"panel", r.panel},
+                                {"first_log_line", log},
+                                {"operations", r.operations},
+                                {"lost", nullptr}}
+                     .dump(2)
+              << "\n";
+  } else {
+    std::printf("update: %llu bus operations, %.2f virtual seconds, code file %s\n",
+                static_cast<unsigned long long>(r.operations), r.seconds,
+                r.codeFile.empty() ? "none" : vupdate::EscapeBytes(r.codeFile).c_str());
+    std::printf("NOT SWEPT: the uncut run did not install the update; it ended on panel %d, %s\n", r.panel,
+                log.empty() ? "no log line" : ("first log line: " + log).c_str());
+  }
+  return kExitNotSwept;
+}
+
+void PrintPoints(const vupdate::SweepResult& r) {
+  struct Row {
+    std::size_t points = 0, old = 0, erased = 0, partial = 0, fresh = 0, kept = 0, restored = 0, lost = 0;
+  };
+  std::vector<std::pair<std::string, Row>> rows;
+  std::size_t unreached = 0;
+  for (const auto& p : r.points) {
+    if (!p.cutHappened) {
+      ++unreached;
+      continue;
+    }
+    auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& e) { return e.first == p.phase; });
+    if (it == rows.end()) it = rows.insert(rows.end(), {p.phase, Row{}});
+    Row& row = it->second;
+    ++row.points;
+    (p.flash == FlashAfterCut::kOld       ? row.old
+     : p.flash == FlashAfterCut::kErased  ? row.erased
+     : p.flash == FlashAfterCut::kPartial ? row.partial
+                                          : row.fresh)++;
+    row.kept += p.filesLeft == r.updateFiles ? 1 : 0;
+    row.restored += (p.cleanRun ? p.afterClean.flash == FlashAfterCut::kNew : p.retryRestored) ? 1 : 0;
+    row.lost += p.Lost(r.updateFiles) ? 1 : 0;
+  }
+  std::printf("%-20s %6s %5s %6s %7s %5s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
+              "new", "files kept", "restored", "lost");
+  for (const auto& [phase, row] : rows) {
+    std::printf("%-20s %6zu %5zu %6zu %7zu %5zu %10zu %9zu %5zu\n", phase.c_str(), row.points, row.old,
+                row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
+  }
+  if (unreached != 0) std::printf("%zu points never reached: the update ended before them\n", unreached);
+}
+
+// Cut by kind of retry fault: how many pairs lose the update, of how many.
+void PrintRetryFaults(const vupdate::SweepResult& r) {
+  std::vector<vupdate::RetryFaultKind> kinds;
+  for (const auto& f : r.retryFaults) {
+    if (std::find(kinds.begin(), kinds.end(), f.kind) == kinds.end()) kinds.push_back(f.kind);
+  }
+  std::map<std::pair<std::uint32_t, vupdate::RetryFaultKind>, std::pair<std::size_t, std::size_t>> cells;
+  for (const auto& x : r.retryOutcomes) {
+    auto& [lost, points] = cells[{x.cut, r.retryFaults[x.fault].kind}];
+    ++points;
+    lost += x.Lost() ? 1 : 0;
+  }
+  std::printf("\nretry faults: %zu faults after each cut, then a clean power-up; lost/points\n",
+              r.retryFaults.size());
+  std::printf("%-22s", "cut");
+  for (auto kind : kinds) std::printf(" %8s", vupdate::KindName(kind));
+  std::printf("\n");
+  for (std::uint32_t c = 0; c < r.crossCuts.size(); ++c) {
+    std::printf("%-22s", r.crossCuts[c].name.c_str());
+    if (!r.crossCuts[c].reached) {
+      std::printf(" never reached\n");
+      continue;
+    }
+    for (auto kind : kinds) {
+      const auto [lost, points] = cells[{c, kind}];
+      std::printf(" %8s", (std::to_string(lost) + "/" + std::to_string(points)).c_str());
+    }
+    std::printf("\n");
+  }
+}
+
+nlohmann::json Json(const vupdate::SweepResult& r) {
+  nlohmann::json points = nlohmann::json::array();
+  for (const auto& p : r.points) {
+    nlohmann::json point = {{"phase", p.phase},
+                            {"cut", p.cutHappened},
+                            {"bus_op", p.busOp},
+                            {"seconds", p.seconds},
+                            {"flash", FlashName(p.flash)},
+                            {"files_left", p.filesLeft},
+                            {"retry_restored", p.retryRestored},
+                            {"false_success", p.falseSuccess},
+                            {"lost", p.Lost(r.updateFiles)}};
+    if (p.cleanRun) {
+      point["after_retry"] = HeldJson(p.afterRetry);
+      point["after_clean"] = HeldJson(p.afterClean);
+    }
+    points.push_back(std::move(point));
+  }
+  nlohmann::json retries = nlohmann::json::array();
+  for (const auto& x : r.retryOutcomes) {
+    const vupdate::CrossCut& cut = r.crossCuts[x.cut];
+    const vupdate::RetryFault& fault = r.retryFaults[x.fault];
+    nlohmann::json retry = HeldJson(x.afterRetry), clean = HeldJson(x.afterClean);
+    retry["panel"] = x.retryPanel;
+    retry["power_cut"] = x.retryCut;
+    clean["panel"] = x.cleanPanel;
+    retries.push_back({{"cut", cut.name},
+                       {"fault_kind", vupdate::KindName(fault.kind)},
+                       {"fault", vupdate::EscapeBytes(fault.name)},
+                       {"after_cut", HeldJson(cut.afterCut)},
+                       {"after_retry", retry},
+                       {"after_clean", clean},
+                       {"false_success", x.falseSuccess},
+                       {"lost", x.Lost()}});
+  }
+  nlohmann::json cuts = nlohmann::json::array();
+  for (const auto& c : r.crossCuts) cuts.push_back({{"cut", c.name}, {"reached", c.reached}});
+  nlohmann::json window = nullptr;
+  if (r.brickWindow) {
+    window = {{"first_op", r.brickWindow->firstOp},
+              {"last_op", r.brickWindow->lastOp},
+              {"first_seconds", r.brickWindow->firstSeconds},
+              {"last_seconds", r.brickWindow->lastSeconds}};
+  }
+  return {{"swept", true},
+          {"installed", true},
+          {"code_file", vupdate::EscapeBytes(r.codeFile)},
+          {"operations", r.operations},
+          {"seconds", r.seconds},
+          {"update_files", r.updateFiles},
+          {"points", points},
+          {"retry_cuts", cuts},
+          {"retry_faults", retries},
+          {"brick_window", window},
+          {"lost", r.lost}};
+}
+
+int Sweep(const SweepArgs& a) {
+  if (auto problem = Validate(a)) {
+    std::cerr << "vupdate sweep: " << *problem << "\n";
+    return kExitUsage;
+  }
+  vupdate::SweepOptions o;
+  o.card = a.card;
+  o.flash = a.flash;
+  o.keys = a.keys;
+  o.retryKeys = a.retryKeys;
+  o.points = a.points;
+  o.retryFaults = a.retryFaults;
+  o.jobs = a.jobs;
+  o.progress = !a.json && ::isatty(2) != 0;
+  try {
+    o.profile = sim::LoadProfile(a.camera);
+  } catch (const sim::ProfileError& e) {
+    std::cerr << "vupdate sweep: " << vupdate::EscapeBytes(e.what()) << "\n";
+    return kExitUsage;
+  }
+  const vupdate::SweepResult r = vupdate::RunSweep(o);
+  if (!r.error.empty()) {
+    std::cerr << "vupdate sweep: " << vupdate::EscapeBytes(r.error) << "\n";
+    return kExitUsage;
+  }
+  if (!r.installed) return NotSwept(r, a.json);
+  if (a.json) {
+    std::cout << Json(r).dump(2) << "\n";
+  } else {
+    std::printf("update: %llu bus operations, %.2f virtual seconds, %u update files (code file %s)\n",
+                static_cast<unsigned long long>(r.operations), r.seconds, r.updateFiles,
+                vupdate::EscapeBytes(r.codeFile).c_str());
+    PrintPoints(r);
+    if (r.brickWindow) {
+      std::printf(
+          "brick window: operations %llu to %llu, %.3f s to %.3f s (erase command to the last word done)\n",
+          static_cast<unsigned long long>(r.brickWindow->firstOp),
+          static_cast<unsigned long long>(r.brickWindow->lastOp), r.brickWindow->firstSeconds,
+          r.brickWindow->lastSeconds);
+    }
+    if (!r.retryFaults.empty()) PrintRetryFaults(r);
+    std::printf(r.lost ? "LOST: some cut loses the update\n" : "no cut loses the update\n");
+  }
+  return r.lost ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+void AddSweepCommand(CLI::App& app, int* exitCode) {
+  auto args = std::make_shared<SweepArgs>();
+  CLI::App* sweep = app.add_subcommand("sweep", "Cut the power at every chosen point of an update and retry");
+  sweep->add_option("--card", args->card, "Card folder (read only)")->required();
+  sweep->add_option("--camera", args->camera, "Camera profile (TOML)")->required();
+  sweep
+      ->add_option("--flash", args->flash,
+                   "Flash ROM contents before the update (read only; missing or empty: the old firmware)")
+      ->required();
+  sweep->add_option("--keys", args->keys, "Key script of the update")->capture_default_str();
+  sweep->add_option("--retry-keys", args->retryKeys,
+                    "Key script of every power-up after a cut (left out: --keys); the clean one uses --keys");
+  sweep->add_option("--points", args->points, "default, all, or a number of evenly spaced operations")
+      ->capture_default_str();
+  sweep
+      ->add_option("--retry-faults", args->retryFaults,
+                   "Faults for the power-up after a cut: none, default (all kinds), or a comma list of "
+                   "read, param, battery, card, cut")
+      ->capture_default_str();
+  sweep->add_option("--jobs", args->jobs, "Parallel jobs")->check(CLI::Range(1u, 64u))->capture_default_str();
+  sweep->add_flag("--json", args->json, "JSON instead of the tables");
+  sweep->footer(
+      "Retry fault kinds, each crossed with a cut before, during and after the erase, at the first, a "
+      "middle\n"
+      "and the last word, between the deletions and at the log write, and followed by a clean power-up:\n"
+      "read (a card read error once, at each read of the code file's header, image, trailer and end),\n"
+      "param (each camera parameter unreadable), battery (low at power-on, or from the Update key on),\n"
+      "card (pulled at power-on, during verification, the erase or programming), cut (a second cut at each\n"
+      "phase). The profile's [faults.retry] applies to every power-up after a cut.\n"
+      "Exit status: 0 no cut loses the update; 1 some cut, or cut and retry fault, loses it, or a success\n"
+      "panel stands over a flash without the new image; 2 bad arguments, inputs or profile; 4 nothing "
+      "swept:\n"
+      "the uncut run did not install the update.");
+  sweep->callback([args, exitCode] { *exitCode = Sweep(*args); });
+}
