@@ -24,56 +24,57 @@
 // NOLINTBEGIN(bugprone-macro-parentheses,bugprone-sizeof-expression)
 // VALUE(type, name, initial value) for a single value; ARRAY(element type, name, count) for a zero-filled
 // array.
-#define VESTRA_MODULE_GLOBALS(VALUE, ARRAY)        \
-  VALUE(vestra::GWorldPtr, gDrawPort, nullptr)     \
-  VALUE(vestra::GWorldPtr, gLCDPort, nullptr)      \
-  VALUE(vestra::GWorldPtr, gLCDPort1, nullptr)     \
-  VALUE(vestra::GWorldPtr, gLCDPort2, nullptr)     \
-  VALUE(std::uint8_t, altAppID, 0)                 \
-  VALUE(vestra::SEM_ID, semIdDelete, nullptr)      \
-  VALUE(vestra::CIconHandle, gLogoIcon, nullptr)   \
-  VALUE(std::uint8_t, gResourcesInRAM, 0)          \
-  VALUE(std::int16_t, gFontNum, 0)                 \
-  VALUE(std::uint8_t, gShutdownNow, 0)             \
-  ARRAY(PanelRec, gPanel, kPanelCount)             \
-  VALUE(std::int16_t, gCurPanel, kNoPanel)         \
-  VALUE(GXColor, gWhite, {})                       \
-  VALUE(GXColor, gBlack, {})                       \
-  VALUE(GXColor, gRed, {})                         \
-  VALUE(GXColor, gGreen, {})                       \
-  VALUE(GXColor, gBlue, {})                        \
-  VALUE(GXColor, gMagenta, {})                     \
-  VALUE(GXColor, gYellow, {})                      \
-  VALUE(GXColor, gCyan, {})                        \
-  VALUE(GXColor, gOrange, {})                      \
-  VALUE(GXColor, gMidBlue, {})                     \
-  VALUE(GXColor, gDkBlue, {})                      \
-  VALUE(GXColor, gGray10, {})                      \
-  VALUE(GXColor, gGray8, {})                       \
-  VALUE(GXColor, gGray4, {})                       \
-  VALUE(GXColor, gGray2, {})                       \
-  VALUE(GXColor, gGray1, {})                       \
-  VALUE(GXColor, gGray0, {})                       \
-  VALUE(CameraInfo, gCam, {})                      \
-  ARRAY(CameraInfo, gFile, 2)                      \
-  VALUE(std::int16_t, gErrCode, kErrNone)          \
-  VALUE(const char*, gStrLogFileName, nullptr)     \
-  VALUE(const char*, gStrFontFileName, nullptr)    \
-  VALUE(const char*, gStrCamFileName, nullptr)     \
-  ARRAY(char, gStrCodeFileName, kCodeFileNameSize) \
-  ARRAY(char, message, kMessageSize)               \
-  VALUE(vestra::SNDChannel, gSoundChannel, 0)      \
-  VALUE(std::uint8_t*, AlertSndRsrcPtr, nullptr)   \
-  VALUE(std::uint8_t*, EraseSndRsrcPtr, nullptr)   \
-  VALUE(std::uint8_t*, IntroSndRsrcPtr, nullptr)   \
-  VALUE(std::uint8_t*, BurstSndRsrcPtr, nullptr)   \
-  VALUE(std::uint8_t*, RepeatSndRsrcPtr, nullptr)  \
-  VALUE(std::uint8_t*, ArrowSndRsrcPtr, nullptr)   \
-  VALUE(std::uint8_t*, SoftkeySndRsrcPtr, nullptr) \
-  VALUE(std::uint8_t*, TypeSndRsrcPtr, nullptr)    \
-  VALUE(std::uint32_t, gProgressBarMax, 0)         \
-  VALUE(std::uint32_t, gProgressBarValue, 0)       \
-  VALUE(std::uint8_t, gUpdateInProgress, 0)        \
+#define VESTRA_MODULE_GLOBALS(VALUE, ARRAY)                  \
+  VALUE(vestra::GWorldPtr, gDrawPort, nullptr)               \
+  VALUE(vestra::GWorldPtr, gLCDPort, nullptr)                \
+  VALUE(vestra::GWorldPtr, gLCDPort1, nullptr)               \
+  VALUE(vestra::GWorldPtr, gLCDPort2, nullptr)               \
+  VALUE(std::uint8_t, altAppID, 0)                           \
+  VALUE(vestra::SEM_ID, semIdDelete, nullptr)                \
+  VALUE(vestra::CIconHandle, gLogoIcon, nullptr)             \
+  VALUE(std::uint8_t, gResourcesInRAM, 0)                    \
+  VALUE(std::int16_t, gFontNum, 0)                           \
+  VALUE(std::uint8_t, gShutdownNow, 0)                       \
+  ARRAY(PanelRec, gPanel, kPanelCount)                       \
+  VALUE(std::int16_t, gCurPanel, kNoPanel)                   \
+  VALUE(GXColor, gWhite, {})                                 \
+  VALUE(GXColor, gBlack, {})                                 \
+  VALUE(GXColor, gRed, {})                                   \
+  VALUE(GXColor, gGreen, {})                                 \
+  VALUE(GXColor, gBlue, {})                                  \
+  VALUE(GXColor, gMagenta, {})                               \
+  VALUE(GXColor, gYellow, {})                                \
+  VALUE(GXColor, gCyan, {})                                  \
+  VALUE(GXColor, gOrange, {})                                \
+  VALUE(GXColor, gMidBlue, {})                               \
+  VALUE(GXColor, gDkBlue, {})                                \
+  VALUE(GXColor, gGray10, {})                                \
+  VALUE(GXColor, gGray8, {})                                 \
+  VALUE(GXColor, gGray4, {})                                 \
+  VALUE(GXColor, gGray2, {})                                 \
+  VALUE(GXColor, gGray1, {})                                 \
+  VALUE(GXColor, gGray0, {})                                 \
+  VALUE(CameraInfo, gCam, {})                                \
+  ARRAY(std::uint8_t, gCamUnreadable, kCameraParameterCount) \
+  ARRAY(CameraInfo, gFile, 2)                                \
+  VALUE(std::int16_t, gErrCode, kErrNone)                    \
+  VALUE(const char*, gStrLogFileName, nullptr)               \
+  VALUE(const char*, gStrFontFileName, nullptr)              \
+  VALUE(const char*, gStrCamFileName, nullptr)               \
+  ARRAY(char, gStrCodeFileName, kCodeFileNameSize)           \
+  ARRAY(char, message, kMessageSize)                         \
+  VALUE(vestra::SNDChannel, gSoundChannel, 0)                \
+  VALUE(std::uint8_t*, AlertSndRsrcPtr, nullptr)             \
+  VALUE(std::uint8_t*, EraseSndRsrcPtr, nullptr)             \
+  VALUE(std::uint8_t*, IntroSndRsrcPtr, nullptr)             \
+  VALUE(std::uint8_t*, BurstSndRsrcPtr, nullptr)             \
+  VALUE(std::uint8_t*, RepeatSndRsrcPtr, nullptr)            \
+  VALUE(std::uint8_t*, ArrowSndRsrcPtr, nullptr)             \
+  VALUE(std::uint8_t*, SoftkeySndRsrcPtr, nullptr)           \
+  VALUE(std::uint8_t*, TypeSndRsrcPtr, nullptr)              \
+  VALUE(std::uint32_t, gProgressBarMax, 0)                   \
+  VALUE(std::uint32_t, gProgressBarValue, 0)                 \
+  VALUE(std::uint8_t, gUpdateInProgress, 0)                  \
   ARRAY(std::uint8_t, rdBuff, kFlashBlockSize)
 
 #define VESTRA_DEFINE_VALUE(type, name, initial) type name = initial;

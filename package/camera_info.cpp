@@ -12,6 +12,8 @@ namespace {
 constexpr int kValueOffset = 8;
 constexpr int kCapabilityWordOffset = 40;
 constexpr std::uint32_t kCapabilityEuropean = 2;  // this and above show versions with "E"
+constexpr const char* kParameterNames[kCameraParameterCount] = {"sern", "fwrv", "ccsv", "rgnc",
+                                                                "rgnc capability"};
 
 void ReadText(const char* name, char (&field)[32]) {
   vestra::PARMValueRecord value{};
@@ -24,17 +26,17 @@ void ReadText(const char* name, char (&field)[32]) {
   field[sizeof field - 1] = '\0';
 }
 
-std::uint32_t ReadNumber(const char* name) {
+std::uint32_t ReadNumber(const char* name, CameraParameter which) {
   vestra::PARMValueRecord value{};
-  if (vestra::PARMGetProductInfo(name, &value) != 0) return 0;
-  return vestra::LoadBE32(value.bytes + kValueOffset);
+  gCamUnreadable[which] = vestra::PARMGetProductInfo(name, &value) != 0;
+  return gCamUnreadable[which] ? 0 : vestra::LoadBE32(value.bytes + kValueOffset);
 }
 
 // A failed read counts as a region other than Japan.
 std::uint32_t ReadRegionSetting() {
   vestra::PARMValueRecord value{};
-  if (vestra::PARMGetCurrentSetting("rgnc", &value) != 0) return 0;
-  return vestra::LoadBE32(value.bytes + kValueOffset);
+  gCamUnreadable[kParamRegion] = vestra::PARMGetCurrentSetting("rgnc", &value) != 0;
+  return gCamUnreadable[kParamRegion] ? 0 : vestra::LoadBE32(value.bytes + kValueOffset);
 }
 
 }  // namespace
@@ -43,9 +45,9 @@ void GetCameraInfo() {
   gCam.installerVersion = kInstallerVersion;
   ReadText("vdid", gCam.vendorName);
   ReadText("ptid", gCam.productName);
-  gCam.serialNumber = ReadNumber("sern");
-  gCam.fwVersion = ReadNumber("fwrv");
-  gCam.ccsVersion = ReadNumber("ccsv");
+  gCam.serialNumber = ReadNumber("sern", kParamSerial);
+  gCam.fwVersion = ReadNumber("fwrv", kParamFirmware);
+  gCam.ccsVersion = ReadNumber("ccsv", kParamCcs);
   gCam.regionCode = ReadRegionSetting();
   gCam.debugText[0] = '\0';
 }
@@ -53,9 +55,18 @@ void GetCameraInfo() {
 bool GetRegionCapability(std::uint32_t* value) {
   const std::uint8_t* capability = nullptr;
   std::uint32_t second = 0;
-  if (vestra::PARMGetCapability("rgnc", &capability, &second) != 0 || capability == nullptr) return false;
+  gCamUnreadable[kParamRegionCapability] =
+      vestra::PARMGetCapability("rgnc", &capability, &second) != 0 || capability == nullptr;
+  if (gCamUnreadable[kParamRegionCapability]) return false;
   *value = vestra::LoadBE32(capability + kCapabilityWordOffset);
   return true;
+}
+
+const char* UnreadableCameraParameter() {
+  for (unsigned i = 0; i < kCameraParameterCount; ++i) {
+    if (gCamUnreadable[i] != 0) return kParameterNames[i];
+  }
+  return nullptr;
 }
 
 void VersionToString(std::uint32_t version, char* text) {

@@ -48,3 +48,20 @@ inline bool InDebugMode() {
 
 // The word at byte offset 40 of the "rgnc" capability record; false when the query fails.
 bool GetRegionCapability(std::uint32_t* value);
+
+// The parameters the compatibility rules of a release file read beside vendor and product, and which of them
+// the store could not deliver since start-up (then read as 0).
+enum CameraParameter : std::uint8_t {
+  kParamSerial,
+  kParamFirmware,
+  kParamCcs,
+  kParamRegion,
+  kParamRegionCapability,
+  kCameraParameterCount
+};
+extern std::uint8_t gCamUnreadable[kCameraParameterCount];
+
+// The first parameter that the compatibility rules of a release file read and that the store could not
+// deliver (its name as the store knows it, "rgnc capability" for the capability record), or nullptr when all
+// were read. A refusal that rests on a value the camera could not read says nothing about the file.
+const char* UnreadableCameraParameter();

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr std::int32_t kSeekSet = 0;
+constexpr std::int32_t kSeekEnd = 2;
 constexpr std::uint32_t kSumBlockSize = 1024;
 constexpr std::uint32_t kLargestItemData = kTextFieldSize;
 
@@ -54,11 +55,21 @@ void StoreTagData(const TrailerTag& row, const std::uint8_t* data, std::uint32_t
   }
 }
 
+// A read that came up short of `end` (the offset just past what was asked for): the file's own end, or a card
+// that stopped delivering before it. The file's size, as the card gives it, tells which.
+std::int16_t ShortRead(std::int32_t fd, std::int32_t got, std::uint32_t end) {
+  if (got < 0) return kFileUnreadable;
+  const std::int32_t size = vestra::lseek(fd, 0, kSeekEnd);
+  if (size < 0 || static_cast<std::uint32_t>(size) >= end) return kFileUnreadable;
+  return -2;
+}
+
 }  // namespace
 
 std::int16_t ReadFileHeader(std::int32_t fd, UpdateFileHeader* header) {
   std::uint8_t bytes[kFileHeaderSize];
-  if (vestra::read(fd, bytes, sizeof bytes) != static_cast<std::int32_t>(sizeof bytes)) return -2;
+  const std::int32_t got = vestra::read(fd, bytes, sizeof bytes);
+  if (got != static_cast<std::int32_t>(sizeof bytes)) return ShortRead(fd, got, sizeof bytes);
   *header = DecodeFileHeader(bytes);
   return 0;
 }
@@ -69,7 +80,7 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
   // pass for a position that happens to equal its error value.
   if (offset > kFileSeekLimit) return -2;
   const std::int32_t position = vestra::lseek(fd, static_cast<std::int32_t>(offset), kSeekSet);
-  if (position < 0 || static_cast<std::uint32_t>(position) != offset) return -2;
+  if (position < 0 || static_cast<std::uint32_t>(position) != offset) return kFileUnreadable;
 
   std::uint8_t block[kSumBlockSize];
   std::uint32_t sum = 0;
@@ -78,9 +89,12 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
   while (consumed < length) {
     const std::uint32_t left = static_cast<std::uint32_t>(length - consumed);
     const std::int32_t got = vestra::read(fd, block, left < kSumBlockSize ? left : kSumBlockSize);
-    if (got == 0) break;
-    // A partial sum after a read error says nothing about the file; it fails as damaged.
-    if (got < 0) return -2;
+    // A partial sum after a read error says nothing about the file; the stretch of a file that really ends
+    // early is summed as far as it goes and fails as damaged.
+    if (got <= 0) {
+      if (ShortRead(fd, got, offset + static_cast<std::uint32_t>(length)) != -2) return kFileUnreadable;
+      break;
+    }
     sum += SumBytes(block, static_cast<std::uint32_t>(got));
     if (digest != nullptr) crc = Crc32Update(crc, block, static_cast<std::uint32_t>(got));
     consumed += got;
@@ -97,21 +111,25 @@ std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
   const std::int32_t position = trailerOffset > kFileSeekLimit
                                     ? -1
                                     : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), kSeekSet);
+  if (position < 0 && trailerOffset <= kFileSeekLimit) return kFileUnreadable;
   if (position < 0 || static_cast<std::uint32_t>(position) != trailerOffset) {
     LogText("Could not seek to trailer offset.");
     return -2;
   }
   record->debugText[0] = 0;
 
+  std::uint32_t at = trailerOffset;
   bool done = false;
   while (!done) {
     std::uint8_t tagBytes[4];
     const std::int32_t got = vestra::read(fd, tagBytes, sizeof tagBytes);
-    if (got == 0) break;
     if (got != static_cast<std::int32_t>(sizeof tagBytes)) {
+      if (ShortRead(fd, got, at + sizeof tagBytes) != -2) return kFileUnreadable;
+      if (got == 0) break;
       LogText("Could not read tag type.");
       return -2;
     }
+    at += sizeof tagBytes;
     const std::uint32_t tag = vestra::LoadBE32(tagBytes);
     char tagText[5];
     const TrailerTag* row = FindTrailerTag(tag);
@@ -122,7 +140,11 @@ std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
     }
     std::uint8_t data[kLargestItemData];
     const std::int32_t arrived = vestra::read(fd, data, row->width);
+    if (arrived != static_cast<std::int32_t>(row->width) && ShortRead(fd, arrived, at + row->width) != -2) {
+      return kFileUnreadable;
+    }
     StoreTagData(*row, data, arrived > 0 ? static_cast<std::uint32_t>(arrived) : 0, record);
+    at += row->width;
     if (arrived != static_cast<std::int32_t>(row->width)) {
       TagString(tag, tagText);
       LogFormat("Could not read tag (%s) data.", tagText);

@@ -12,8 +12,6 @@
 #include "services/log.h"
 #include "services/sound.h"
 
-
-
 namespace {
 
 constexpr const char* kFontFileName = "/B/SYSTEM/UPDATE.CRS";

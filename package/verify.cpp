@@ -79,67 +79,93 @@ void LogComparison(const CameraInfo& file) {
             text(file.productName), file.productName);
 }
 
-// Every check of the opened code file, in order: the error code of the first one that fails.
-std::int16_t CheckCodeFile(std::int32_t fd, CameraInfo& file) {
+// A refusal for a fault of the card or the camera rather than of the file: the update files stay on the card.
+// The camera may hold no firmware at all (a retry after an interrupted installation), and they are all the
+// owner has to install it again.
+struct Verdict {
+  std::int16_t errCode;
+  bool filesKept = false;
+};
+
+Verdict Unreadable() {
+  LogText("Could not read the update file.");
+  return {kErrCorrupt, true};
+}
+
+// A rule broken on a value the camera could not read: the refusal stands, as the rules decided it on what the
+// camera had, but it says nothing about the file.
+Verdict Misfit(const char* line) {
+  LogText(line);
+  const char* parameter = UnreadableCameraParameter();
+  if (parameter == nullptr) return {kErrIncompatible};
+  LogFormat("Could not read the camera's %s parameter; the update files are kept.", parameter);
+  return {kErrIncompatible, true};
+}
+
+// Every check of the opened code file, in order: the verdict of the first one that fails.
+Verdict CheckCodeFile(std::int32_t fd, CameraInfo& file) {
   UpdateFileHeader& header = file.header;
-  if (ReadFileHeader(fd, &header) != 0) return kErrCorrupt;
+  const std::int16_t read = ReadFileHeader(fd, &header);
+  if (read == kFileUnreadable) return Unreadable();
+  if (read != 0) return {kErrCorrupt};
   if (header.fileType != kTagCode) {
     LogText("Wrong file type");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
   if (header.headerSize != kFileHeaderSize) {
     LogText("header wrong size");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
   const std::uint32_t stretch = header.trailerOffset - header.headerSize;
-  if (VerifyChecksum(fd, header.headerSize, static_cast<std::int32_t>(stretch), header.imageChecksum,
-                     &file.imageDigest) != 0) {
+  const std::int16_t imageSum = VerifyChecksum(fd, header.headerSize, static_cast<std::int32_t>(stretch),
+                                               header.imageChecksum, &file.imageDigest);
+  if (imageSum == kFileUnreadable) return Unreadable();
+  if (imageSum != 0) {
     LogText("image checksum doesn't match");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
   const std::uint32_t imageLength = header.imageEnd - header.imageStart + 1;
   // An end one below the start wraps the length to 0, which would match an empty stretch and every sum of it:
   // installing that erases the camera and programs nothing.
   if (imageLength == 0) {
     LogText("image is empty");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
   if (imageLength > kImageSizeLimit) {
     LogText("image size is not less than 0x200000 bytes");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
   if (imageLength != stretch) {
     LogText("Image size does not match trailer offset-header size");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
-  if (ReadFileTrailer(fd, &file) != 0) {
+  const std::int16_t trailer = ReadFileTrailer(fd, &file);
+  if (trailer == kFileUnreadable) return Unreadable();
+  if (trailer != 0) {
     LogText("Could not read trailer");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
   const std::int32_t fileSize = vestra::lseek(fd, 0, kSeekEnd);
   if (fileSize < 0) {
     LogText("could not determine file size");
-    return kErrCorrupt;
+    return {kErrCorrupt, true};
   }
-  if (VerifyChecksum(fd, 0, fileSize - 4, file.fileChecksum) != 0) {
+  const std::int16_t fileSum = VerifyChecksum(fd, 0, fileSize - 4, file.fileChecksum);
+  if (fileSum == kFileUnreadable) return Unreadable();
+  if (fileSum != 0) {
     LogText("file checksum doesn't match");
-    return kErrCorrupt;
+    return {kErrCorrupt};
   }
 
+  // A debug file's rules read no parameter that could fail: vendor and product were read to find the file.
   if (file.debugText[0] != 0) {
-    if (DebugFileFits(file)) return kErrNone;
+    if (DebugFileFits(file)) return {kErrNone};
     LogText("Camera incompible with files.");
-    return kErrIncompatible;
+    return {kErrIncompatible};
   }
-  if (const char* line = RegionRuleBroken(file)) {
-    LogText(line);
-    return kErrIncompatible;
-  }
-  if (!ReleaseFits(file)) {
-    LogText("Camera incompible with files.");
-    return kErrIncompatible;
-  }
-  return kErrNone;
+  if (const char* line = RegionRuleBroken(file)) return Misfit(line);
+  if (!ReleaseFits(file)) return Misfit("Camera incompible with files.");
+  return {kErrNone};
 }
 
 }  // namespace
@@ -148,6 +174,7 @@ std::int16_t VerifyInstallerFiles() {
   gErrCode = kErrNone;
   CameraInfo& file = gFile[0];
   std::int32_t fd = -1;
+  bool filesKept = false;
 
   const std::int32_t font = vestra::FSOpen(gStrFontFileName, 0, 0);
   if (font < 0) {
@@ -162,7 +189,9 @@ std::int16_t VerifyInstallerFiles() {
       LogFormat("%s is missing", file.fileName);
       gErrCode = kErrMissing;
     } else {
-      gErrCode = CheckCodeFile(fd, file);
+      const Verdict verdict = CheckCodeFile(fd, file);
+      gErrCode = verdict.errCode;
+      filesKept = verdict.filesKept;
     }
   }
 
@@ -177,7 +206,7 @@ std::int16_t VerifyInstallerFiles() {
   }
 
   LogComparison(file);
-  DeleteInstallerFiles();
+  if (!filesKept) DeleteInstallerFiles();
   ShowFailurePanel(kErrorPanel, FailureSound::kAlert);
   return gErrCode;
 }

@@ -217,15 +217,17 @@ std::unique_ptr<CardHandle> FolderCard::Open(const std::string& path, CardOpenMo
   if (mode.append) flags |= O_APPEND;
   if (mode.create) flags |= O_CREAT;
   if (mode.truncate) flags |= O_TRUNC;
-  const int fd = ::open(Host(path).c_str(), flags, 0666);  // as fopen makes files: the umask decides
+  // A card holds files and folders only: a fifo or a device in the host folder is a file the camera cannot
+  // open. Opening without waiting keeps a fifo from blocking the module (and a power cut asked for meanwhile)
+  // in open(2); the type is checked on what was opened, so nothing can be swapped in between.
+  const int fd = ::open(Host(path).c_str(), flags | O_NONBLOCK | O_NOCTTY, 0666);  // the umask decides
   if (fd < 0) return nullptr;
-  if (mode.write) return std::make_unique<FolderHandle>(fd);
-  // The host opens a folder for reading (it refuses writing to one): the card does not.
   struct stat s {};
-  if (::fstat(fd, &s) != 0 || S_ISDIR(s.st_mode)) {
+  if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode) || ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
     ::close(fd);
     return nullptr;
   }
+  if (mode.write) return std::make_unique<FolderHandle>(fd);
   return std::make_unique<ReadAheadHandle>(fd);
 }
 

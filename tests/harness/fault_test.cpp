@@ -126,6 +126,74 @@ TEST_F(FaultTable, EachFaultEndsAsItShould) {
   }
 }
 
+// A cut, then one ordinary fault on the next power-up: that power-up may refuse, but it leaves the update
+// files on the card, and a third, clean power-up installs the image.
+struct SecondFault {
+  const char* name;
+  const char* camera;  // the profile's top-level keys, on every power-up
+  const char* cut;     // the first power-up's [faults]
+  const char* retry;   // the second's
+  void (*file)(vupdate::UpdateMetadata&);
+  int errCode;       // of the second power-up, which ends on the error panel
+  const char* line;  // a line its log holds
+  Flash flash;       // what the second leaves in the flash: what the cut left
+};
+
+TEST_F(FaultTable, ASecondFaultAfterACutLosesNothing) {
+  const auto same = [](vupdate::UpdateMetadata&) {};
+  const char* unread = "Could not read the update file.";
+  // clang-format off
+  const SecondFault cases[] = {
+      {"torn word, then the image sum's read fails", "", "power_cut = 'word:100'",
+       "card_read_error = [{ file = 'SYSTEM/QR40A.BIN', offset = 1000, times = 1 }]", same, -2, unread,
+       Flash::kPartial},
+      {"torn word, then the file sum's read fails", "", "power_cut = 'word:100'",
+       "card_read_error = [{ file = 'SYSTEM/QR40A.BIN', offset = 1000, from_read = 2, times = 1 }]", same, -2,
+       unread, Flash::kPartial},
+      {"cut in the erase, then the header's read fails", "", "power_cut = 'during_erase'",
+       "card_read_error = [{ file = 'SYSTEM/QR40A.BIN', offset = 0, times = 1 }]", same, -2, unread,
+       Flash::kPartial},
+      {"cut before the erase, then the trailer's read fails", "", "power_cut = 'before_erase'",
+       "card_read_error = [{ file = 'SYSTEM/QR40A.BIN', offset = 20064, times = 1 }]", same, -2, unread,
+       Flash::kOld},
+      {"torn word, then the region setting is unreadable", "", "power_cut = 'word:100'",
+       "unreadable_params = ['rgnc']", same, -1, "camera is US and file is not", Flash::kPartial},
+      {"cut after the last word, then the serial number is unreadable", "", "power_cut = 'after_last_word'",
+       "unreadable_params = ['sern']", [](auto& m) { m.serialMin = 0x1000; }, -1,
+       "Could not read the camera's sern parameter; the update files are kept.", Flash::kNew},
+      {"development camera cut in the erase, then its capability is unreadable", "region_capability = 4",
+       "power_cut = 'during_erase'", "unreadable_params = ['rgnc_capability']", [](auto& m) { m.region = 6; },
+       -1, "camera is US and file is not", Flash::kPartial},
+  };
+  // clang-format on
+  const auto profile = [](const SecondFault& c, const char* faults) {
+    return sim::ParseProfile(std::string(c.camera) + "\n[faults]\n" + faults + "\n", c.name);
+  };
+  for (const SecondFault& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(card_);
+    fs::remove(dir_.path() / "flash.bin");
+    SetUp();
+    vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
+    c.file(meta);
+    PutUpdateFile(meta, "QR40A.BIN", kImage);
+    const std::string keys = "left,left,left,centre";
+    ASSERT_TRUE(Run(keys, profile(c, c.cut)).powerCut);
+
+    const harness::RunResult retry = Run(keys, profile(c, c.retry));
+    EXPECT_EQ(retry.finalPanel, kErrorPanel);
+    EXPECT_EQ(retry.errCode, c.errCode);
+    EXPECT_NE(std::find(retry.logLines.begin(), retry.logLines.end(), c.line), retry.logLines.end());
+    EXPECT_EQ(Left(), kAll);
+    EXPECT_EQ(Name(Classify()), std::string(Name(c.flash)));
+
+    const harness::RunResult clean = Run(keys, profile(c, ""));
+    EXPECT_EQ(clean.finalPanel, kSuccessPanel);
+    EXPECT_EQ(Left(), std::set<std::string>{});
+    EXPECT_EQ(Name(Classify()), std::string(Name(Flash::kNew)));
+  }
+}
+
 // What a person does to a running camera is felt at once: waits up to half a minute for the state asked for.
 bool WaitFor(harness::LiveCamera& camera, const std::function<bool(const harness::LiveStatus&)>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

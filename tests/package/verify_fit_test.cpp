@@ -70,13 +70,20 @@ TEST_P(Fits, AcceptedOrRefusedWithTheFirstRuleBroken) {
       !row.refusal && std::ranges::any_of(layout.items, [](auto& i) { return i.tag == kTagDebug; });
   EXPECT_EQ(run.debugMode, debug);
   EXPECT_STREQ(gCam.debugText, debug ? "factory line 3" : "");
-  // Refused: the first rule broken, the comparison, and the files gone.
-  ASSERT_EQ(run.logLines.size(), row.refusal ? 9u : 0u);
+  // Refused: the first rule broken, the comparison, and the files gone; a capability the camera could not
+  // read says so after the rule and keeps them.
+  const bool unread = row.refusal && !row.capability;
+  ASSERT_EQ(run.logLines.size(), row.refusal ? (unread ? 10u : 9u) : 0u);
   if (row.refusal) {
     EXPECT_EQ(run.logLines[0], row.refusal);
   }
-  const std::vector<std::string> kept = {"QR40000.BIN", "UPDATE.CAM", "UPDATE.CRS"}, gone = {"UPDATE.LOG"};
-  EXPECT_EQ(CardFiles(), row.refusal ? gone : kept);
+  if (unread) {
+    EXPECT_EQ(run.logLines[1],
+              "Could not read the camera's rgnc capability parameter; the update files are kept.");
+  }
+  std::vector<std::string> files = {"QR40000.BIN", "UPDATE.CAM", "UPDATE.CRS"};
+  if (unread) files.push_back("UPDATE.LOG");
+  EXPECT_EQ(CardFiles(), row.refusal && !unread ? std::vector<std::string>{"UPDATE.LOG"} : files);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Fits, ::testing::ValuesIn(kFits), RowName);

@@ -2,6 +2,7 @@
 #include <ranges>
 #include <string_view>
 
+#include "sim/profile_toml.h"
 #include "verify_fixture.h"
 
 namespace verify_test {
@@ -122,6 +123,73 @@ TEST_P(Refusals, LogTheReasonThenTheComparisonAndCleanUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCheck, Refusals, ::testing::ValuesIn(kRefusals), RowName);
+
+// A fault of the card or of the camera says nothing about the file: the refusal stands, the files stay. The
+// fitting file is 64 header bytes, 300 image bytes, then the trailer at 364.
+struct Fault {
+  const char* name;
+  const char* faults;  // the profile's [faults] table
+  Change change;       // of the fitting file
+  int errCode;
+  const char* reason;  // the lines before the comparison, separated by '\n'
+  bool kept;           // the update files are still on the card
+};
+
+constexpr const char* kUnread = "Could not read the update file.";
+Change Debug(const char* vendor) {
+  return With({TextItem(kTagDebug, "bench"), TextItem(kTagVendor, vendor)});
+}
+
+const Fault kFaults[] = {
+    {"HeaderUnreadable", "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 0, times = 1 }]",
+     nullptr, -2, kUnread, true},
+    {"ImageUnreadable", "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 200, times = 1 }]",
+     nullptr, -2, kUnread, true},
+    {"TrailerUnreadable", "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 364, times = 1 }]",
+     nullptr, -2, kUnread, true},
+    {"WholeFileUnreadable",
+     "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 200, from_read = 2, times = 1 }]", nullptr,
+     -2, kUnread, true},
+    {"RegionUnreadable", "unreadable_params = ['rgnc']", nullptr, -1,
+     "camera is US and file is not\nCould not read the camera's rgnc parameter; the update files are kept.",
+     true},
+    {"RegionCapabilityUnreadable", "unreadable_params = ['rgnc_capability']", With(kTagRegion, 3), -1,
+     "camera is US and file is not\n"
+     "Could not read the camera's rgnc capability parameter; the update files are kept.",
+     true},
+    {"SerialUnreadable", "unreadable_params = ['sern']", nullptr, -1,
+     "Camera incompible with files.\nCould not read the camera's sern parameter; the update files are kept.",
+     true},
+    // Neither rests on what could not be read.
+    {"DebugFileOfAnotherVendorWithSerialUnreadable", "unreadable_params = ['sern']", Debug("Other"), -1,
+     kMisfit, false},
+    {"DamagedFileWithRegionUnreadable", "unreadable_params = ['rgnc']",
+     [](auto& l) { l.imageChecksum = 0x8333; }, -2,
+     "CHKSUM: requiredChecksum=00008333 vs. calculated=00008332\nimage checksum doesn't match", false},
+};
+
+class Faults : public VerifyTest, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(Faults, KeepTheFilesUnlessTheFileItselfIsRefused) {
+  const Fault& row = GetParam();
+  vupdate::FileLayout layout = FittingLayout();
+  if (row.change) row.change(layout);
+  const std::vector<std::uint8_t> bytes = vupdate::BuildUpdateFile(layout);
+  const harness::RunResult run =
+      Run(bytes, sim::ParseProfile(std::string("[faults]\n") + row.faults + "\n", row.name));
+
+  ExpectEnd(run, row.errCode);
+  std::vector<std::string> reason;
+  for (auto line : std::views::split(std::string_view(row.reason), '\n'))
+    reason.emplace_back(line.begin(), line.end());
+  ASSERT_GE(run.logLines.size(), reason.size() + 8);
+  EXPECT_EQ(std::vector<std::string>(run.logLines.begin(), run.logLines.end() - 8), reason);
+  std::vector<std::string> left = {"UPDATE.LOG"};
+  if (row.kept) left = {"QR40000.BIN", "UPDATE.CAM", "UPDATE.CRS", "UPDATE.LOG"};
+  EXPECT_EQ(CardFiles(), left);
+}
+
+INSTANTIATE_TEST_SUITE_P(CardAndCamera, Faults, ::testing::ValuesIn(kFaults), RowName);
 
 }  // namespace
 }  // namespace verify_test

@@ -1,7 +1,10 @@
 // Drive B: what the module can reach on the card, and how files behave through the platform's calls.
 #include "sim/card.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -101,6 +104,23 @@ TEST_F(CardTest, LinksInsideTheCardDoNotLeadOutOfIt) {
   EXPECT_EQ(ReadFile(root_.path() / "outside" / "SECRET"), "host file");
   EXPECT_FALSE(fs::exists(root_.path() / "outside" / "MADE"));
   EXPECT_FALSE(fs::exists(root_.path() / "outside" / "NEW"));
+}
+
+// A fifo in the card folder is a file the camera cannot open, in any mode, and opening it never waits.
+TEST_F(CardTest, AFifoIsAFileTheCameraCannotOpen) {
+  const fs::path fifo = card_ / "SYSTEM" / "UPDATE.CRS";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  // Held open for reading and writing, so that an open the card let through would not block this test.
+  const int held = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(held, 0);
+  Start();
+  for (const char* mode : {"r", "r+", "w", "a", "a+"}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(vestra::fopen("/B/SYSTEM/UPDATE.CRS", mode), nullptr);
+  }
+  EXPECT_LT(vestra::FSOpen("/B/SYSTEM/UPDATE.CRS", 0, 0), 0);
+  ::close(held);
+  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
 }
 
 TEST_P(EitherCardTest, DirectoryEntriesComeSortedWithoutDotEntries) {
