@@ -184,7 +184,7 @@ sim::Profile WithFault(sim::Profile p, const RetryFault& f) {
       p.faults.cardReadErrors.push_back(f.readError);
       break;
     case RetryFaultKind::kParam:
-      sim::MakeUnreadable(p, f.parameter);
+      p.faults.unreadableParams.push_back(f.parameter);
       break;
     case RetryFaultKind::kBattery:
       if (f.when == When::kPowerOn) p.faults.batteryAt.emplace_back(0, sweep::kLowBattery);

@@ -50,6 +50,7 @@ std::int16_t PARMGetProductInfo(const char* name, PARMValueRecord* value) {
   if (name == nullptr || value == nullptr) return kParamBadArgument;
   const sim::Profile& p = sim::Current().profile();
   const std::string_view n(name);
+  if (p.faults.Unreadable(n)) return kParamNotFound;
   if (n == "vdid") return Text(value, n, p.vendor);
   if (n == "ptid") return Text(value, n, p.product);
   if (n == "sern") return Number(value, n, p.serial);
@@ -61,7 +62,8 @@ std::int16_t PARMGetProductInfo(const char* name, PARMValueRecord* value) {
 std::int16_t PARMGetCurrentSetting(const char* name, PARMValueRecord* value) {
   if (name == nullptr || value == nullptr) return kParamBadArgument;
   const std::string_view n(name);
-  if (n == "rgnc") return Number(value, n, sim::Current().profile().region);
+  const sim::Profile& p = sim::Current().profile();
+  if (n == "rgnc") return p.faults.Unreadable(n) ? kParamNotFound : Number(value, n, p.region);
   return kParamNotFound;
 }
 
@@ -69,7 +71,9 @@ std::int16_t PARMGetCapability(const char* name, const std::uint8_t** capability
   if (name == nullptr || capability == nullptr) return kParamBadArgument;
   sim::Camera& camera = sim::Current();
   const auto& cap = camera.profile().regionCapability;
-  if (std::string_view(name) != "rgnc" || !cap) return kParamNotFound;
+  if (std::string_view(name) != "rgnc" || !cap || camera.profile().faults.Unreadable("rgnc_capability")) {
+    return kParamNotFound;
+  }
   auto& record = camera.capabilityRecord;
   std::fill(record.begin(), record.end(), std::uint8_t{0});
   StoreBE32(record.data(), kRegionKey);

@@ -71,18 +71,15 @@ struct FaultProfile {
   bool eepromFlushFail = false;
   std::vector<std::pair<std::uint64_t, std::uint8_t>> batteryAt;   // from this virtual time, this state
   std::vector<std::pair<std::uint32_t, std::uint32_t>> readFlips;  // flash [offset, mask], on read-back
+  std::vector<std::string> unreadableParams;  // parameter names (kParameterNames) whose reads fail
+  bool Unreadable(std::string_view name) const {
+    return std::find(unreadableParams.begin(), unreadableParams.end(), name) != unreadableParams.end();
+  }
   bool Card() const {
     return !cardReadErrors.empty() || !cardFlips.empty() || cardPulledAtNs || cardReadOnlyAtNs ||
            cardFullAfter || powerCut.at == PowerCutPoint::At::kBeforeDelete ||
            powerCut.at == PowerCutPoint::At::kBetweenDeletes || powerCut.at == PowerCutPoint::At::kLogWrite;
   }
-};
-
-// The power-up that follows a cut, as vupdate sweep runs it again from the card and flash the cut left: its
-// own faults, and parameters that cannot be read then. One power-up on its own (vupdate run) never uses it.
-struct RetryProfile {
-  FaultProfile faults;
-  std::vector<std::string> unreadableParams;  // parameter names, as in MakeUnreadable
 };
 
 // An absent parameter makes its platform read fail.
@@ -99,34 +96,21 @@ struct Profile {
   PlatformProfile platform;
   FlashProfile flash;
   FaultProfile faults;
-  std::optional<RetryProfile> retry;
+  // The power-up that follows a cut, as vupdate sweep runs it again from the card and flash the cut left. One
+  // power-up on its own (vupdate run) never uses it.
+  std::optional<FaultProfile> retry;
 };
 
 // The parameter names a profile may make unreadable, as the parameter store knows them.
 inline constexpr std::string_view kParameterNames[] = {"vdid", "ptid", "sern",           "fwrv",
                                                        "ccsv", "rgnc", "rgnc_capability"};
 
-// A parameter read that fails is a parameter the store does not have. False for a name not in the list.
-inline bool MakeUnreadable(Profile& p, std::string_view name) {
-  if (name == "vdid") p.vendor.reset();
-  if (name == "ptid") p.product.reset();
-  if (name == "sern") p.serial.reset();
-  if (name == "fwrv") p.firmware.reset();
-  if (name == "ccsv") p.ccs.reset();
-  if (name == "rgnc") p.region.reset();
-  if (name == "rgnc_capability") p.regionCapability.reset();
-  return std::find(std::begin(kParameterNames), std::end(kParameterNames), name) != std::end(kParameterNames);
-}
-
-// The camera of the power-up after a cut: the retry's faults (none without a retry table) and its unreadable
-// parameters in place of the first power-up's faults.
+// The camera of the power-up after a cut: the retry's faults (none without a retry table) in place of the
+// first power-up's.
 inline Profile RetryOf(const Profile& p) {
   Profile retry = p;
   retry.retry.reset();
-  retry.faults = p.retry ? p.retry->faults : FaultProfile{};
-  if (p.retry) {
-    for (const std::string& name : p.retry->unreadableParams) MakeUnreadable(retry, name);
-  }
+  retry.faults = p.retry ? *p.retry : FaultProfile{};
   return retry;
 }
 

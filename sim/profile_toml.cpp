@@ -98,8 +98,7 @@ class Reader {
     // [faults.retry] takes the keys of [faults], for the power-up after a cut.
     static constexpr std::string_view kRetry = "faults.retry.";
     const bool retry = key.starts_with(kRetry);
-    FaultProfile& faults = retry ? p_.retry->faults : p_.faults;
-    std::vector<std::string>& unreadable = retry ? p_.retry->unreadableParams : unreadable_;
+    FaultProfile& faults = retry ? *p_.retry : p_.faults;
     const std::string lookup = retry ? "faults." + key.substr(kRetry.size()) : key;
     using Handler = std::function<void(const toml::node&)>;
     const std::pair<std::string_view, Handler> handlers[] = {
@@ -138,7 +137,8 @@ class Reader {
         {"faults.eeprom_write_fail", [&](const toml::node& n) { faults.eepromWriteFail = Bool(key, n); }},
         {"faults.eeprom_flush_fail", [&](const toml::node& n) { faults.eepromFlushFail = Bool(key, n); }},
         {"faults.battery_at", [&](const toml::node& n) { faults.batteryAt = BatterySteps(key, n); }},
-        {"faults.unreadable_params", [&](const toml::node& n) { UnreadableParams(key, n, unreadable); }},
+        {"faults.unreadable_params",
+         [&](const toml::node& n) { UnreadableParams(key, n, faults.unreadableParams); }},
         {"faults.read_flips", [&](const toml::node& n) { faults.readFlips = Masks(key, n); }},
     };
     for (const auto& [name, handle] : handlers) {
@@ -250,16 +250,9 @@ class Reader {
     }
   }
 
- public:
-  // The first power-up's unreadable parameters; the retry's stay a list until a sweep powers it up.
-  void ApplyUnreadable() {
-    for (const std::string& name : unreadable_) MakeUnreadable(p_, name);
-  }
-
  private:
   const std::string& source_;
   Profile& p_;
-  std::vector<std::string> unreadable_;
 };
 
 }  // namespace
@@ -276,7 +269,6 @@ Profile ParseProfile(std::string_view text, const std::string& source) {
   Profile profile;
   Reader reader(source, profile);
   reader.Table(table, "");
-  reader.ApplyUnreadable();
   return profile;
 }
 

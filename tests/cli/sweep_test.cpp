@@ -75,7 +75,7 @@ TEST_F(Sweep, NoCutLosesTheUpdateAndTheCardIsLeftAlone) {
 TEST_F(Sweep, RetryFaultsReachOnlyThePowerUpAfterACut) {
   sim::FaultProfile pulled;
   pulled.cardPulledAtNs = 0;
-  options_.profile.retry = sim::RetryProfile{.faults = pulled};
+  options_.profile.retry = pulled;
   options_.points = "6";
   const vupdate::SweepResult r = vupdate::RunSweep(options_);
   ASSERT_EQ(r.error, "");
