@@ -2,7 +2,6 @@
 #include <ranges>
 #include <string_view>
 
-#include "sim/profile_toml.h"
 #include "verify_fixture.h"
 
 namespace verify_test {
@@ -128,43 +127,43 @@ INSTANTIATE_TEST_SUITE_P(EveryCheck, Refusals, ::testing::ValuesIn(kRefusals), R
 // fitting file is 64 header bytes, 300 image bytes, then the trailer at 364.
 struct Fault {
   const char* name;
-  const char* faults;  // the profile's [faults] table
-  Change change;       // of the fitting file
+  std::function<void(sim::FaultProfile&)> faults;
+  Change change;  // of the fitting file
   int errCode;
   const char* reason;  // the lines before the comparison, separated by '\n'
   bool kept;           // the update files are still on the card
 };
 
 constexpr const char* kUnread = "Could not read the update file.";
+// The read of the code file that covers this byte for the nth time fails, once.
+auto ReadFails(std::uint32_t offset, std::uint32_t nth = 1) {
+  return [=](sim::FaultProfile& f) { f.cardReadErrors.push_back({"SYSTEM/QR40000.BIN", offset, 0, nth, 1}); };
+}
+auto Unreadable(const char* parameter) {
+  return [=](sim::FaultProfile& f) { f.unreadableParams.emplace_back(parameter); };
+}
 Change Debug(const char* vendor) {
   return With({TextItem(kTagDebug, "bench"), TextItem(kTagVendor, vendor)});
 }
 
 const Fault kFaults[] = {
-    {"HeaderUnreadable", "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 0, times = 1 }]",
-     nullptr, -2, kUnread, true},
-    {"ImageUnreadable", "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 200, times = 1 }]",
-     nullptr, -2, kUnread, true},
-    {"TrailerUnreadable", "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 364, times = 1 }]",
-     nullptr, -2, kUnread, true},
-    {"WholeFileUnreadable",
-     "card_read_error = [{ file = 'SYSTEM/QR40000.BIN', offset = 200, from_read = 2, times = 1 }]", nullptr,
-     -2, kUnread, true},
-    {"RegionUnreadable", "unreadable_params = ['rgnc']", nullptr, -1,
+    {"HeaderUnreadable", ReadFails(0), nullptr, -2, kUnread, true},
+    {"ImageUnreadable", ReadFails(200), nullptr, -2, kUnread, true},
+    {"TrailerUnreadable", ReadFails(364), nullptr, -2, kUnread, true},
+    {"WholeFileUnreadable", ReadFails(200, 2), nullptr, -2, kUnread, true},
+    {"RegionUnreadable", Unreadable("rgnc"), nullptr, -1,
      "camera is US and file is not\nCould not read the camera's rgnc parameter; the update files are kept.",
      true},
-    {"RegionCapabilityUnreadable", "unreadable_params = ['rgnc_capability']", With(kTagRegion, 3), -1,
+    {"RegionCapabilityUnreadable", Unreadable("rgnc_capability"), With(kTagRegion, 3), -1,
      "camera is US and file is not\n"
      "Could not read the camera's rgnc capability parameter; the update files are kept.",
      true},
-    {"SerialUnreadable", "unreadable_params = ['sern']", nullptr, -1,
+    {"SerialUnreadable", Unreadable("sern"), nullptr, -1,
      "Camera incompible with files.\nCould not read the camera's sern parameter; the update files are kept.",
      true},
     // Neither rests on what could not be read.
-    {"DebugFileOfAnotherVendorWithSerialUnreadable", "unreadable_params = ['sern']", Debug("Other"), -1,
-     kMisfit, false},
-    {"DamagedFileWithRegionUnreadable", "unreadable_params = ['rgnc']",
-     [](auto& l) { l.imageChecksum = 0x8333; }, -2,
+    {"DebugFileOfAnotherVendorWithSerialUnreadable", Unreadable("sern"), Debug("Other"), -1, kMisfit, false},
+    {"DamagedFileWithRegionUnreadable", Unreadable("rgnc"), [](auto& l) { l.imageChecksum = 0x8333; }, -2,
      "CHKSUM: requiredChecksum=00008333 vs. calculated=00008332\nimage checksum doesn't match", false},
 };
 
@@ -175,8 +174,9 @@ TEST_P(Faults, KeepTheFilesUnlessTheFileItselfIsRefused) {
   vupdate::FileLayout layout = FittingLayout();
   if (row.change) row.change(layout);
   const std::vector<std::uint8_t> bytes = vupdate::BuildUpdateFile(layout);
-  const harness::RunResult run =
-      Run(bytes, sim::ParseProfile(std::string("[faults]\n") + row.faults + "\n", row.name));
+  sim::Profile profile;
+  row.faults(profile.faults);
+  const harness::RunResult run = Run(bytes, std::move(profile));
 
   ExpectEnd(run, row.errCode);
   std::vector<std::string> reason;
