@@ -1,11 +1,11 @@
 // vupdate pack: an update file from a raw image and its metadata.
-#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/numbers.h"
 #include "cli/paths.h"
 #include "updatefile/inspect_file.h"
 #include "updatefile/update_file.h"
@@ -28,19 +28,6 @@ struct PackArgs {
   bool hasDebug = false;
 };
 
-// Decimal or 0x hexadecimal, the whole text, within 32 bits.
-std::optional<std::uint32_t> ParseNumber(std::string_view text) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 int Refuse(std::string_view problem, int code) {
   std::cerr << "vupdate pack: " << problem << "\n";
   return code;
@@ -60,7 +47,7 @@ int RunPack(const PackArgs& args) {
   std::uint32_t* const numberFields[] = {&meta.firmware,  &meta.ccs,       &meta.region,    &meta.installer,
                                          &meta.serialMin, &meta.serialMax, &meta.imageStart};
   for (std::size_t i = 0; i < std::size(numberArgs); ++i) {
-    const auto value = ParseNumber(*numberArgs[i].second);
+    const auto value = vupdate::ParseNumber<std::uint32_t>(*numberArgs[i].second);
     if (!value) {
       return Refuse(std::string(numberArgs[i].first) + " '" + vupdate::EscapeBytes(*numberArgs[i].second) +
                         "' is not a 32-bit number (decimal or 0x hex)",

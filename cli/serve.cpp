@@ -21,9 +21,11 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/numbers.h"
 #include "cli/web_assets.h"
 #include "harness/live_camera.h"
 #include "sim/profile_toml.h"
+#include "updatefile/update_file.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -57,23 +59,6 @@ std::string ReadFile(const fs::path& path, std::size_t max) {
   text.resize(static_cast<std::size_t>(in.gcount()));
   if (text.size() > max) throw std::runtime_error("'" + path.string() + "' is too large");
   return text;
-}
-
-bool WriteFileAtomically(const fs::path& path, std::string_view bytes) {
-  const fs::path temp = path.string() + ".part";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::error_code ec;
-      fs::remove(temp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) fs::remove(temp, ec);
-  return !ec;
 }
 
 // Runs a program with its standard output and error captured, up to max bytes, with no signal blocked (the
@@ -115,18 +100,6 @@ std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) 
   }
   ::close(pipeFds[0]);
   return output;
-}
-
-std::optional<std::int64_t> ParseNumber(std::string_view text) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  std::int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
 }
 
 // Pixels as runs: a count (1 to 256, less one) and the colour. LCD pictures are mostly flat, so a frame is a
@@ -351,7 +324,7 @@ struct Server::Impl {
     }
     for (const char* key : {"region", "serial", "battery"}) {
       if (!req.has_param(key)) continue;
-      const auto value = ParseNumber(req.get_param_value(key));
+      const auto value = vupdate::ParseNumber<std::int64_t>(req.get_param_value(key));
       if (!value) return std::string("'") + key + "' must be a number";
       if (std::string_view(key) == "battery") {
         if (!table["power"].is_table()) table.insert_or_assign("power", toml::table{});
@@ -385,7 +358,9 @@ struct Server::Impl {
       text = profileText;
     }
     const fs::path profile = workDir / "inspect-camera.toml";
-    if (!WriteFileAtomically(profile, text)) return "Cannot write the camera profile for inspect.\n";
+    if (vupdate::WriteFileAtomically(profile,
+                                     {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}))
+      return "Cannot write the camera profile for inspect.\n";
     // The camera's verdict comes from a run of the module, which the live camera is using in this process.
     std::string output =
         RunCapturing({options.vupdate.string(), "inspect", file->string(), "--camera", profile.string()},
@@ -477,7 +452,7 @@ struct Server::Impl {
     });
 
     http.Post("/api/speed", [this](const httplib::Request& req, httplib::Response& res) {
-      const auto factor = ParseNumber(req.get_param_value("factor"));
+      const auto factor = vupdate::ParseNumber<std::int64_t>(req.get_param_value("factor"));
       if (!factor || (*factor != 1 && *factor != 10 && *factor != 100))
         return Answer(res, 400, "speed is 1, 10 or 100");
       camera->SetSpeed(static_cast<double>(*factor));

@@ -2,11 +2,11 @@
 #include "cli/sweep_points.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include "cli/numbers.h"
 
 namespace vupdate {
 
@@ -68,11 +68,8 @@ const char* KindName(RetryFaultKind kind) {
 
 std::optional<std::string> CheckPoints(const std::string& points) {
   if (points == "default" || points == "all") return std::nullopt;
-  const bool digits = !points.empty() &&
-                      std::all_of(points.begin(), points.end(), [](char c) { return c >= '0' && c <= '9'; });
-  errno = 0;
-  const unsigned long long count = digits ? std::strtoull(points.c_str(), nullptr, 10) : 0;
-  if (!digits || errno == ERANGE || count == 0)
+  const auto count = ParseNumber<std::uint64_t>(points);
+  if (!count || *count == 0)
     return "--points must be default, all or a number of points from 1 to 2^64-1, not '" + points + "'";
   return std::nullopt;
 }
@@ -143,7 +140,7 @@ std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vecto
       chosen.insert(words[(words.size() - 1) * k / 50] + 1);
   } else {
     // More points than operations is every operation.
-    const std::uint64_t count = std::min<std::uint64_t>(std::strtoull(points.c_str(), nullptr, 10), n);
+    const std::uint64_t count = std::min<std::uint64_t>(ParseNumber<std::uint64_t>(points).value_or(0), n);
     for (std::uint64_t k = 0; k < count; ++k)
       chosen.insert(1 + (n - 1) * k / std::max<std::uint64_t>(count - 1, 1));
   }
