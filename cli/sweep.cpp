@@ -26,8 +26,6 @@ using At = sim::PowerCutPoint::At;
 
 namespace {
 
-constexpr int kSuccessPanel = 5;
-
 struct CardImage {
   std::vector<std::string> folders;
   std::vector<std::pair<std::string, std::string>> files;

@@ -47,7 +47,7 @@ class FrameRecorder {
     if (progress) {
       ++result_.progressFrames;
     } else {
-      result_.panels.push_back(gCurPanel);
+      result_.panels.push_back(PanelId{gCurPanel});
     }
     if (!options_.shotsDir.empty()) {
       char name[32];
@@ -108,7 +108,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
       result.cutAt.virtualSeconds =
           at ? static_cast<double>(at->nanoseconds) / 1e9 : camera.clock().SecondsExact();
       result.cutAt.busOp = at ? at->busOps : camera.flash().counters().busOps;
-      result.cutAt.panel = gCurPanel;
+      result.cutAt.panel = PanelId{gCurPanel};
     } catch (const std::exception& e) {
       result.error = e.what();
     }
@@ -118,7 +118,7 @@ RunResult RunModule(Camera& camera, const RunOptions& options) {
   }
   recorder.Finish();
 
-  result.finalPanel = gCurPanel;
+  result.finalPanel = PanelId{gCurPanel};
   result.errCode = gErrCode;
   result.codeFile = CodeFileOnCard();
   result.debugMode = InDebugMode();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/panel.h"
 #include "sim/camera.h"
 #include "sim/flash.h"
 #include "sim/frames.h"
@@ -35,13 +36,13 @@ struct RunResult {
   struct CutAt {
     double virtualSeconds = 0;
     std::uint64_t busOp = 0;  // flash bus operations done, counting the one the cut fell on
-    int panel = -1;
+    PanelId panel = PanelId{kNoPanel};
   } cutAt;
   std::string error;  // what else stopped the run; empty when it ended as a run ends
   bool ended() const { return error.empty() && (poweredDown || scriptEnded); }
 
-  int finalPanel = -1;
-  std::vector<int> panels;  // the panel of every whole-panel draw, in order
+  PanelId finalPanel = PanelId{kNoPanel};
+  std::vector<PanelId> panels;  // the panel of every whole-panel draw, in order
   int errCode = 0;
   std::string codeFile;  // the code file the module chose, as a card path ("SYSTEM/QR40A.BIN"); empty: none
   bool debugMode = false;

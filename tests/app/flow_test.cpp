@@ -92,7 +92,7 @@ TEST_F(FlowTest, KeyScriptsWalkTheTransitionTable) {
     profile.flash.neverReady = c.flash == Flash::kNeverReady;
     if (c.flash == Flash::kErase200s) profile.flash.eraseSeconds = 200;
     const harness::RunResult r = Run(c.keys, profile);
-    EXPECT_EQ(r.panels, c.panels);
+    EXPECT_EQ(std::vector<int>(r.panels.begin(), r.panels.end()), c.panels);
     EXPECT_EQ(r.poweredDown, c.poweredDown);
     EXPECT_EQ(r.scriptEnded, !c.poweredDown);
     EXPECT_EQ(r.debugMode, c.debugFile);
@@ -118,7 +118,8 @@ TEST_F(FlowTest, AWholeUpdateProgramsTheImageAndEmptiesTheCard) {
   PutUpdateFile(vestra_test::GoodMetadata(), "QR40A.BIN", 40001);
   const std::string file = sim_test::ReadFile(System("QR40A.BIN"));
   const harness::RunResult r = Run("left,left,left,centre,right");
-  EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(r.panels, (std::vector<PanelId>{kSplashPanel, kVersionPanel, kLicencePanel, kPowerWarningPanel,
+                                            kProgressPanel, kSuccessPanel}));
   EXPECT_TRUE(r.poweredDown);
   EXPECT_EQ(r.errCode, 0);
   EXPECT_GT(r.progressFrames, 0u);
@@ -134,7 +135,7 @@ TEST_F(FlowTest, StartUpGoesOnWhenTheResourceBlockCannotBeCopied) {
   PutUpdateFile();
   const harness::RunResult r =
       Run("left", {}, [&](sim::Camera& camera) { camera.memory().failMalloc = true; });
-  EXPECT_EQ(r.panels, (std::vector<int>{0, 1}));
+  EXPECT_EQ(r.panels, (std::vector<PanelId>{kSplashPanel, kVersionPanel}));
   ASSERT_EQ(r.sounds.size(), 2u);
   EXPECT_EQ(r.sounds[0].id, -1001);
   EXPECT_EQ(r.sounds[1].id, -1003);

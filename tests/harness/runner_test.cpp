@@ -27,7 +27,7 @@ TEST_F(RunnerTest, LowBatteryShowsTheBatteryPanelWithoutTouchingTheCard) {
   EXPECT_TRUE(r.scriptEnded);
   EXPECT_FALSE(r.poweredDown);
   EXPECT_TRUE(r.ended());
-  EXPECT_EQ(r.panels, std::vector<int>{7});
+  EXPECT_EQ(r.panels, std::vector<PanelId>{kBatteryPanel});
   EXPECT_EQ(SoundIds(r), std::vector<std::int16_t>{-1010});
   EXPECT_TRUE(r.logLines.empty());
   EXPECT_FALSE(fs::exists(System("UPDATE.LOG")));
@@ -37,8 +37,8 @@ TEST_F(RunnerTest, MissingCodeFileEndsOnTheErrorPanelAndItsKeyPowersDown) {
   const harness::RunResult r = Run("right");
   EXPECT_TRUE(r.poweredDown);
   EXPECT_TRUE(r.ended());
-  EXPECT_EQ(r.finalPanel, 8);
-  EXPECT_EQ(r.panels, std::vector<int>{8});
+  EXPECT_EQ(r.finalPanel, kErrorPanel);
+  EXPECT_EQ(r.panels, std::vector<PanelId>{kErrorPanel});
   EXPECT_EQ(r.errCode, -4);
   EXPECT_FALSE(r.debugMode);
   EXPECT_EQ(SoundIds(r), (std::vector<std::int16_t>{-1010, -1003}));  // alert, then the key's click

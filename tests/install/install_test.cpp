@@ -308,7 +308,8 @@ using InstallRun = vestra_test::RunTest;
 TEST_F(InstallRun, CodeFilePulledBeforeUpdateEndsOnTheErrorPanelThatCanPowerDown) {
   PutUpdateFile();
   const harness::RunResult r = Run("left,left,left,remove:SYSTEM/QR40A.BIN,centre,right");
-  EXPECT_EQ(r.panels, (std::vector<int>{0, 1, 2, 3, 4, 8}));
+  EXPECT_EQ(r.panels, (std::vector<PanelId>{kSplashPanel, kVersionPanel, kLicencePanel, kPowerWarningPanel,
+                                            kProgressPanel, kErrorPanel}));
   EXPECT_EQ(r.errCode, -4);
   ASSERT_FALSE(r.logLines.empty());
   EXPECT_EQ(r.logLines.back(), "File /B/SYSTEM/QR40A.BIN not found.");

@@ -49,7 +49,7 @@ TEST_F(FileSetTest, CodeFileSearch) {
     EXPECT_EQ(std::string(gStrCodeFileName), expected);
     if (expected.empty()) {
       EXPECT_EQ(r.errCode, -4);
-      EXPECT_EQ(r.panels, std::vector<int>{8});
+      EXPECT_EQ(r.panels, std::vector<PanelId>{kErrorPanel});
       EXPECT_EQ(r.logLines, std::vector<std::string>{"missing QR40nnn.BIN"});
     } else {
       // A file that is not an update file is found all the same, then refused by the verification.
@@ -83,7 +83,7 @@ TEST_F(FileSetTest, MissingModelCardOrFolderFailWithoutALogLine) {
     if (c.removeFolder) fs::remove_all(card_ / "SYSTEM");
     const harness::RunResult r = Run("", c.profile);
     EXPECT_EQ(r.errCode, -4);
-    EXPECT_EQ(r.panels, std::vector<int>{8});
+    EXPECT_EQ(r.panels, std::vector<PanelId>{kErrorPanel});
     ASSERT_EQ(r.sounds.size(), 1u);
     EXPECT_EQ(r.sounds[0].id, -1010);
     EXPECT_TRUE(r.sounds[0].wait);
