@@ -19,6 +19,7 @@
 #include "package/verify.h"
 #include "platform/bytes.h"
 #include "platform/kernel.h"
+#include "services/log.h"
 #include "services/sound.h"
 #include "sim/camera.h"
 #include "sim/card.h"

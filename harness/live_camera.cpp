@@ -9,6 +9,7 @@
 #include "harness/runner.h"
 #include "package/file_set.h"
 #include "panels/panels.h"
+#include "services/power.h"
 #include "sim/camera.h"
 #include "sim/events.h"
 

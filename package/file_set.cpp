@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/entry.h"
 #include "app/panel.h"
 #include "platform/files.h"
 #include "platform/kernel.h"

@@ -14,6 +14,7 @@
 #include "package/digest.h"
 #include "panels/panels.h"
 #include "platform/hardware.h"
+#include "services/power.h"
 #include "sim/graphics.h"
 #include "sim/kernel.h"
 #include "tests/install/install_fixture.h"
