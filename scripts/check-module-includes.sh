@@ -28,7 +28,6 @@ reach_up=(
   "panels app/strings.h"
   "panels app/screen.h"
   "panels app/entry.h"
-  "panels app/keys.h"
 )
 
 declare -A rank
