@@ -106,9 +106,10 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
 
 std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
   const std::uint32_t trailerOffset = record->header.trailerOffset;
-  const std::int32_t position = trailerOffset > kFileSeekLimit
-                                    ? -1
-                                    : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), vestra::kSeekSet);
+  const std::int32_t position =
+      trailerOffset > kFileSeekLimit
+          ? -1
+          : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), vestra::kSeekSet);
   if (position < 0 && trailerOffset <= kFileSeekLimit) return kFileUnreadable;
   if (position < 0 || static_cast<std::uint32_t>(position) != trailerOffset) {
     LogText("Could not seek to trailer offset.");

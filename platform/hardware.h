@@ -25,7 +25,7 @@ constexpr std::uint16_t kFlashConfirm = 0x00D0;
 constexpr std::uint16_t kFlashStatusReady = 0x0080;  // the last operation has finished
 constexpr std::uint16_t kFlashStatusEraseError = 0x0020;
 constexpr std::uint16_t kFlashStatusProgramError = 0x0010;
-constexpr std::uint16_t kFlashStatusVppLow = 0x0008;  // the write-enable gate was closed at a program or erase
+constexpr std::uint16_t kFlashStatusVppLow = 0x0008;  // a program or erase met the write-enable gate closed
 
 void store16(std::uint32_t address, std::uint16_t value);
 std::uint16_t load16(std::uint32_t address);

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "../sim/sim_fixture.h"
-#include "updatefile/update_file.h"
+#include "harness/runner.h"
 #include "package/tags.h"
 #include "services/sound.h"
-#include "harness/runner.h"
+#include "updatefile/update_file.h"
 
 namespace verify_test {
 
