@@ -55,8 +55,8 @@ typeinfo unordered_map unordered_set utility valarray variant vector version "
 host_only=" filesystem fstream iostream istream ostream sstream syncstream thread mutex shared_mutex future
 condition_variable stop_token semaphore latch barrier csignal clocale locale codecvt regex execution "
 
-# One line each, so that a name is matched whole.
-std_headers=" $(echo $std_headers) " host_only=" $(echo $host_only) "
+# Spaces for the line breaks, so that every name stands between two spaces and is matched whole.
+std_headers=" ${std_headers//$'\n'/ } " host_only=" ${host_only//$'\n'/ } "
 
 status=0
 while IFS= read -r file; do

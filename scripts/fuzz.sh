@@ -14,7 +14,8 @@ cmake --build "$build" -j"${JOBS:-2}" --target verify_fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts" "$build/tmp"
 # Anything the target puts in a temporary folder lives here, so a run cut short leaves nothing in /tmp.
-export TMPDIR="$(cd "$build/tmp" && pwd)"
+TMPDIR=$(cd "$build/tmp" && pwd)
+export TMPDIR
 cp -n fuzz/corpus/* "$build/corpus/" 2>/dev/null || true
 # The camera the target keeps holds its own log lines and sounds on purpose: per-input leak checks would
 # take them for leaks and spend most of the time scanning the heap. Every allocation records the stack
