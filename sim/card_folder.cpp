@@ -85,7 +85,7 @@ class FolderHandle : public CardHandle {
 };
 
 // A file opened only for reading: the module reads its update file a kilobyte at a time, and one host call
-// per kilobyte was most of the start-up. Reads come from a window of the file read ahead; the host's
+// per kilobyte would be most of the start-up. Reads come from a window of the file read ahead; the host's
 // offset is the window's end, so a seek inside the window costs no call. What the module sees stays what
 // plain reads and seeks return: all it asked for up to the end of the file, positions anywhere from 0 on.
 class ReadAheadHandle final : public FolderHandle {
