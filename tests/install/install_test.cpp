@@ -70,6 +70,40 @@ enum Fault {
   kProgHang
 };
 
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case kOk:
+      return "no fault";
+    case kBlank:
+      return "blank ROM";
+    case kDirtyLast:
+      return "only the last word not blank";
+    case kNeverBlank:
+      return "never blank";
+    case kNeverBlankLast:
+      return "last word never blank";
+    case kNoFile:
+      return "code file gone";
+    case kShort:
+      return "image cut short";
+    case kBadSeek:
+      return "seek past the header fails";
+    case kChanged:
+      return "image changed on the card";
+    case kSwapped:
+      return "bytes swapped on the card";
+    case kTraded:
+      return "bytes traded in the flash";
+    case kStuck:
+      return "bit stuck in the flash";
+    case kEraseHang:
+      return "erase never ready";
+    case kProgHang:
+      return "word program never ready";
+  }
+  return "?";
+}
+
 class FlashRom : public vestra_test::InstallTest {
  protected:
   void SetUp() override { StartWriting({}); }
@@ -235,7 +269,7 @@ TEST_F(Install, HowEachRunEnds) {
       {kProgHang, -2, 0, 1, 1, {"Flash device not ready.", "Could not program rom."}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.fault);
+    SCOPED_TRACE(FaultName(c.fault));
     vestra_test::InstallOptions options;
     // With kProgHang no erase comes first: the first word program hangs.
     options.blankFlash = c.fault == kBlank || c.fault == kProgHang || c.fault == kDirtyLast;
@@ -300,7 +334,7 @@ TEST_F(Install, TheLogoOutlivesTheEraseOnlyInACopiedResourceBlock) {
     Start(TestImage(64), {.resourcesCopied = copied});
     ASSERT_EQ(gResourcesInRAM, copied ? 1 : 0);
     RunInstallation();
-    ASSERT_EQ(gCurPanel, 5);
+    ASSERT_EQ(gCurPanel, kSuccessPanel);
     camera_->graphics().clearRecords();
     AppDraw();
     EXPECT_EQ(camera_->graphics().iconPlots().size(), copied ? 1u : 0u);
