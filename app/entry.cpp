@@ -15,6 +15,7 @@
 #include "platform/events.h"
 #include "platform/power.h"
 #include "platform/resources.h"
+#include "services/lcd.h"
 #include "services/power.h"
 #include "services/sound.h"
 

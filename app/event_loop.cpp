@@ -2,7 +2,6 @@
 #include "app/event_loop.h"
 
 #include "app/entry.h"
-#include "app/keys.h"
 #include "app/panel.h"
 #include "app/screen.h"
 #include "package/camera_info.h"
@@ -10,12 +9,8 @@
 #include "platform/events.h"
 #include "services/power.h"
 
-extern "C" {}
-
 namespace {
 
-constexpr std::uint16_t kKindKey = 2;
-constexpr std::uint16_t kKindOther = 4;
 constexpr std::uint32_t kNormalTimeout = 120;
 constexpr std::uint32_t kShutdownNowTimeout = 5;
 
@@ -49,13 +44,13 @@ void HandleEvent(std::uint16_t keyFilter) {
     if (vestra::EMGetEvent(altAppID, &record) != 0) continue;
 
     const std::uint8_t* bytes = record->bytes;
-    const std::uint16_t kind = vestra::LoadBE16(bytes);
-    if (kind == kKindKey) {
-      const std::uint16_t state = vestra::LoadBE16(bytes + 10);
-      const std::uint16_t code = vestra::LoadBE16(bytes + 14);
-      if (gShutdownNow == 0 && code != kKeyDebug) lastActivity = vestra::CKReadRealTimeClock();
+    const std::uint16_t kind = vestra::LoadBE16(bytes + vestra::kEventKindOffset);
+    if (kind == vestra::kEventKindKey) {
+      const std::uint16_t state = vestra::LoadBE16(bytes + vestra::kEventKeyStateOffset);
+      const std::uint16_t code = vestra::LoadBE16(bytes + vestra::kEventKeyCodeOffset);
+      if (gShutdownNow == 0 && code != vestra::kKeyDebug) lastActivity = vestra::CKReadRealTimeClock();
       if (keyFilter == 0 || code == keyFilter) {
-        if (code == kKeyPower) {
+        if (code == vestra::kKeyPower) {
           if (state == 0) Shutdown();
         } else if (IsPanelKey(code)) {
           const std::int16_t before = gCurPanel;
@@ -63,11 +58,12 @@ void HandleEvent(std::uint16_t keyFilter) {
           // Only a failed installation brings the error panel up from a key, and it may have run for minutes
           // inside this dispatch: the panel gets the whole time-out, counted from when it is shown.
           if (gCurPanel == kErrorPanel && before != kErrorPanel) lastActivity = vestra::CKReadRealTimeClock();
-        } else if (code == kKeyDebug) {
+        } else if (code == vestra::kKeyDebug) {
           blink.Toggle();
         }
       }
-    } else if (kind == kKindOther && vestra::LoadBE32(bytes + 8) == static_cast<std::uint32_t>(kKeyDebug)) {
+    } else if (kind == vestra::kEventKindOther &&
+               vestra::LoadBE32(bytes + vestra::kEventValueOffset) == vestra::kKeyDebug) {
       blink.Toggle();
     }
     vestra::EMReleaseEventRecord(record);

@@ -17,7 +17,9 @@
 #include "package/camera_info.h"
 #include "package/file_set.h"
 #include "panels/panels.h"
+#include "services/lcd.h"
 #include "services/log.h"
+#include "services/power.h"
 #include "services/sound.h"
 
 // The list takes a type and a name where an expression cannot stand, so its arguments go unparenthesised.

@@ -42,7 +42,7 @@ void store16(std::uint32_t address, std::uint16_t value) {
     gMode = Mode::Status;
     return;
   }
-  gMode = command == 0xFF                     ? Mode::Array
+  gMode = command == 0xFF                      ? Mode::Array
           : command == 0x40 || command == 0x10 ? Mode::Program
           : command == 0x30                    ? Mode::EraseSetup
                                                : Mode::Status;

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/ratio.h"
 #include "platform/graphics.h"
 #include "sim/camera.h"
 #include "sim/graphics.h"
-#include "bench/ratio.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include "app/entry.h"
 #include "app/module_state.h"
 #include "app/panel.h"
+#include "bench/ratio.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
 #include "platform/graphics.h"
 #include "services/lcd.h"
 #include "sim/camera.h"
-#include "bench/ratio.h"
 #include "tests/support/draw_start.h"
 
 namespace {

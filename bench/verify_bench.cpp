@@ -19,13 +19,13 @@
 
 #include "app/entry.h"
 #include "app/panel.h"
-#include "updatefile/update_file.h"
+#include "harness/runner.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
 #include "package/verify.h"
 #include "platform/kernel.h"
 #include "sim/camera.h"
-#include "harness/runner.h"
+#include "updatefile/update_file.h"
 
 extern char** environ;
 

@@ -32,7 +32,7 @@ int Run(int argc, char** argv) {
       {"sweep", [&] { AddSweepCommand(app, &exitCode); }},
       {"serve", [&] { AddServeCommand(app, &exitCode, serve); }},
   };
-  // A command named first is the only one set up (building every command's options was a good part of a
+  // A command named first is the only one set up (building every command's options is a good part of a
   // short command's start); anything else, --help among it, gets them all.
   const auto named = std::find_if(std::begin(commands), std::end(commands),
                                   [&](const auto& c) { return argc > 1 && c.name == argv[1]; });

@@ -24,6 +24,7 @@
 #include "cli/numbers.h"
 #include "cli/web_assets.h"
 #include "harness/live_camera.h"
+#include "platform/events.h"
 #include "sim/profile_toml.h"
 #include "updatefile/update_file.h"
 
@@ -49,7 +50,11 @@ struct NamedKey {
   const char* name;
   std::uint16_t code;
 };
-constexpr NamedKey kKeys[] = {{"left", 14}, {"centre", 13}, {"right", 12}, {"power", 1}, {"debug", 106}};
+constexpr NamedKey kKeys[] = {{"left", vestra::kKeyLeft},
+                              {"centre", vestra::kKeyCentre},
+                              {"right", vestra::kKeyRight},
+                              {"power", vestra::kKeyPower},
+                              {"debug", vestra::kKeyDebug}};
 
 std::string ReadFile(const fs::path& path, std::size_t max) {
   std::ifstream in(path, std::ios::binary);

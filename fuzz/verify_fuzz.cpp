@@ -19,6 +19,7 @@
 #include "package/verify.h"
 #include "platform/bytes.h"
 #include "platform/kernel.h"
+#include "services/log.h"
 #include "services/sound.h"
 #include "sim/camera.h"
 #include "sim/card.h"
@@ -75,7 +76,7 @@ void Shutdown() {
 }
 
 // The target's own arithmetic gets no coverage callbacks: only the module's decisions should steer the
-// fuzzer, and a callback per summed byte took a tenth of each input's time.
+// fuzzer, and a callback per summed byte costs a tenth of each input's time.
 __attribute__((no_sanitize("coverage"))) std::uint32_t Sum(const std::vector<std::uint8_t>& bytes,
                                                            std::uint64_t from, std::uint64_t to) {
   std::uint32_t sum = 0;

@@ -28,7 +28,7 @@ std::int16_t gxStringWidth(const char* text) {
 }
 
 // The camera's screens show their text flat: the shadow colour and offset are part of the call that every
-// screen makes, but the text is drawn once and no shadow is drawn, so the screens keep the look they ship with.
+// screen makes, but the text is drawn once and without a shadow, as the screens look on the camera.
 void gxDrawShadowString(std::int16_t h, std::int16_t v, const char* text, const GXColor* colour,
                         const GXColor* /*shadowColour*/, std::int16_t /*shadowOffset*/) {
   vestra::GMRGBForeColor(colour);

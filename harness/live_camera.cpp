@@ -9,6 +9,8 @@
 #include "harness/runner.h"
 #include "package/file_set.h"
 #include "panels/panels.h"
+#include "platform/events.h"
+#include "services/power.h"
 #include "sim/camera.h"
 #include "sim/events.h"
 
@@ -72,7 +74,6 @@ void LiveCamera::PowerOn() {
 }
 
 void LiveCamera::PressKey(std::uint16_t code) {
-  constexpr std::uint16_t kPowerKey = 1;
   {
     std::lock_guard lock(mutex_);
     if (status_.on) {
@@ -81,7 +82,7 @@ void LiveCamera::PressKey(std::uint16_t code) {
       return;
     }
   }
-  if (code == kPowerKey) PowerOn();
+  if (code == vestra::kKeyPower) PowerOn();
 }
 
 void LiveCamera::CutPower() {

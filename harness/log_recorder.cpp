@@ -1,6 +1,7 @@
 #include "harness/log_recorder.h"
 
 #include "package/file_set.h"
+#include "services/log.h"
 #include "sim/card.h"
 
 namespace harness {

@@ -10,13 +10,11 @@
 
 namespace {
 
-constexpr std::int32_t kSeekCurrent = 1;
-
 // Once an erase starts waiting on the device, a tick-by-tick wait may last as long as the erase wait.
 constexpr std::uint32_t kPreEraseTickWaits = kEraseWaits * kEraseWaitTicks;
 
 bool Ready() {
-  return (vestra::load16(vestra::kFlashBase) & kFlashReady) != 0;
+  return (vestra::load16(vestra::kFlashBase) & vestra::kFlashStatusReady) != 0;
 }
 
 // A busy loop: the word program is short and interrupts are locked around it.
@@ -44,10 +42,10 @@ void Command(std::uint16_t word) {
 // One 16-bit word, with interrupts locked from the status command until the device has taken it.
 bool ProgramWord(std::uint32_t address, std::uint16_t data) {
   const std::int32_t key = vestra::intLock();
-  Command(kFlashReadStatus);
+  Command(vestra::kFlashReadStatus);
   bool ready = SpinUntilReady();
   if (ready) {
-    vestra::store16(address, swap(kFlashWordProgram));
+    vestra::store16(address, swap(vestra::kFlashWordProgram));
     vestra::store16(address, data);
     ready = SpinUntilReady();
   }
@@ -69,15 +67,15 @@ std::int32_t BlankChk(std::uint32_t address, std::uint32_t length) {
 }
 
 std::int32_t FullChipErase() {
-  Command(kFlashReadStatus);
+  Command(vestra::kFlashReadStatus);
   bool ready = SleepUntilReady(kPreEraseTickWaits, 1, false);
   if (ready) {
-    Command(kFlashChipErase);
-    Command(kFlashConfirm);
+    Command(vestra::kFlashChipErase);
+    Command(vestra::kFlashConfirm);
     // The erase takes seconds: the bar moves once per wait.
     ready = SleepUntilReady(kEraseWaits, kEraseWaitTicks, true);
   }
-  Command(kFlashReadArray);
+  Command(vestra::kFlashReadArray);
   if (!ready) {
     LogText("Flash device not ready.");
     return -1;
@@ -107,7 +105,7 @@ std::int32_t RL_readdata(vestra::FILE* stream, std::uint32_t offset, std::uint32
     for (std::uint32_t retry = 0;
          bytes < kFlashBlockSize && *count + bytes < length && retry < kCardReadRetries; ++retry) {
       vestra::taskDelay(kCardRetryTicks);
-      if (vestra::fseek(stream, 0, kSeekCurrent) != 0) continue;
+      if (vestra::fseek(stream, 0, vestra::kSeekCurrent) != 0) continue;
       std::uint32_t more = 0;
       read_f(stream, rdBuff + bytes, kFlashBlockSize - bytes, &more);
       bytes += more;
@@ -141,7 +139,7 @@ std::int32_t RL_readdata(vestra::FILE* stream, std::uint32_t offset, std::uint32
     }
     if (bytes < kFlashBlockSize) break;  // end of the file, or a read error
   }
-  Command(kFlashReadArray);
+  Command(vestra::kFlashReadArray);
   if (deviceDead) LogText("Flash device not ready.");
   if (readFailed) LogText("Could not read the image from the card.");
   if (digest != nullptr) *digest = Crc32Final(crc);
@@ -156,7 +154,7 @@ std::int32_t upgradeROM(std::uint32_t* count, const char* path, std::uint32_t of
 
   const UpdateFileHeader& header = gFile[0].header;
   if (header.headerSize > 0x7FFFFFFF ||
-      vestra::fseek(stream, static_cast<std::int32_t>(header.headerSize), 0) != 0) {
+      vestra::fseek(stream, static_cast<std::int32_t>(header.headerSize), vestra::kSeekSet) != 0) {
     LogText("Could not seek pass header.");
     close_f(stream);
     return -1;
@@ -184,7 +182,7 @@ std::int32_t RL_writedata(vestra::FILE* stream, const std::uint8_t* buffer, std:
 }
 
 std::uint32_t FlashByteSum(std::uint32_t offset, std::uint32_t length, std::uint32_t* digest) {
-  Command(kFlashReadArray);
+  Command(vestra::kFlashReadArray);
   std::uint32_t sum = 0;
   std::uint32_t crc = kCrc32Start;
   // The words go through the digest a few dozen at a time: one call per word cost more than the digest.

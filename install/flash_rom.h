@@ -8,14 +8,6 @@
 
 constexpr std::uint32_t kFlashBlockSize = 0x2000;  // one block of the image in rdBuff
 
-// Command words of the device.
-constexpr std::uint16_t kFlashReadStatus = 0x0070;
-constexpr std::uint16_t kFlashChipErase = 0x0030;
-constexpr std::uint16_t kFlashConfirm = 0x00D0;
-constexpr std::uint16_t kFlashWordProgram = 0x0040;
-constexpr std::uint16_t kFlashReadArray = 0x00FF;
-constexpr std::uint16_t kFlashReady = 0x0080;  // status bit 7
-
 // How long a status wait may last before the device counts as dead.
 constexpr std::uint32_t kWordReadyPolls = 100000;
 constexpr std::uint32_t kEraseWaits = 600;  // of kEraseWaitTicks each

@@ -15,20 +15,19 @@
 
 namespace {
 
-constexpr std::uint32_t kWriteEnableBit = 0x00000008;
 constexpr std::int16_t kEraseAttempts = 4;
 constexpr std::uint32_t kRegionKey = 0x72676E63;  // 'rgnc'
 
 void EnableFlashWriting() {
-  vestra::modify32(vestra::kWriteEnableReg0, 0xFFFFFFFF, kWriteEnableBit);
+  vestra::modify32(vestra::kWriteEnableReg0, 0xFFFFFFFF, vestra::kWriteEnableBit);
   vestra::wbflush();
   vestra::taskDelay(1);
-  vestra::modify32(vestra::kWriteEnableReg1, ~kWriteEnableBit, 0);
+  vestra::modify32(vestra::kWriteEnableReg1, ~vestra::kWriteEnableBit, 0);
   vestra::wbflush();
 }
 
 void DisableFlashWriting() {
-  vestra::modify32(vestra::kWriteEnableReg1, 0xFFFFFFFF, kWriteEnableBit);
+  vestra::modify32(vestra::kWriteEnableReg1, 0xFFFFFFFF, vestra::kWriteEnableBit);
   vestra::wbflush();
 }
 

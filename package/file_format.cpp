@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::int32_t kSeekSet = 0;
-constexpr std::int32_t kSeekEnd = 2;
 constexpr std::uint32_t kSumBlockSize = 1024;
 constexpr std::uint32_t kLargestItemData = kTextFieldSize;
 
@@ -59,7 +57,7 @@ void StoreTagData(const TrailerTag& row, const std::uint8_t* data, std::uint32_t
 // that stopped delivering before it. The file's size, as the card gives it, tells which.
 std::int16_t ShortRead(std::int32_t fd, std::int32_t got, std::uint32_t end) {
   if (got < 0) return kFileUnreadable;
-  const std::int32_t size = vestra::lseek(fd, 0, kSeekEnd);
+  const std::int32_t size = vestra::lseek(fd, 0, vestra::kSeekEnd);
   if (size < 0 || static_cast<std::uint32_t>(size) >= end) return kFileUnreadable;
   return -2;
 }
@@ -79,7 +77,7 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
   // An offset beyond what a seek can express cannot be reached, and a failed seek must not
   // pass for a position that happens to equal its error value.
   if (offset > kFileSeekLimit) return -2;
-  const std::int32_t position = vestra::lseek(fd, static_cast<std::int32_t>(offset), kSeekSet);
+  const std::int32_t position = vestra::lseek(fd, static_cast<std::int32_t>(offset), vestra::kSeekSet);
   if (position < 0 || static_cast<std::uint32_t>(position) != offset) return kFileUnreadable;
 
   std::uint8_t block[kSumBlockSize];
@@ -108,9 +106,10 @@ std::int16_t VerifyChecksum(std::int32_t fd, std::uint32_t offset, std::int32_t 
 
 std::int16_t ReadFileTrailer(std::int32_t fd, CameraInfo* record) {
   const std::uint32_t trailerOffset = record->header.trailerOffset;
-  const std::int32_t position = trailerOffset > kFileSeekLimit
-                                    ? -1
-                                    : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), kSeekSet);
+  const std::int32_t position =
+      trailerOffset > kFileSeekLimit
+          ? -1
+          : vestra::lseek(fd, static_cast<std::int32_t>(trailerOffset), vestra::kSeekSet);
   if (position < 0 && trailerOffset <= kFileSeekLimit) return kFileUnreadable;
   if (position < 0 || static_cast<std::uint32_t>(position) != trailerOffset) {
     LogText("Could not seek to trailer offset.");

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/entry.h"
 #include "app/panel.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
@@ -18,7 +17,6 @@ constexpr const char* kFontFileName = "/B/SYSTEM/UPDATE.CRS";
 constexpr const char* kCamFileName = "/B/SYSTEM/UPDATE.CAM";
 constexpr std::string_view kSystemFolder = "/B/SYSTEM/";
 constexpr std::string_view kCodeSuffix = ".BIN";
-constexpr std::int16_t kCardDrive = 2;
 
 struct CameraModel {
   std::string_view vendor;
@@ -77,7 +75,7 @@ std::int16_t GetInstallerFilenames() {
   gStrCodeFileName[0] = '\0';
 
   const char* prefix = ModelPrefix();
-  if (prefix == nullptr || (vestra::FSDiskDriveAvailable(kCardDrive) & 0xFF) == 0) {
+  if (prefix == nullptr || (vestra::FSDiskDriveAvailable(vestra::kCardDrive) & 0xFF) == 0) {
     gErrCode = kErrMissing;
   } else {
     FindCodeFile(prefix);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "package/camera_info.h"
+#include "platform/kernel.h"
 
 using InstallerFileSet = CameraInfo[2];
 
@@ -14,11 +15,9 @@ constexpr std::int16_t kErrMissing = -4;
 
 extern InstallerFileSet gFile;
 extern std::int16_t gErrCode;
+// Taken by the first removal of the update files: they go once per run, whoever asks.
+extern vestra::SEM_ID semIdDelete;
 
-// Where the update log lives on the card.
-constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
-
-extern const char* gStrLogFileName;
 extern const char* gStrFontFileName;
 extern const char* gStrCamFileName;
 constexpr int kCodeFileNameSize = 64;

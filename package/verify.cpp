@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr std::int32_t kSeekEnd = 2;
 constexpr std::uint32_t kCapabilityDevelopment = 4;
 constexpr std::uint32_t kCapabilityEurope = 3;
 constexpr std::uint32_t kRegionDevelopmentFile = 6;
@@ -145,7 +144,7 @@ Verdict CheckCodeFile(std::int32_t fd, CameraInfo& file) {
     LogText("Could not read trailer");
     return {kErrCorrupt};
   }
-  const std::int32_t fileSize = vestra::lseek(fd, 0, kSeekEnd);
+  const std::int32_t fileSize = vestra::lseek(fd, 0, vestra::kSeekEnd);
   if (fileSize < 0) {
     LogText("could not determine file size");
     return {kErrCorrupt, true};
@@ -176,7 +175,7 @@ std::int16_t VerifyInstallerFiles() {
   std::int32_t fd = -1;
   bool filesKept = false;
 
-  const std::int32_t font = vestra::FSOpen(gStrFontFileName, 0, 0);
+  const std::int32_t font = vestra::FSOpen(gStrFontFileName, vestra::kOpenReadOnly, 0);
   if (font < 0) {
     LogFormat("%s is missing", gStrFontFileName);
     gErrCode = kErrMissing;
@@ -184,7 +183,7 @@ std::int16_t VerifyInstallerFiles() {
     vestra::FSClose(font);
     std::memcpy(file.fileName, gStrCodeFileName, sizeof file.fileName);
     file.fileName[sizeof file.fileName - 1] = 0;
-    fd = vestra::FSOpen(file.fileName, 0, 0);
+    fd = vestra::FSOpen(file.fileName, vestra::kOpenReadOnly, 0);
     if (fd < 0) {
       LogFormat("%s is missing", file.fileName);
       gErrCode = kErrMissing;

@@ -1,7 +1,7 @@
 // What the soft keys do on each screen. Every action needs state 0 and starts with the click.
-#include "app/keys.h"
 #include "app/panel.h"
 #include "panels/panels.h"
+#include "platform/events.h"
 #include "services/power.h"
 #include "services/sound.h"
 
@@ -20,13 +20,13 @@ void GoTo(PanelId panel) {
 // Panels whose left key goes on and whose right key goes elsewhere.
 void TwoWay(std::int32_t code, std::int32_t state, PanelId left, PanelId right) {
   if (state != 0) return;
-  if (code == kKeyLeft) GoTo(left);
-  if (code == kKeyRight) GoTo(right);
+  if (code == vestra::kKeyLeft) GoTo(left);
+  if (code == vestra::kKeyRight) GoTo(right);
 }
 
 // The result panels: the right key powers down, nothing else does anything.
 void PowerOff(std::int32_t code, std::int32_t state) {
-  if (state != 0 || code != kKeyRight) return;
+  if (state != 0 || code != vestra::kKeyRight) return;
   Click();
   Shutdown();
 }
@@ -45,11 +45,11 @@ void Panel2EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
 
 void Panel3EventProc(PanelRec*, std::int32_t code, std::int32_t state) {
   if (state != 0) return;
-  if (code == kKeyCentre) {
+  if (code == vestra::kKeyCentre) {
     Click();
     // The progress panel draws itself and runs the whole installation from its init procedure.
     if (IsBatteryLevelSufficient() != 0) AppSwapPanels(gCurPanel, kProgressPanel);
-  } else if (code == kKeyRight) {
+  } else if (code == vestra::kKeyRight) {
     GoTo(kVersionPanel);
   }
 }

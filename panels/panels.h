@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/panel.h"
+#include "services/power.h"  // gUpdateInProgress, which the progress panel raises around the installation
 
 void DrawLogos(PanelRec* panel, std::uint8_t drawLogo, std::uint8_t drawIcon);
 
@@ -28,5 +29,3 @@ void Panel7DrawProc(PanelRec* panel, std::int32_t a, std::int32_t b);
 void Panel7EventProc(PanelRec* panel, std::int32_t code, std::int32_t state);
 void Panel8DrawProc(PanelRec* panel, std::int32_t a, std::int32_t b);
 void Panel8EventProc(PanelRec* panel, std::int32_t code, std::int32_t state);
-
-extern std::uint8_t gUpdateInProgress;

@@ -6,6 +6,23 @@
 
 namespace vestra {
 
+// The memory card's drive, B:, by its number.
+constexpr std::int16_t kCardDrive = 2;
+
+// FSOpen's flags: one access mode, and any of the others.
+constexpr std::int32_t kOpenReadOnly = 0x0000;
+constexpr std::int32_t kOpenWriteOnly = 0x0001;
+constexpr std::int32_t kOpenReadWrite = 0x0002;
+constexpr std::int32_t kOpenAccessMask = 0x0003;
+constexpr std::int32_t kOpenAppend = 0x0008;
+constexpr std::int32_t kOpenCreate = 0x0200;
+constexpr std::int32_t kOpenTruncate = 0x0400;
+
+// Where lseek and fseek count the offset from.
+constexpr std::int32_t kSeekSet = 0;
+constexpr std::int32_t kSeekCurrent = 1;
+constexpr std::int32_t kSeekEnd = 2;
+
 std::int16_t FSDiskDriveAvailable(std::int16_t drive);  // low 8 bits zero: not available
 std::int32_t FSOpen(const char* path, std::int32_t flags, std::int32_t mode);  // negative on failure
 std::int32_t FSClose(std::int32_t fd);

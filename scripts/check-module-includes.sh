@@ -2,10 +2,46 @@
 # The module includes only its own headers, the platform's and the C++ standard library's. The include
 # roots already make a sim/, cli/ or harness/ include fail to compile; this catches what they cannot: an OS
 # or C header, a third-party header from the system's include path, or a path that climbs out with "..".
+# Within the module the folders are layers: a file includes its own layer and those below it, and reaches up
+# only where the updater's design does (the list below).
 # Usage: scripts/check-module-includes.sh SOURCE_DIR [STAMP]
 set -euo pipefail
 src=$1 stamp=${2:-}
 module_dirs=(app panels package install gx services platform)
+
+# Bottom to top; the platform is below them all.
+layers=(platform gx services package install panels app)
+# A file or a whole layer, then a header of a higher layer that it may include.
+reach_up=(
+  # A failed check or installation puts up its panel itself: the battery, file and verification checks,
+  # and the installation.
+  "services/power.cpp app/panel.h"
+  "package/file_set.cpp app/panel.h"
+  "package/verify.cpp app/panel.h"
+  "install/install.cpp app/panel.h"
+  # Each installation step draws the progress panel's bar.
+  "install/install.cpp panels/panels.h"
+  # The erase takes the logo with it when the resource block could not be copied out of the flash.
+  "install/install.cpp app/entry.h"
+  # The screens are the shell's panel records, drawn with its strings, screen layout, font and logo.
+  "panels app/panel.h"
+  "panels app/strings.h"
+  "panels app/screen.h"
+  "panels app/entry.h"
+)
+
+declare -A rank
+for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
+
+# Whether file may include header h: the same layer or one below, or an allowed reach up.
+may_include() {
+  local file=$1 h=$2 rule
+  ((rank[${h%%/*}] <= rank[${file%%/*}])) && return 0
+  for rule in "${reach_up[@]}"; do
+    [[ $rule == "$file $h" || $rule == "${file%%/*} $h" ]] && return 0
+  done
+  return 1
+}
 
 std_headers=" algorithm any array atomic barrier bit bitset cassert cctype cerrno cfenv cfloat charconv chrono
 cinttypes climits clocale cmath codecvt compare complex concepts condition_variable coroutine csetjmp csignal
@@ -19,8 +55,8 @@ typeinfo unordered_map unordered_set utility valarray variant vector version "
 host_only=" filesystem fstream iostream istream ostream sstream syncstream thread mutex shared_mutex future
 condition_variable stop_token semaphore latch barrier csignal clocale locale codecvt regex execution "
 
-# One line each, so that a name is matched whole.
-std_headers=" $(echo $std_headers) " host_only=" $(echo $host_only) "
+# Spaces for the line breaks, so that every name stands between two spaces and is matched whole.
+std_headers=" ${std_headers//$'\n'/ } " host_only=" ${host_only//$'\n'/ } "
 
 status=0
 while IFS= read -r file; do
@@ -36,6 +72,9 @@ while IFS= read -r file; do
       h=${BASH_REMATCH[1]} top=${BASH_REMATCH[1]%%/*}
       if [[ $h == *..* || " ${module_dirs[*]} " != *" $top "* || ! -f $src/$h ]]; then
         echo "$file:$num: \"$h\" is outside the module and the platform" >&2
+        status=1
+      elif ! may_include "$file" "$h"; then
+        echo "$file:$num: \"$h\" is a layer above ${file%%/*}/ (layers from the bottom: ${layers[*]})" >&2
         status=1
       fi
     fi

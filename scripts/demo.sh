@@ -31,6 +31,6 @@ else
   echo "flash: does NOT hold the new image" >&2
   exit 1
 fi
-left=$(ls "$out/card/SYSTEM" | tr '\n' ' ')
+left=$(find "$out/card/SYSTEM" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ')
 echo "card after the update: ${left:-(empty: the update files and the log are gone)}"
 echo "screens: $out/shots/sheet.png   report: $out/report.json"

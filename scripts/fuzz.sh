@@ -14,11 +14,12 @@ cmake --build "$build" -j"${JOBS:-2}" --target verify_fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts" "$build/tmp"
 # Anything the target puts in a temporary folder lives here, so a run cut short leaves nothing in /tmp.
-export TMPDIR="$(cd "$build/tmp" && pwd)"
+TMPDIR=$(cd "$build/tmp" && pwd)
+export TMPDIR
 cp -n fuzz/corpus/* "$build/corpus/" 2>/dev/null || true
 # The camera the target keeps holds its own log lines and sounds on purpose: per-input leak checks would
 # take them for leaks and spend most of the time scanning the heap. Every allocation records the stack
-# that made it; ten frames reach from the card model into the module, and recording thirty was an eighth
+# that made it; ten frames reach from the card model into the module, and recording thirty costs an eighth
 # of the time (the stack of a faulting access itself is always whole).
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:malloc_context_size=10}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

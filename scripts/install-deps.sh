@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing.
-# Usage: scripts/install-deps.sh [host] [browser] [mips] [fuzz] [tidy]   (default: host)
+# Usage: scripts/install-deps.sh [host] [browser] [mips] [fuzz] [tidy] [format] [shellcheck]   (default: host)
 set -euo pipefail
 want=("$@"); [ ${#want[@]} -gt 0 ] || want=(host)
 pkgs=()
@@ -13,7 +13,9 @@ for w in "${want[@]}"; do
     mips) pkgs+=(g++-mips-linux-gnu qemu-user googletest) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
     tidy) pkgs+=(clang-tidy) ;;
-    *) echo "install-deps: unknown set '$w' (host, browser, mips, fuzz, tidy)" >&2; exit 2 ;;
+    format) pkgs+=(clang-format) ;;
+    shellcheck) pkgs+=(shellcheck) ;;
+    *) echo "install-deps: unknown set '$w' (host, browser, mips, fuzz, tidy, format, shellcheck)" >&2; exit 2 ;;
   esac
 done
 missing=()

@@ -1,7 +1,6 @@
 // Shows the draw port: converts it into the LCD buffer not on show, then switches to that buffer.
 #include "services/lcd.h"
 
-#include "app/entry.h"
 #include "platform/graphics.h"
 #include "platform/power.h"
 

@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "package/file_set.h"
 #include "platform/files.h"
 
 void LogText(const char* text) {

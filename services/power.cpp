@@ -1,11 +1,10 @@
 // Battery check, the one way to power down, and sleeping in tenths of a second.
 #include "services/power.h"
 
-#include "app/entry.h"
 #include "app/panel.h"
-#include "panels/panels.h"
 #include "platform/kernel.h"
 #include "platform/power.h"
+#include "services/lcd.h"
 #include "services/sound.h"
 
 namespace {

@@ -143,22 +143,22 @@ std::int32_t Card::Open(const char* path, std::int32_t flags) {
   const CardPathPtr& at = Resolve(path);
   if (!at) return -1;
   CardOpenMode mode;
-  switch (flags & 3) {
-    case kOpenReadOnly:
+  switch (flags & vestra::kOpenAccessMask) {
+    case vestra::kOpenReadOnly:
       mode.read = true;
       break;
-    case kOpenWriteOnly:
+    case vestra::kOpenWriteOnly:
       mode.write = true;
       break;
-    case kOpenReadWrite:
+    case vestra::kOpenReadWrite:
       mode.read = mode.write = true;
       break;
     default:
       return -1;
   }
-  mode.append = (flags & kOpenAppend) != 0;
-  mode.create = (flags & kOpenCreate) != 0;
-  mode.truncate = (flags & kOpenTruncate) != 0;
+  mode.append = (flags & vestra::kOpenAppend) != 0;
+  mode.create = (flags & vestra::kOpenCreate) != 0;
+  mode.truncate = (flags & vestra::kOpenTruncate) != 0;
   auto handle = storage_->Open(at->relative, mode);  // a folder is refused there
   if (!handle) return -1;
   std::int32_t fd = 3;  // 0 to 2 are the console's on the camera too
@@ -184,7 +184,7 @@ std::int32_t Card::Read(std::int32_t fd, void* buffer, std::uint32_t count) {
 std::int32_t Card::Seek(std::int32_t fd, std::int32_t offset, std::int32_t whence) {
   NoteAccess();
   const auto it = descriptors_.find(fd);
-  if (it == descriptors_.end() || whence < 0 || whence > 2) return -1;
+  if (it == descriptors_.end() || whence < vestra::kSeekSet || whence > vestra::kSeekEnd) return -1;
   const std::int64_t pos = it->second->Seek(offset, whence);
   if (pos < 0 || pos > std::numeric_limits<std::int32_t>::max()) return -1;
   return static_cast<std::int32_t>(pos);
@@ -293,7 +293,7 @@ std::uint32_t Card::WriteStream(const void* buffer, std::uint32_t size, std::uin
 std::int32_t Card::SeekStream(vestra::FILE* stream, std::int32_t offset, std::int32_t whence) {
   NoteAccess();
   if (FindStream(streams_, stream) == streams_.end()) return -1;
-  if (whence < 0 || whence > 2) return -1;
+  if (whence < vestra::kSeekSet || whence > vestra::kSeekEnd) return -1;
   return stream->handle->Seek(offset, whence) >= 0 ? 0 : -1;
 }
 
@@ -315,7 +315,7 @@ std::int32_t Card::CloseStream(vestra::FILE* stream) {
 namespace vestra {
 
 std::int16_t FSDiskDriveAvailable(std::int16_t drive) {
-  return drive == 2 && sim::Current().card().DriveAvailable() ? 1 : 0;
+  return drive == kCardDrive && sim::Current().card().DriveAvailable() ? 1 : 0;
 }
 std::int32_t FSOpen(const char* path, std::int32_t flags, std::int32_t) {
   return sim::Current().card().Open(path, flags);

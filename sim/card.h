@@ -23,14 +23,6 @@ class Camera;
 // The camera's file system refuses more than this many open files at once.
 constexpr int kMaxOpenFiles = 16;
 
-// Descriptor flags, as the platform's file system takes them.
-constexpr std::int32_t kOpenReadOnly = 0x0000;
-constexpr std::int32_t kOpenWriteOnly = 0x0001;
-constexpr std::int32_t kOpenReadWrite = 0x0002;
-constexpr std::int32_t kOpenAppend = 0x0008;
-constexpr std::int32_t kOpenCreate = 0x0200;
-constexpr std::int32_t kOpenTruncate = 0x0400;
-
 // A file's path as the storage takes it (relative to the card's top) and as the write observer sees it.
 struct CardPath {
   std::string relative;

@@ -48,9 +48,21 @@ class FolderHandle : public CardHandle {
     return static_cast<std::int64_t>(done);
   }
   std::int64_t Seek(std::int64_t offset, int whence) override {
-    static constexpr int kHostWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-    if (whence < 0 || whence > 2) return -1;
-    return ::lseek(fd_, static_cast<off_t>(offset), kHostWhence[whence]);
+    int hostWhence;
+    switch (whence) {
+      case vestra::kSeekSet:
+        hostWhence = SEEK_SET;
+        break;
+      case vestra::kSeekCurrent:
+        hostWhence = SEEK_CUR;
+        break;
+      case vestra::kSeekEnd:
+        hostWhence = SEEK_END;
+        break;
+      default:
+        return -1;
+    }
+    return ::lseek(fd_, static_cast<off_t>(offset), hostWhence);
   }
   bool Close() override {
     const int fd = fd_;
@@ -73,7 +85,7 @@ class FolderHandle : public CardHandle {
 };
 
 // A file opened only for reading: the module reads its update file a kilobyte at a time, and one host call
-// per kilobyte was most of the start-up. Reads come from a window of the file read ahead; the host's
+// per kilobyte would be most of the start-up. Reads come from a window of the file read ahead; the host's
 // offset is the window's end, so a seek inside the window costs no call. What the module sees stays what
 // plain reads and seeks return: all it asked for up to the end of the file, positions anywhere from 0 on.
 class ReadAheadHandle final : public FolderHandle {
@@ -112,14 +124,14 @@ class ReadAheadHandle final : public FolderHandle {
 
   std::int64_t Seek(std::int64_t offset, int whence) override {
     const std::int64_t here = start_ + static_cast<std::int64_t>(next_);
-    if (whence == 0 || whence == 1) {
-      const std::int64_t to = whence == 0 ? offset : here + offset;
+    if (whence == vestra::kSeekSet || whence == vestra::kSeekCurrent) {
+      const std::int64_t to = whence == vestra::kSeekSet ? offset : here + offset;
       if (to < 0) return -1;
       if (to >= start_ && to <= start_ + static_cast<std::int64_t>(end_)) {
         next_ = static_cast<std::size_t>(to - start_);
         return to;
       }
-      return Moved(HostSeek(to, 0));
+      return Moved(HostSeek(to, vestra::kSeekSet));
     }
     return Moved(HostSeek(offset, whence));  // only the host knows where the end is now
   }

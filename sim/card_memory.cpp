@@ -36,13 +36,13 @@ class MemoryHandle final : public CardHandle {
   std::int64_t Seek(std::int64_t offset, int whence) override {
     std::int64_t base;
     switch (whence) {
-      case 0:
+      case vestra::kSeekSet:
         base = 0;
         break;
-      case 1:
+      case vestra::kSeekCurrent:
         base = static_cast<std::int64_t>(position_);
         break;
-      case 2:
+      case vestra::kSeekEnd:
         base = static_cast<std::int64_t>(bytes_->view().size());
         break;
       default:

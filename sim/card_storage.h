@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace sim {
 
 enum class CardEntry { kNone, kFile, kFolder, kOther };
@@ -25,7 +27,7 @@ struct CardOpenMode {
   bool append = false;  // every write goes to the end
 };
 
-// One open file. Positions are byte offsets; whence is 0 (set), 1 (current) or 2 (end).
+// One open file. Positions are byte offsets; whence is the platform's (vestra::kSeekSet, ...).
 class CardHandle {
  public:
   virtual ~CardHandle() = default;

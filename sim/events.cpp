@@ -19,7 +19,8 @@ struct NamedKey {
   std::uint16_t code;
 };
 constexpr NamedKey kNamedKeys[] = {
-    {"left", 14}, {"centre", 13}, {"center", 13}, {"right", 12}, {"power", 1}, {"debug", 106},
+    {"left", vestra::kKeyLeft},   {"centre", vestra::kKeyCentre}, {"center", vestra::kKeyCentre},
+    {"right", vestra::kKeyRight}, {"power", vestra::kKeyPower},   {"debug", vestra::kKeyDebug},
 };
 
 std::string_view Trim(std::string_view s) {
@@ -164,12 +165,12 @@ std::int16_t EventQueue::Get(std::uint8_t, vestra::EventRecord** record) {
         vestra::EventRecord& r = records_.emplace_back();
         std::fill(std::begin(r.bytes), std::end(r.bytes), std::uint8_t{0});
         if (step.kind == ScriptStep::Kind::kKey) {
-          vestra::StoreBE16(r.bytes + 0, kEventKindKey);
-          vestra::StoreBE16(r.bytes + 10, step.state);
-          vestra::StoreBE16(r.bytes + 14, step.code);
+          vestra::StoreBE16(r.bytes + vestra::kEventKindOffset, vestra::kEventKindKey);
+          vestra::StoreBE16(r.bytes + vestra::kEventKeyStateOffset, step.state);
+          vestra::StoreBE16(r.bytes + vestra::kEventKeyCodeOffset, step.code);
         } else {
-          vestra::StoreBE16(r.bytes + 0, kEventKindOther);
-          vestra::StoreBE32(r.bytes + 8, step.value);
+          vestra::StoreBE16(r.bytes + vestra::kEventKindOffset, vestra::kEventKindOther);
+          vestra::StoreBE32(r.bytes + vestra::kEventValueOffset, step.value);
         }
         outstanding_.push_back(&r);
         ++delivered_;

@@ -44,8 +44,6 @@ class KeyScriptError : public std::runtime_error {
 std::vector<ScriptStep> ParseKeyScript(std::string_view script);
 
 constexpr std::uint8_t kModuleAppID = 0x2A;  // what AMGetSelfAppID hands the module
-constexpr std::uint16_t kEventKindKey = 2;
-constexpr std::uint16_t kEventKindOther = 4;
 
 class EventQueue {
  public:

@@ -11,13 +11,13 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kCmdReadArray = 0xFF;
-constexpr std::uint8_t kCmdReadStatus = 0x70;
-constexpr std::uint8_t kCmdWordProgram = 0x40;
-constexpr std::uint8_t kCmdWordProgramAlt = 0x10;
-constexpr std::uint8_t kCmdChipErase = 0x30;
-constexpr std::uint8_t kCmdConfirm = 0xD0;
-constexpr std::uint8_t kCmdClearStatus = 0x50;
+constexpr std::uint8_t kCmdReadArray = vestra::kFlashReadArray;
+constexpr std::uint8_t kCmdReadStatus = vestra::kFlashReadStatus;
+constexpr std::uint8_t kCmdWordProgram = vestra::kFlashWordProgram;
+constexpr std::uint8_t kCmdWordProgramAlt = vestra::kFlashWordProgramAlt;
+constexpr std::uint8_t kCmdChipErase = vestra::kFlashChipErase;
+constexpr std::uint8_t kCmdConfirm = vestra::kFlashConfirm;
+constexpr std::uint8_t kCmdClearStatus = vestra::kFlashClearStatus;
 
 std::string Hex(std::uint32_t value) {
   char text[16];

@@ -17,7 +17,7 @@ namespace {
 
 // The calls made into FreeType and fontconfig. They are looked up when the first face is wanted, not linked:
 // most vupdate commands never draw text, and loading both libraries (with png, brotli and expat behind them)
-// was most of every start. Typed by the headers' own declarations, so those stay the contract.
+// would be most of every start. Typed by the headers' own declarations, so those stay the contract.
 // clang-format off
 #define VESTRA_FONT_CALLS(X)                                                                                   \
   X(FT_Init_FreeType) X(FT_New_Face) X(FT_Done_Face) X(FT_Request_Size) X(FT_Get_Char_Index) X(FT_Load_Glyph)  \

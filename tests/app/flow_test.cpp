@@ -59,7 +59,8 @@ TEST_F(FlowTest, KeyScriptsWalkTheTransitionTable) {
       {"wait:3,key:15,wait:3,key:15", {0}, true, false, true},
       {"wait:6,key:15", {0}, false},
       // An installation that failed after ten minutes: its error panel gets the whole time-out from when it
-      // is shown. One that succeeded after more than the time-out ends at once, as it always did.
+      // is shown. One that succeeded after more than the time-out ends at once: only the error panel starts
+      // the count afresh.
       {"left,left,left,centre", {0, 1, 2, 3, 4, 8}, false, false, false, 7, Flash::kNeverReady},
       {"left,left,left,centre,wait:118,debug",
        {0, 1, 2, 3, 4, 8},

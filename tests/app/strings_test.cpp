@@ -17,7 +17,7 @@ TEST(StringsTest, RegionChoosesTableAndFont) {
   const Case cases[] = {{8, 30, gLUIJapanese}, {1, 2, gLUIEnglish},  {0, 2, gLUIEnglish},
                         {3, 2, gLUIEnglish},   {-8, 2, gLUIEnglish}, {0x108, 2, gLUIEnglish}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.region);
+    SCOPED_TRACE(testing::Message() << "region " << c.region);
     EXPECT_EQ(GetRgnFontNum(c.region), c.font);
     for (std::int16_t row = 0; row < kUIStringCount; ++row) {
       EXPECT_EQ(GetRgnString(c.region, row, nullptr), c.table[row].text);
@@ -40,7 +40,7 @@ TEST(StringsTest, RowsAreCopiedAndRowsOutsideTheTableRefused) {
       {1, 1000, nullptr, "Invalid string index."},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.row);
+    SCOPED_TRACE(testing::Message() << "region " << c.region << " row " << c.row);
     char buffer[64] = "stale";
     const char* result = GetRgnString(c.region, c.row, buffer);
     EXPECT_EQ(result == nullptr, c.result == nullptr);

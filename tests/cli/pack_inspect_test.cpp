@@ -305,6 +305,10 @@ struct Hostile {
   const char* says;
   std::size_t imageSize = 5000;
 };
+// A row prints as its name, in failure messages and in CTest's list of tests, rather than as its bytes.
+void PrintTo(const Hostile& row, std::ostream* os) {
+  *os << row.name;
+}
 
 const Hostile kBadPacks[] = {
     {"ImageOf0x200000Bytes", {}, Kind::kFile, Kind::kFile, 2, "0x200000", 0x200000},

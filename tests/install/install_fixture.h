@@ -15,6 +15,7 @@
 #include "sim/camera.h"
 #include "sim/card.h"
 #include "sim/flash.h"
+#include "sim/memory.h"
 #include "tests/app/run_fixture.h"
 
 namespace vestra_test {
@@ -36,6 +37,7 @@ struct InstallOptions {
   std::uint32_t fileRegion = 1;
   const char* debugText = "";  // not empty: the camera is in debug mode
   bool blankFlash = false;
+  bool resourcesCopied = true;  // false: no memory for the resource block's copy at start-up
 };
 
 class InstallTest : public ::testing::Test {
@@ -61,6 +63,7 @@ class InstallTest : public ::testing::Test {
     log_.emplace(*camera_);
     ResetModuleGlobals();
     camera_->Boot();
+    camera_->memory().failMalloc = !options.resourcesCopied;
     if (options.blankFlash) flash().Preload(0, std::vector<std::uint8_t>(sim::kFlashBusSize, 0xFF));
     ASSERT_THROW(entry(), sim::ScriptEnded);  // start-up verifies the update files and waits for keys
     ASSERT_EQ(gCurPanel, 0);

@@ -14,6 +14,7 @@
 #include "package/digest.h"
 #include "panels/panels.h"
 #include "platform/hardware.h"
+#include "services/power.h"
 #include "sim/graphics.h"
 #include "sim/kernel.h"
 #include "tests/install/install_fixture.h"
@@ -41,13 +42,14 @@ std::string VerifyLine(std::uint32_t expected, std::uint32_t read) {
   return line;
 }
 
+std::uint32_t Crc(const std::vector<std::uint8_t>& bytes) {
+  return Crc32Final(Crc32Update(kCrc32Start, bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+}
+
 std::string ChangedLine(const std::vector<std::uint8_t>& verified, const std::vector<std::uint8_t>& read) {
-  const auto crc = [](const std::vector<std::uint8_t>& b) {
-    return Crc32Final(Crc32Update(kCrc32Start, b.data(), static_cast<std::uint32_t>(b.size())));
-  };
   char line[96];
   std::snprintf(line, sizeof line, "Image on the card changed after it was verified: expected=%08X read=%08X",
-                crc(verified), crc(read));
+                Crc(verified), Crc(read));
   return line;
 }
 
@@ -62,15 +64,51 @@ enum Fault {
   kBadSeek,
   kChanged,
   kSwapped,
+  kTraded,
   kStuck,
   kEraseHang,
   kProgHang
 };
 
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case kOk:
+      return "no fault";
+    case kBlank:
+      return "blank ROM";
+    case kDirtyLast:
+      return "only the last word not blank";
+    case kNeverBlank:
+      return "never blank";
+    case kNeverBlankLast:
+      return "last word never blank";
+    case kNoFile:
+      return "code file gone";
+    case kShort:
+      return "image cut short";
+    case kBadSeek:
+      return "seek past the header fails";
+    case kChanged:
+      return "image changed on the card";
+    case kSwapped:
+      return "bytes swapped on the card";
+    case kTraded:
+      return "bytes traded in the flash";
+    case kStuck:
+      return "bit stuck in the flash";
+    case kEraseHang:
+      return "erase never ready";
+    case kProgHang:
+      return "word program never ready";
+  }
+  return "?";
+}
+
 class FlashRom : public vestra_test::InstallTest {
  protected:
-  void SetUp() override {
-    Start(TestImage(16), {.blankFlash = true});
+  void SetUp() override { StartWriting({}); }
+  void StartWriting(const sim::FlashProfile& profile) {
+    Start(TestImage(16), {.flash = profile, .blankFlash = true});
     vestra::modify32(0xBE800000, 0xFFFFFFFF, 8);
     vestra::modify32(0xBE800004, ~8u, 0);
   }
@@ -101,6 +139,27 @@ TEST_F(FlashRom, FirstTwoWordsOfAnImageOnTheBus) {
   EXPECT_EQ(flash().recorded(), expected);
   EXPECT_EQ(camera_->kernel().intLockCalls, 2) << "one lock per word";
   EXPECT_EQ(count, 4u);
+}
+
+// Each status read of a busy device lets up to a millisecond pass: a word is waited for 100 s at most.
+TEST_F(FlashRom, AWordIsWaitedForUpToThePollBound) {
+  const struct {
+    double programSeconds;
+    std::int32_t result;
+    std::uint32_t count;
+  } cases[] = {{90, 0, 2}, {110, -1, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "a word program of " << c.programSeconds << " s");
+    StartWriting({.wordProgramUs = c.programSeconds * 1e6});
+    vestra::FILE* stream = Stream({0x12, 0x34});
+    std::uint32_t count = 0;
+    EXPECT_EQ(RL_readdata(stream, 0, 2, &count), c.result);
+    close_f(stream);
+    EXPECT_EQ(count, c.count);
+    if (c.result == 0) {
+      EXPECT_EQ(flash().contents()[0], 0x12);
+    }
+  }
 }
 
 TEST_F(FlashRom, FullChipEraseSequenceAndItsProgressSteps) {
@@ -181,6 +240,11 @@ TEST_F(Install, HowEachRunEnds) {
   std::swap(swapped[30000], swapped[30001]);
   ASSERT_NE(swapped, image);
   ASSERT_EQ(image[0x13] & 8, 0);  // the stuck bit below leaves it set
+  // The flash reads bytes 0x10 and 0x11 traded: the byte sum cannot tell.
+  const std::uint32_t tradedBits = image[0x10] ^ image[0x11];
+  std::vector<std::uint8_t> traded = image;
+  std::swap(traded[0x10], traded[0x11]);
+  ASSERT_NE(traded, image);
   const std::uint32_t sum = vupdate::ByteSum(image);
   const std::vector<std::uint8_t> file = vestra_test::CodeFile(image);
   const struct {
@@ -199,12 +263,13 @@ TEST_F(Install, HowEachRunEnds) {
       {kBadSeek, -2, 1, 2, 0, {"Could not seek pass header.", "Could not program rom."}},
       {kChanged, -2, 1, 2, 20000, {ChangedLine(image, changed)}},
       {kSwapped, -2, 1, 2, 20000, {ChangedLine(image, swapped)}},
+      {kTraded, -2, 1, 2, 20000, {VerifyLine(Crc(image), Crc(traded))}},
       {kStuck, -2, 1, 2, 20000, {VerifyLine(sum, sum + 8)}},
       {kEraseHang, -2, 1, 1, 0, {"Flash device not ready.", "Could not format rom."}},
       {kProgHang, -2, 0, 1, 1, {"Flash device not ready.", "Could not program rom."}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.fault);
+    SCOPED_TRACE(FaultName(c.fault));
     vestra_test::InstallOptions options;
     // With kProgHang no erase comes first: the first word program hangs.
     options.blankFlash = c.fault == kBlank || c.fault == kProgHang || c.fault == kDirtyLast;
@@ -214,6 +279,7 @@ TEST_F(Install, HowEachRunEnds) {
     options.flash.neverReady = c.fault == kEraseHang || c.fault == kProgHang;
     Start(image, options);
     if (c.fault == kDirtyLast) flash().Preload(0x1FFFFF, std::vector<std::uint8_t>{0xFE});
+    if (c.fault == kTraded) flash().FlipReadBits({{0x10, tradedBits << 24 | tradedBits << 16}});
     if (c.fault == kNoFile) std::filesystem::remove(card_ / "SYSTEM" / kCodeName);
     if (c.fault == kShort) WriteCardFile(kCodeName, {file.begin(), file.begin() + 964});  // the end is lost
     if (c.fault == kBadSeek) gFile[0].header.headerSize = 0x80000000;
@@ -258,6 +324,20 @@ TEST_F(Install, HowEachRunEnds) {
     EXPECT_NEAR(camera_->clock().SecondsExact() - before,
                 estimate.deviceSeconds() - (c.fault == kBlank ? estimate.eraseSeconds : 0), 1e-6)
         << "the estimate is the run's time; a blank ROM takes no erase";
+  }
+}
+
+// Without a copy of the resource block the erase takes the logo icon with it: the success panel goes without.
+TEST_F(Install, TheLogoOutlivesTheEraseOnlyInACopiedResourceBlock) {
+  for (const bool copied : {true, false}) {
+    SCOPED_TRACE(copied ? "resource block copied" : "no memory for the copy");
+    Start(TestImage(64), {.resourcesCopied = copied});
+    ASSERT_EQ(gResourcesInRAM, copied ? 1 : 0);
+    RunInstallation();
+    ASSERT_EQ(gCurPanel, kSuccessPanel);
+    camera_->graphics().clearRecords();
+    AppDraw();
+    EXPECT_EQ(camera_->graphics().iconPlots().size(), copied ? 1u : 0u);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "package/file_set.h"
 #include "platform/files.h"
+#include "services/log.h"
 #include "sim/card.h"
 #include "verify_fixture.h"
 

@@ -7,6 +7,7 @@
 #include "app/entry.h"
 #include "app/module_state.h"
 #include "platform/kernel.h"
+#include "services/log.h"
 #include "tests/app/run_fixture.h"
 
 namespace {

@@ -4,14 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../sim/sim_fixture.h"
-#include "updatefile/update_file.h"
+#include "harness/runner.h"
 #include "package/tags.h"
 #include "services/sound.h"
-#include "harness/runner.h"
+#include "updatefile/update_file.h"
 
 namespace verify_test {
 
@@ -65,6 +67,19 @@ inline std::vector<std::string> Comparison(const FileSide& f) {
 
 // A table row's name as its test's name.
 inline const auto RowName = [](const auto& info) { return std::string(info.param.name); };
+
+// The tables' rows live in their files' unnamed namespace, where GoogleTest looks for a printer: a row
+// prints as its name, in failure messages and in CTest's list of tests, rather than as its bytes.
+namespace {
+template <typename Row>
+concept NamedRow = requires(const Row& row) {
+  std::string_view(row.name);
+};
+template <NamedRow Row>
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
+}
+}  // namespace
 
 class VerifyTest : public ::testing::Test {
  protected:

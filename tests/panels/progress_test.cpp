@@ -44,7 +44,7 @@ TEST_F(ProgressBar, GeometryForMaximum139) {
   } cases[] = {
       {139, 225, false, false}, {500, 225, false, false}, {138, 223, true, false}, {70, 143, true, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
+    SCOPED_TRACE(testing::Message() << "value " << c.value << " of 139");
     Clear(background);
     Draw(-1, c.value, 139);
     EXPECT_TRUE(Green(c.lastGreen, 170));

@@ -16,6 +16,7 @@
 #include "gx/color.h"
 #include "package/camera_info.h"
 #include "platform/graphics.h"
+#include "services/lcd.h"
 #include "sim/camera.h"
 #include "sim/graphics.h"
 #include "tests/support/draw_start.h"

@@ -164,7 +164,7 @@ TEST_P(EitherCardTest, FilesKeepTheirBytesAndPositionsThroughEveryMode) {
   EXPECT_EQ(std::string(bytes, 4), "6789");
   EXPECT_EQ(vestra::FSClose(fd), 0);
   EXPECT_LT(vestra::FSOpen("/B/SYSTEM/DATA", 0, 0), 0);
-  EXPECT_GE(vestra::FSOpen("/B/SYSTEM/MADE", sim::kOpenWriteOnly | sim::kOpenCreate, 0), 0);
+  EXPECT_GE(vestra::FSOpen("/B/SYSTEM/MADE", vestra::kOpenWriteOnly | vestra::kOpenCreate, 0), 0);
   EXPECT_EQ(Get("SYSTEM/MADE"), "");
 
   auto write = [](const char* mode, const char* text) {
