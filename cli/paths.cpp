@@ -8,6 +8,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/hardware.h"
 #include "updatefile/inspect_file.h"
 
 namespace fs = std::filesystem;
@@ -81,7 +82,6 @@ Problem CheckInputFile(std::string_view what, const std::string& path) {
 }
 
 Problem CheckFlashFile(std::string_view what, const std::string& path, bool forWriting) {
-  constexpr std::uintmax_t kFlashFileSize = 0x200000;
   if (forWriting) {
     if (auto problem = CheckOutputFile(what, path, true)) return problem;
   } else {
@@ -97,9 +97,9 @@ Problem CheckFlashFile(std::string_view what, const std::string& path, bool forW
   std::error_code ec;
   if (!fs::exists(path, ec)) return std::nullopt;
   const std::uintmax_t size = fs::file_size(path, ec);
-  if (ec || (size != 0 && size != kFlashFileSize)) {
-    return Named(what, path) + " must hold exactly 2097152 bytes (it holds " + std::to_string(size) +
-           "), or nothing";
+  if (ec || (size != 0 && size != vestra::kFlashSize)) {
+    return Named(what, path) + " must hold exactly " + std::to_string(vestra::kFlashSize) +
+           " bytes (it holds " + std::to_string(size) + "), or nothing";
   }
   if (!forWriting) return std::nullopt;
   // Written in place throughout the run: it must open for writing now, not fail half way.

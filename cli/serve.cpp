@@ -22,6 +22,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/numbers.h"
+#include "cli/paths.h"
 #include "cli/web_assets.h"
 #include "harness/live_camera.h"
 #include "platform/events.h"
@@ -37,7 +38,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uintmax_t kFlashFileSize = 0x200000;
 constexpr std::size_t kLogShown = 16 * 1024;
 constexpr std::size_t kInspectOutputMax = 256 * 1024;
 constexpr std::int64_t kLowBattery = 3;  // anything but 7 is too low for the updater
@@ -200,18 +200,8 @@ struct Server::Impl {
     }
     if (options.inPlace && options.card.empty()) throw std::runtime_error("--in-place needs --card");
     if (!options.flash.empty()) {
-      if (fs::exists(options.flash, ec)) {
-        if (!fs::is_regular_file(options.flash, ec))
-          throw std::runtime_error("flash file '" + options.flash + "' is not a file");
-        const auto size = fs::file_size(options.flash, ec);
-        if (ec || (size != 0 && size != kFlashFileSize)) {
-          throw std::runtime_error("flash file '" + options.flash + "' must hold exactly 2097152 bytes");
-        }
-      } else if (const fs::path parent = fs::path(options.flash).parent_path();
-                 !parent.empty() && !fs::is_directory(parent, ec)) {
-        throw std::runtime_error("flash file '" + options.flash +
-                                 "' cannot be created: its folder does not exist");
-      }
+      if (auto problem = paths::CheckFlashFile("--flash", options.flash, true))
+        throw std::runtime_error(*problem);
     }
     if (options.port < 0 || options.port > 65535) throw std::runtime_error("--port must be 0 to 65535");
     std::string name = "built-in";

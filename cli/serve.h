@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hardware.h"
+
 namespace serve {
 
 struct Options {
@@ -25,7 +27,7 @@ struct Options {
 };
 
 // The largest upload of an update file (header, the whole flash, a generous trailer) and of a profile.
-constexpr std::size_t kLargestUpdateFile = 64 + 0x200000 + 4096;
+constexpr std::size_t kLargestUpdateFile = 64 + vestra::kFlashSize + 4096;
 constexpr std::size_t kLargestProfile = 16 * 1024;
 
 // A file name the card's SYSTEM folder may take from a browser: 1 to 64 of A-Z a-z 0-9 . _ -,

@@ -515,7 +515,8 @@ SweepResult RunSweep(const SweepOptions& o) {
     std::ifstream in(o.flash, std::ios::binary);
     in.read(reinterpret_cast<char*>(plan.old.data()), static_cast<std::streamsize>(plan.old.size()));
     if (!in || flashSize != sim::kFlashBusSize) {
-      out.error = "flash file '" + o.flash.string() + "' must hold exactly 2097152 bytes, or nothing";
+      out.error = "flash file '" + o.flash.string() + "' must hold exactly " +
+                  std::to_string(sim::kFlashBusSize) + " bytes, or nothing";
       return out;
     }
   } else {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/numbers.h"
+#include "platform/hardware.h"
 
 namespace vupdate {
 
@@ -15,10 +16,9 @@ namespace {
 using Kind = sim::FlashBus::BusOp::Kind;
 using At = sim::PowerCutPoint::At;
 
-constexpr std::uint16_t kWordProgram = 0x40;
-constexpr std::uint16_t kChipErase = 0x30;
-constexpr std::uint16_t kReadArray = 0xFF;
-constexpr std::uint32_t kReady = 0x80;
+using vestra::kFlashChipErase;
+using vestra::kFlashReadArray;
+using vestra::kFlashWordProgram;
 
 bool IsArrayRead(const sim::FlashBus::BusOp& op) {
   const bool window = op.address - sim::kFlashBusBase < sim::kFlashBusSize;
@@ -31,7 +31,7 @@ std::vector<bool> Commands(const std::vector<sim::FlashBus::BusOp>& ops) {
   bool data = false;
   for (std::size_t i = 0; i < ops.size(); ++i) {
     command[i] = ops[i].kind == Kind::Store16 && !data;
-    data = command[i] && ops[i].value == kWordProgram;
+    data = command[i] && ops[i].value == kFlashWordProgram;
   }
   return command;
 }
@@ -89,14 +89,15 @@ std::vector<std::string> Phases(const std::vector<sim::FlashBus::BusOp>& ops) {
   bool programmed = false;
   for (std::size_t i = 0; i < ops.size(); ++i) {
     const auto& op = ops[i];
-    if (command[i] && op.address == sim::kFlashBusBase && op.value == kChipErase) phase = "erase";
-    if (command[i] && op.value == kWordProgram) {
+    if (command[i] && op.address == sim::kFlashBusBase && op.value == kFlashChipErase) phase = "erase";
+    if (command[i] && op.value == kFlashWordProgram) {
       phase = "programming";
       programmed = true;
     }
-    if (programmed && command[i] && op.value == kReadArray && phase == "programming") phase = "read-back";
-    if (op.kind == Kind::Modify32 && op.address == sim::kFlashRegister1 && (op.value & 8) != 0 &&
-        programmed) {
+    if (programmed && command[i] && op.value == kFlashReadArray && phase == "programming")
+      phase = "read-back";
+    if (op.kind == Kind::Modify32 && op.address == sim::kFlashRegister1 &&
+        (op.value & vestra::kWriteEnableBit) != 0 && programmed) {
       phase = "after programming";
     }
     if (phase == "erase" && IsArrayRead(op)) phase = "blank check";
@@ -121,7 +122,7 @@ std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vecto
     for (std::uint64_t i = 0; i < n; ++i) {
       if (i == 0 || phases[i] != phases[i - 1]) chosen.insert(i + 1);                 // every phase boundary
       if (phases[i] == "erase" && ops[i].kind == Kind::Load16) chosen.insert(i + 1);  // every erase poll
-      if (i > 0 && ops[i - 1].kind == Kind::Store16 && ops[i - 1].value == kWordProgram &&
+      if (i > 0 && ops[i - 1].kind == Kind::Store16 && ops[i - 1].value == kFlashWordProgram &&
           ops[i].kind == Kind::Store16) {
         words.push_back(i + 1);  // the data store of a word
       }
@@ -161,14 +162,16 @@ std::optional<BrickWindow> FindBrickWindow(const std::vector<sim::FlashBus::BusO
   const std::vector<bool> command = Commands(ops);
   std::optional<std::size_t> erase, lastWord;
   for (std::size_t i = 0; i < ops.size(); ++i) {
-    if (!erase && command[i] && ops[i].address == sim::kFlashBusBase && ops[i].value == kChipErase) erase = i;
-    if (i > 0 && command[i - 1] && ops[i - 1].value == kWordProgram) lastWord = i;
+    if (!erase && command[i] && ops[i].address == sim::kFlashBusBase && ops[i].value == kFlashChipErase)
+      erase = i;
+    if (i > 0 && command[i - 1] && ops[i - 1].value == kFlashWordProgram) lastWord = i;
   }
   if (!erase || !lastWord || *lastWord < *erase || nanoseconds.size() != ops.size()) return std::nullopt;
   // The word is done when a status read first says the device is ready again.
   std::size_t done = *lastWord;
   for (std::size_t i = *lastWord + 1; i < ops.size(); ++i) {
-    if (ops[i].kind == Kind::Load16 && ops[i].address == sim::kFlashBusBase && (ops[i].value & kReady) != 0) {
+    if (ops[i].kind == Kind::Load16 && ops[i].address == sim::kFlashBusBase &&
+        (ops[i].value & vestra::kFlashStatusReady) != 0) {
       done = i;
       break;
     }

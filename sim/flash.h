@@ -23,13 +23,13 @@ constexpr std::uint32_t kFlashBusBase = vestra::kFlashBase;
 constexpr std::uint32_t kFlashBusSize = vestra::kFlashSize;
 constexpr std::uint32_t kFlashRegister0 = vestra::kWriteEnableReg0;
 constexpr std::uint32_t kFlashRegister1 = vestra::kWriteEnableReg1;
-constexpr std::uint32_t kWriteEnableBit = 0x00000008;
+constexpr std::uint32_t kWriteEnableBit = vestra::kWriteEnableBit;
 
 // Status register bits.
-constexpr std::uint8_t kSrReady = 0x80;         // SR.7: the last operation has finished
-constexpr std::uint8_t kSrEraseError = 0x20;    // SR.5
-constexpr std::uint8_t kSrProgramError = 0x10;  // SR.4
-constexpr std::uint8_t kSrVppLow = 0x08;        // SR.3: write-enable gate closed at a program or erase
+constexpr auto kSrReady = static_cast<std::uint8_t>(vestra::kFlashStatusReady);
+constexpr auto kSrEraseError = static_cast<std::uint8_t>(vestra::kFlashStatusEraseError);
+constexpr auto kSrProgramError = static_cast<std::uint8_t>(vestra::kFlashStatusProgramError);
+constexpr auto kSrVppLow = static_cast<std::uint8_t>(vestra::kFlashStatusVppLow);
 
 // A status read while the device is busy stands for a poll loop spinning on the bus; one read lets at most
 // this much of the remaining busy time pass, so short operations finish within a read or two and a device

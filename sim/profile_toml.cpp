@@ -11,11 +11,12 @@
 
 #include <toml++/toml.h>
 
+#include "platform/hardware.h"
+
 namespace sim {
 
 namespace {
 
-constexpr std::uint32_t kFlashBytes = 0x200000;
 constexpr std::size_t kParameterTextMax = 31;  // what fits a parameter record
 
 class Reader {
@@ -88,7 +89,7 @@ class Reader {
     for (const auto& item : Array(key, node)) {
       const toml::array* pair = item.as_array();
       if (pair == nullptr || pair->size() != 2) Fail(key, "must be an array of [offset, mask] pairs");
-      const auto offset = static_cast<std::uint32_t>(Integer(key, (*pair)[0], 0, kFlashBytes - 1));
+      const auto offset = static_cast<std::uint32_t>(Integer(key, (*pair)[0], 0, vestra::kFlashSize - 1));
       out.emplace_back(offset, Word(key, (*pair)[1]));
     }
     return out;
