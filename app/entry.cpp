@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "app/event_loop.h"
 #include "app/panel.h"
@@ -28,22 +29,39 @@ constexpr std::uint32_t kLCDWords = vestra::kLCDWidth * vestra::kLCDHeight / 2;
 constexpr std::int32_t kLEDReady = 512;
 
 struct PanelSetup {
+  PanelId id;
   PanelProc init, draw, event, exit;
   std::int16_t labels[3];  // string rows; 0: no label
 };
 
 // Procedures left null keep their defaults.
-const PanelSetup kPanelSetup[kPanelCount] = {
-    {nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {kStrStart, kStrNone, kStrAbort}},
-    {nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {kStrYes, kStrNone, kStrNo}},
-    {nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {kStrAgree, kStrNone, kStrDecline}},
-    {nullptr, Panel3DrawProc, Panel3EventProc, nullptr, {kStrNone, kStrUpdate, kStrAbort}},
-    {Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {kStrNone, kStrNone, kStrNone}},
-    {nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {kStrNone, kStrNone, kStrShutdown}},
-    {nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
-    {nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
-    {nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+constexpr PanelSetup kPanelSetup[] = {
+    {kSplashPanel, nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {kStrStart, kStrNone, kStrAbort}},
+    {kVersionPanel, nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {kStrYes, kStrNone, kStrNo}},
+    {kLicencePanel, nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {kStrAgree, kStrNone, kStrDecline}},
+    {kPowerWarningPanel,
+     nullptr,
+     Panel3DrawProc,
+     Panel3EventProc,
+     nullptr,
+     {kStrNone, kStrUpdate, kStrAbort}},
+    {kProgressPanel, Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {kStrNone, kStrNone, kStrNone}},
+    {kSuccessPanel, nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {kStrNone, kStrNone, kStrShutdown}},
+    {kCancelledPanel, nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+    {kBatteryPanel, nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+    {kErrorPanel, nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
 };
+
+// Every panel set up exactly once, whatever the order of the rows.
+constexpr bool EachPanelOnce() {
+  bool seen[kPanelCount] = {};
+  for (const PanelSetup& setup : kPanelSetup) {
+    if (setup.id < 0 || setup.id >= kPanelCount || seen[setup.id]) return false;
+    seen[setup.id] = true;
+  }
+  return std::size(kPanelSetup) == kPanelCount;
+}
+static_assert(EachPanelOnce());
 
 // The firmware in flash is about to be erased: keep the resources in RAM. Without memory for the copy the
 // platform's block stays where it is.
@@ -78,11 +96,10 @@ void AppInit() {
   const std::int16_t region = CameraRegion();
   gFontNum = GetRgnFontNum(region);
 
-  for (int index = 0; index < kPanelCount; ++index) {
-    PanelRec* panel = &gPanel[index];
-    const PanelSetup& setup = kPanelSetup[index];
+  for (const PanelSetup& setup : kPanelSetup) {
+    PanelRec* panel = &gPanel[setup.id];
     SetPanelDefaults(panel);
-    panel->id = static_cast<std::int16_t>(index);
+    panel->id = setup.id;
     if (setup.init != nullptr) panel->initProc = setup.init;
     if (setup.draw != nullptr) panel->drawProc = setup.draw;
     if (setup.event != nullptr) panel->eventProc = setup.event;
