@@ -32,7 +32,7 @@ class ModuleStateTest : public RunTest {};
 TEST_F(ModuleStateTest, AStartUpAfterAnotherCamerasUpdateLeavesEveryGlobalAsAFreshOne) {
   PutUpdateFile();
   sim::Profile english;  // region 1, battery enough: stops on the splash, waiting for keys
-  ASSERT_EQ(Run("", english).finalPanel, 0);
+  ASSERT_EQ(Run("", english).finalPanel, kSplashPanel);
   const auto fresh = Snapshot();
 
   // Another camera dirties what it can: a Japanese face, a debug file, a whole installation, a full bar.
@@ -44,11 +44,11 @@ TEST_F(ModuleStateTest, AStartUpAfterAnotherCamerasUpdateLeavesEveryGlobalAsAFre
   meta.debug = "lab build";
   PutUpdateFile(meta, "QR40A.BIN", 40000);
   const harness::RunResult update = Run("left,left,left,centre", japanese);
-  ASSERT_EQ(update.finalPanel, 5);
+  ASSERT_EQ(update.finalPanel, kSuccessPanel);
   ASSERT_GT(update.progressValue, 0u);
 
   PutUpdateFile();
-  ASSERT_EQ(Run("", english).finalPanel, 0);
+  ASSERT_EQ(Run("", english).finalPanel, kSplashPanel);
   const auto again = Snapshot();
   ASSERT_EQ(again.size(), fresh.size());
   for (const auto& [name, value] : fresh)

@@ -312,7 +312,7 @@ TEST_F(Install, HowEachRunEnds) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash().contents().begin()));
     EXPECT_EQ(flash().contents()[40000], 0xFF);
     EXPECT_EQ(flash().mode(), sim::FlashBus::Mode::ReadArray);
-    EXPECT_EQ(gPanel[4].data, nullptr) << "bar rectangle released";
+    EXPECT_EQ(gPanel[kProgressPanel].data, nullptr) << "bar rectangle released";
     // 1 + (40000 >> 14) + 1 + 10: ten erase waits, one before programming, two block pairs, one at the end. A
     // blank ROM takes no erase steps: the bar stops ten short before the success panel.
     EXPECT_EQ(gProgressBarMax, 14u);

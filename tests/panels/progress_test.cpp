@@ -15,14 +15,14 @@ class ProgressBar : public vestra_test::ScreenTest {
   void SetUp() override {
     Start();
     Clear(background);
-    gPanel[4].data = &bar_;
+    gPanel[kProgressPanel].data = &bar_;
   }
   void TearDown() override {
-    gPanel[4].data = nullptr;
+    gPanel[kProgressPanel].data = nullptr;
     ScreenTest::TearDown();
   }
   void Draw(std::int32_t previous, std::int32_t value, std::int16_t maximum, std::uint8_t lcd = 0) {
-    Panel4DrawBar(&gPanel[4], previous, value, maximum, lcd);
+    Panel4DrawBar(&gPanel[kProgressPanel], previous, value, maximum, lcd);
   }
   sim::Ycc At(int h, int v) { return Pixel(h, v).value(); }
   bool White(int h, int v) { return At(h, v) == vestra_test::AsYcc(gWhite); }
