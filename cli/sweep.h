@@ -21,9 +21,22 @@ struct Held {
   std::uint32_t filesLeft = 0;
 };
 
+// The stretches of an update, in the order they come.
+enum class Phase : std::uint8_t {
+  kBeforeErase,
+  kErase,
+  kBlankCheck,
+  kProgramming,
+  kReadBack,
+  kAfterProgramming,
+  kDeletingFiles,
+  kWritingLog,
+};
+const char* PhaseName(Phase phase);
+
 struct SweepPoint {
   sim::PowerCutPoint cut;
-  std::string phase;
+  Phase phase;
   // Filled by the sweep.
   bool cutHappened = false;
   std::uint64_t busOp = 0;  // where the cut fell

@@ -80,34 +80,41 @@ std::optional<std::string> CheckRetryFaults(const std::string& kinds) {
          kinds + "'";
 }
 
+const char* PhaseName(Phase phase) {
+  static constexpr const char* kNames[] = {"before the erase",   "erase",          "blank check",
+                                           "programming",        "read-back",      "after programming",
+                                           "deleting the files", "writing the log"};
+  return kNames[static_cast<std::size_t>(phase)];
+}
+
 namespace sweep {
 
-std::vector<std::string> Phases(const std::vector<sim::FlashBus::BusOp>& ops) {
+std::vector<Phase> Phases(const std::vector<sim::FlashBus::BusOp>& ops) {
   const std::vector<bool> command = Commands(ops);
-  std::vector<std::string> phases(ops.size());
-  std::string phase = "before the erase";
+  std::vector<Phase> phases(ops.size());
+  Phase phase = Phase::kBeforeErase;
   bool programmed = false;
   for (std::size_t i = 0; i < ops.size(); ++i) {
     const auto& op = ops[i];
-    if (command[i] && op.address == sim::kFlashBusBase && op.value == kFlashChipErase) phase = "erase";
+    if (command[i] && op.address == sim::kFlashBusBase && op.value == kFlashChipErase) phase = Phase::kErase;
     if (command[i] && op.value == kFlashWordProgram) {
-      phase = "programming";
+      phase = Phase::kProgramming;
       programmed = true;
     }
-    if (programmed && command[i] && op.value == kFlashReadArray && phase == "programming")
-      phase = "read-back";
+    if (programmed && command[i] && op.value == kFlashReadArray && phase == Phase::kProgramming)
+      phase = Phase::kReadBack;
     if (op.kind == Kind::Modify32 && op.address == sim::kFlashRegister1 &&
         (op.value & vestra::kWriteEnableBit) != 0 && programmed) {
-      phase = "after programming";
+      phase = Phase::kAfterProgramming;
     }
-    if (phase == "erase" && IsArrayRead(op)) phase = "blank check";
+    if (phase == Phase::kErase && IsArrayRead(op)) phase = Phase::kBlankCheck;
     phases[i] = phase;
   }
   return phases;
 }
 
 std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vector<sim::FlashBus::BusOp>& ops,
-                                     const std::vector<std::string>& phases) {
+                                     const std::vector<Phase>& phases) {
   std::set<std::uint64_t> chosen;  // 1-based operation numbers
   const std::uint64_t n = ops.size();
   if (points == "all") {
@@ -120,8 +127,9 @@ std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vecto
   } else if (points == "default") {
     std::vector<std::uint64_t> words;
     for (std::uint64_t i = 0; i < n; ++i) {
-      if (i == 0 || phases[i] != phases[i - 1]) chosen.insert(i + 1);                 // every phase boundary
-      if (phases[i] == "erase" && ops[i].kind == Kind::Load16) chosen.insert(i + 1);  // every erase poll
+      if (i == 0 || phases[i] != phases[i - 1]) chosen.insert(i + 1);  // every phase boundary
+      if (phases[i] == Phase::kErase && ops[i].kind == Kind::Load16)
+        chosen.insert(i + 1);  // every erase poll
       if (i > 0 && ops[i - 1].kind == Kind::Store16 && ops[i - 1].value == kFlashWordProgram &&
           ops[i].kind == Kind::Store16) {
         words.push_back(i + 1);  // the data store of a word
@@ -151,9 +159,9 @@ std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vecto
     out.push_back({{At::kBusOp, op}, phases[op - 1]});
   }
   // The card's part of the update: each file deletion and the log.
-  out.push_back({{At::kBeforeDelete, 1}, "deleting the files"});
-  out.push_back({{At::kBetweenDeletes, 1}, "deleting the files"});
-  out.push_back({{At::kLogWrite, 1}, "writing the log"});
+  out.push_back({{At::kBeforeDelete, 1}, Phase::kDeletingFiles});
+  out.push_back({{At::kBetweenDeletes, 1}, Phase::kDeletingFiles});
+  out.push_back({{At::kLogWrite, 1}, Phase::kWritingLog});
   return out;
 }
 

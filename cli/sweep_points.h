@@ -16,11 +16,11 @@ namespace vupdate::sweep {
 constexpr std::uint8_t kLowBattery = 3;
 
 // Names the stretch of the run each operation belongs to, from the commands seen before it.
-std::vector<std::string> Phases(const std::vector<sim::FlashBus::BusOp>& ops);
+std::vector<Phase> Phases(const std::vector<sim::FlashBus::BusOp>& ops);
 
 // The cut points `points` (checked by CheckPoints) asks for, with the card's part of the update after them.
 std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vector<sim::FlashBus::BusOp>& ops,
-                                     const std::vector<std::string>& phases);
+                                     const std::vector<Phase>& phases);
 
 // From the erase command to the status read that saw the last word done, in the recorded run.
 std::optional<BrickWindow> FindBrickWindow(const std::vector<sim::FlashBus::BusOp>& ops,

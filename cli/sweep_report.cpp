@@ -83,7 +83,7 @@ void PrintPoints(const vupdate::SweepResult& r) {
   struct Row {
     std::size_t points = 0, old = 0, erased = 0, partial = 0, fresh = 0, kept = 0, restored = 0, lost = 0;
   };
-  std::vector<std::pair<std::string, Row>> rows;
+  std::vector<std::pair<vupdate::Phase, Row>> rows;
   std::size_t unreached = 0;
   for (const auto& p : r.points) {
     if (!p.cutHappened) {
@@ -105,8 +105,8 @@ void PrintPoints(const vupdate::SweepResult& r) {
   std::printf("%-20s %6s %5s %6s %7s %5s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
               "new", "files kept", "restored", "lost");
   for (const auto& [phase, row] : rows) {
-    std::printf("%-20s %6zu %5zu %6zu %7zu %5zu %10zu %9zu %5zu\n", phase.c_str(), row.points, row.old,
-                row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
+    std::printf("%-20s %6zu %5zu %6zu %7zu %5zu %10zu %9zu %5zu\n", vupdate::PhaseName(phase), row.points,
+                row.old, row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
   }
   if (unreached != 0) std::printf("%zu points never reached: the update ended before them\n", unreached);
 }
@@ -145,7 +145,7 @@ void PrintRetryFaults(const vupdate::SweepResult& r) {
 nlohmann::json Json(const vupdate::SweepResult& r) {
   nlohmann::json points = nlohmann::json::array();
   for (const auto& p : r.points) {
-    nlohmann::json point = {{"phase", p.phase},
+    nlohmann::json point = {{"phase", vupdate::PhaseName(p.phase)},
                             {"cut", p.cutHappened},
                             {"bus_op", p.busOp},
                             {"seconds", p.seconds},
