@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "cli/serve.h"
+#include "package/update_set.h"
 
 namespace fs = std::filesystem;
 
@@ -18,12 +19,6 @@ namespace {
 constexpr std::size_t kLongestName = 64;
 constexpr const char* kSystem = "SYSTEM";
 constexpr const char* kUploadPrefix = ".upload-";
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 // Moves every entry of one folder into another; across file systems by copy and removal.
 std::string MoveEntries(const fs::path& from, const fs::path& to) {
@@ -54,13 +49,11 @@ bool ValidCardName(std::string_view name) {
 }
 
 std::string CardFileKind(std::string_view name) {
-  if (name.size() >= 8 && EqualsNoCase(name.substr(0, 4), "QR40") &&
-      EqualsNoCase(name.substr(name.size() - 4), ".BIN")) {
-    return "code file";
-  }
-  if (name == "UPDATE.CRS") return "font file";
-  if (name == "UPDATE.CAM") return "companion file";
-  if (name == "UPDATE.LOG") return "update log";
+  // The camera's own rule, case and all: a name it would pass over is not a code file.
+  if (IsCodeFileName(name)) return "code file";
+  if (name == LeafName(kFontFilePath)) return "font file";
+  if (name == LeafName(kCamFilePath)) return "companion file";
+  if (name == LeafName(kLogFilePath)) return "update log";
   return "other";
 }
 

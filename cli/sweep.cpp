@@ -15,6 +15,7 @@
 #include "cli/sweep_points.h"
 #include "harness/runner.h"
 #include "package/file_layout.h"
+#include "package/update_set.h"
 #include "sim/card_storage.h"
 #include "sim/events.h"
 #include "sim/flash.h"
@@ -547,8 +548,9 @@ SweepResult RunSweep(const SweepOptions& o) {
   out.installed = !plan.fresh.empty() && reference.flash == plan.fresh && reference.result.error.empty();
   if (!out.installed) return out;
 
-  for (const char* path : {"SYSTEM/UPDATE.CAM", "SYSTEM/UPDATE.CRS"}) {
-    if (plan.card.File(path) != nullptr) plan.updateFiles.emplace_back(path);
+  for (const std::string_view drivePath : {kCamFilePath, kFontFilePath}) {
+    const std::string path(OnCard(drivePath));
+    if (plan.card.File(path) != nullptr) plan.updateFiles.push_back(path);
   }
   plan.updateFiles.push_back(out.codeFile);
   out.updateFiles = static_cast<std::uint32_t>(plan.updateFiles.size());

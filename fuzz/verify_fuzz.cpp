@@ -16,6 +16,7 @@
 #include "harness/runner.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
+#include "package/update_set.h"
 #include "package/verify.h"
 #include "platform/bytes.h"
 #include "platform/kernel.h"
@@ -62,7 +63,7 @@ void StartCamera() {
   // The module writes a whole line, CR LF included, at a time.
   gLogLines = 0;
   gCamera->card().SetWriteObserver([](std::string_view path, std::string_view bytes) {
-    if (path != kLogFileName) return;
+    if (path != kLogFilePath) return;
     for (std::size_t at = bytes.find("\r\n"); at != std::string_view::npos; at = bytes.find("\r\n", at + 2)) {
       ++gLogLines;
     }

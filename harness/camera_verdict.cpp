@@ -9,6 +9,7 @@
 
 #include "app/panel.h"
 #include "harness/runner.h"
+#include "package/update_set.h"
 #include "sim/card_storage.h"
 
 namespace harness {
@@ -17,11 +18,11 @@ CameraVerdict AskCamera(sim::Profile profile, std::span<const std::uint8_t> file
   // A card in memory: nothing touches the disk, and the user's copy stays as it is. The file is lent, not
   // copied: the camera only reads it, and the card goes before the caller's bytes do.
   auto card = std::make_shared<sim::MemoryCard>();
-  card->MakeFolder("SYSTEM");
-  card->Lend("SYSTEM/" + setup.codeName,
+  card->MakeFolder(std::string(OnCard(kSystemFolder.substr(0, kSystemFolder.size() - 1))));
+  card->Lend(std::string(OnCard(kSystemFolder)) + setup.codeName,
              std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
-  if (setup.fontFile) card->Put("SYSTEM/UPDATE.CRS", {});
-  if (setup.companionFile) card->Put("SYSTEM/UPDATE.CAM", {});
+  if (setup.fontFile) card->Put(OnCard(kFontFilePath), {});
+  if (setup.companionFile) card->Put(OnCard(kCamFilePath), {});
 
   // The question is whether the file fits the camera, not whether its battery would allow an update.
   profile.power.external = true;

@@ -1,4 +1,5 @@
 #include "harness/log_recorder.h"
+#include "package/update_set.h"
 
 #include "package/file_set.h"
 #include "services/log.h"
@@ -16,7 +17,7 @@ LogRecorder::~LogRecorder() {
 }
 
 void LogRecorder::Written(std::string_view drivePath, std::string_view bytes) {
-  if (drivePath != kLogFileName) return;
+  if (drivePath != kLogFilePath) return;
   const bool joined = !partial_.empty();
   if (joined) {
     partial_.append(bytes);

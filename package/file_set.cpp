@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/panel.h"
+#include "package/update_set.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "services/log.h"
@@ -13,27 +14,18 @@
 
 namespace {
 
-constexpr const char* kFontFileName = "/B/SYSTEM/UPDATE.CRS";
-constexpr const char* kCamFileName = "/B/SYSTEM/UPDATE.CAM";
-constexpr std::string_view kSystemFolder = "/B/SYSTEM/";
-constexpr std::string_view kCodeSuffix = ".BIN";
-
 struct CameraModel {
   std::string_view vendor;
   std::string_view product;
   const char* prefix;
 };
-constexpr CameraModel kModels[] = {{"Norvale Co., Ltd.", "Calyte QR", "QR40"}};
+constexpr CameraModel kModels[] = {{"Norvale Co., Ltd.", "Calyte QR", kCodeFilePrefix.data()}};
 
 const char* ModelPrefix() {
   for (const CameraModel& model : kModels) {
     if (model.vendor == gCam.vendorName && model.product == gCam.productName) return model.prefix;
   }
   return nullptr;
-}
-
-bool IsCodeFileName(std::string_view name, std::string_view prefix) {
-  return name.size() >= kCodeSuffix.size() && name.ends_with(kCodeSuffix) && name.starts_with(prefix);
 }
 
 // A name too long for gStrCodeFileName is passed over rather than cut.
@@ -69,9 +61,9 @@ void FindCodeFile(const char* prefix) {
 }  // namespace
 
 std::int16_t GetInstallerFilenames() {
-  gStrLogFileName = kLogFileName;
-  gStrFontFileName = kFontFileName;
-  gStrCamFileName = kCamFileName;
+  gStrLogFileName = kLogFilePath.data();
+  gStrFontFileName = kFontFilePath.data();
+  gStrCamFileName = kCamFilePath.data();
   gStrCodeFileName[0] = '\0';
 
   const char* prefix = ModelPrefix();

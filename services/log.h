@@ -4,8 +4,7 @@
 constexpr int kMessageSize = 256;
 extern char message[kMessageSize];
 
-// Where the update log lives on the card; gStrLogFileName points there once the file names are set.
-constexpr const char* kLogFileName = "/B/SYSTEM/UPDATE.LOG";
+// Where the update log lives on the card, once the file names are set.
 extern const char* gStrLogFileName;
 
 void LogText(const char* text);

@@ -214,6 +214,16 @@ class ServeHandOver : public cli_test::CliTest {};
 
 // vupdate runs vupdate-serve in its own place, first beside it, then where the package installs it, with the
 // arguments it was given; its exit status is the command's.
+// The page names a card file as the camera takes it: a code file only in the case the camera looks for.
+TEST(ServeCard, FilesAreKindsAsTheCameraSeesThem) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"QR40V110.BIN", "code file"},    {"QR40.BIN", "code file"},    {"qr40x.bin", "other"},
+      {"QR40X.bin", "other"},           {"QR4.BIN", "other"},         {"UPDATE.CRS", "font file"},
+      {"UPDATE.CAM", "companion file"}, {"UPDATE.LOG", "update log"}, {"update.log", "other"},
+  };
+  for (const auto& [name, kind] : rows) EXPECT_EQ(serve::CardFileKind(name), kind) << name;
+}
+
 TEST_F(ServeHandOver, FindsVupdateServeOrSaysWhereItLooked) {
   enum class Put { kNothing, kServer, kPlainFile };
   struct Case {
