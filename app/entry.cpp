@@ -30,26 +30,26 @@ constexpr std::int32_t kLEDReady = 512;
 
 struct PanelSetup {
   PanelId id;
-  PanelProc init, draw, event, exit;
   std::int16_t labels[3];  // string rows; 0: no label
+  PanelProc init, draw, event, exit;
 };
 
 // Procedures left null keep their defaults.
 constexpr PanelSetup kPanelSetup[] = {
-    {kSplashPanel, nullptr, Panel0DrawProc, Panel0EventProc, nullptr, {kStrStart, kStrNone, kStrAbort}},
-    {kVersionPanel, nullptr, Panel1DrawProc, Panel1EventProc, nullptr, {kStrYes, kStrNone, kStrNo}},
-    {kLicencePanel, nullptr, Panel2DrawProc, Panel2EventProc, nullptr, {kStrAgree, kStrNone, kStrDecline}},
+    {kSplashPanel, {kStrStart, kStrNone, kStrAbort}, nullptr, Panel0DrawProc, Panel0EventProc, nullptr},
+    {kVersionPanel, {kStrYes, kStrNone, kStrNo}, nullptr, Panel1DrawProc, Panel1EventProc, nullptr},
+    {kLicencePanel, {kStrAgree, kStrNone, kStrDecline}, nullptr, Panel2DrawProc, Panel2EventProc, nullptr},
     {kPowerWarningPanel,
+     {kStrNone, kStrUpdate, kStrAbort},
      nullptr,
      Panel3DrawProc,
      Panel3EventProc,
-     nullptr,
-     {kStrNone, kStrUpdate, kStrAbort}},
-    {kProgressPanel, Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc, {kStrNone, kStrNone, kStrNone}},
-    {kSuccessPanel, nullptr, Panel5DrawProc, Panel5EventProc, nullptr, {kStrNone, kStrNone, kStrShutdown}},
-    {kCancelledPanel, nullptr, Panel6DrawProc, Panel6EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
-    {kBatteryPanel, nullptr, Panel7DrawProc, Panel7EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
-    {kErrorPanel, nullptr, Panel8DrawProc, Panel8EventProc, nullptr, {kStrNone, kStrNone, kStrAbort}},
+     nullptr},
+    {kProgressPanel, {kStrNone, kStrNone, kStrNone}, Panel4InitProc, Panel4DrawProc, nullptr, Panel4ExitProc},
+    {kSuccessPanel, {kStrNone, kStrNone, kStrShutdown}, nullptr, Panel5DrawProc, Panel5EventProc, nullptr},
+    {kCancelledPanel, {kStrNone, kStrNone, kStrAbort}, nullptr, Panel6DrawProc, Panel6EventProc, nullptr},
+    {kBatteryPanel, {kStrNone, kStrNone, kStrAbort}, nullptr, Panel7DrawProc, Panel7EventProc, nullptr},
+    {kErrorPanel, {kStrNone, kStrNone, kStrAbort}, nullptr, Panel8DrawProc, Panel8EventProc, nullptr},
 };
 
 // Every panel set up exactly once, whatever the order of the rows.
