@@ -90,7 +90,7 @@ void LiveCamera::CutPower() {
   if (status_.on) {
     cut_ = true;
     // The next platform call stops; a module waiting for a key or for time stops in NextKey or Pace.
-    if (camera_ != nullptr) static_cast<sim::Camera*>(camera_)->RequestPowerCut();
+    if (camera_ != nullptr) camera_->RequestPowerCut();
     changed_.notify_all();
     changed_.wait(lock, [this] { return !status_.on; });
   }
@@ -112,7 +112,7 @@ void LiveCamera::BatteryFallsTo(std::uint8_t state) {
 }
 
 void LiveCamera::ApplyPending() {
-  auto* camera = static_cast<sim::Camera*>(camera_);
+  sim::Camera* camera = camera_;
   if (camera == nullptr) return;
   if (pullCard_) camera->PullCardNow();
   if (battery_) camera->BatteryFallsTo(*battery_);
@@ -265,7 +265,7 @@ std::optional<sim::ScriptStep> LiveCamera::NextKey() {
 
 void LiveCamera::CutNow() {
   // Only the module's thread gets here, with mutex_ held by a lock that unwinds with the throw.
-  static_cast<sim::Camera*>(camera_)->CutPower();
+  camera_->CutPower();
 }
 
 void LiveCamera::Pace(std::uint64_t virtualNs) {
@@ -295,7 +295,7 @@ void LiveCamera::Pace(std::uint64_t virtualNs) {
 }
 
 void LiveCamera::Snapshot(bool ended) {
-  auto* camera = static_cast<sim::Camera*>(camera_);
+  sim::Camera* camera = camera_;
   if (camera == nullptr) return;
   lastSnapshot_ = Clock::now();
   const sim::FlashBus& bus = camera->flash();

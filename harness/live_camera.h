@@ -20,6 +20,10 @@
 #include "sim/frames.h"
 #include "sim/profile.h"
 
+namespace sim {
+class Camera;
+}
+
 namespace harness {
 
 struct LiveFlash {
@@ -115,7 +119,7 @@ class LiveCamera {
   std::uint64_t anchorVirtualNs_ = 0;
   std::chrono::steady_clock::time_point anchorReal_;
   std::chrono::steady_clock::time_point lastSnapshot_;
-  void* camera_ = nullptr;  // the sim::Camera of the current run, under mutex_
+  sim::Camera* camera_ = nullptr;  // the camera of the current run, under mutex_
 };
 
 }  // namespace harness
