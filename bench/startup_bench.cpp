@@ -56,7 +56,8 @@ void BM_StartupToSplash(benchmark::State& state) {
     options.cardDir = card;
     sim::Camera camera(std::move(options));
     const harness::RunResult result = harness::RunModule(camera);
-    if (result.panels != std::vector<int>{0}) state.SkipWithError("the run did not end on the splash");
+    if (result.panels != std::vector<PanelId>{kSplashPanel})
+      state.SkipWithError("the run did not end on the splash");
   }
   timer.Report(state);
   fs::remove_all(card);
