@@ -5,15 +5,18 @@
 #include <cstdio>
 
 #include "install/flash_rom.h"
+#include "install/install.h"
+#include "platform/kernel.h"
 
 namespace harness {
 
 namespace {
 
-// The updater's waits, in seconds (100 ticks a second).
-constexpr double kEraseWait = 1.0;     // between status polls of the erase
-constexpr double kStatusPoll = 0.001;  // the device's answer to a busy poll lets at most this much pass
-constexpr double kEnableDelay = 0.01;
+// The updater's waits, in seconds.
+constexpr double kTick = 1.0 / vestra::kTicksPerSecond;
+constexpr double kEraseWait = kEraseWaitTicks * kTick;  // between status polls of the erase
+constexpr double kStatusPoll = 0.001;   // the device's answer to a busy poll lets at most this much pass
+constexpr double kEnableDelay = kTick;  // between opening the two write-enable gates
 constexpr double kSuccessPause = 1.0;
 constexpr std::uint32_t kEraseWaitLimit = kEraseWaits;
 // A word program spins on the status without sleeping, so its bound is a number of polls.
@@ -46,9 +49,11 @@ InstallEstimate EstimateInstallation(const sim::FlashProfile& flash, std::uint32
                   flash.eraseSeconds, static_cast<unsigned>(kEraseWaitLimit));
     e.failure = why;
   } else if (!flash.neverErase.empty()) {
-    e.failure =
-        "bits that never erase: the flash never reads blank, the updater gives up after 4 erases: "
-        "\"Could not format rom.\"";
+    std::snprintf(why, sizeof why,
+                  "bits that never erase: the flash never reads blank, the updater gives up after %d erases: "
+                  "\"Could not format rom.\"",
+                  static_cast<int>(kEraseAttempts));
+    e.failure = why;
   } else if (flash.wordProgramUs > kWordWaitLimitUs) {
     std::snprintf(
         why, sizeof why,

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr std::int16_t kEraseAttempts = 4;
 constexpr std::uint32_t kRegionKey = 0x72676E63;  // 'rgnc'
 
 void EnableFlashWriting() {

@@ -13,7 +13,8 @@ SEM_ID semBCreate(std::int32_t options, std::int32_t initialState);
 std::int32_t semTake(SEM_ID semaphore, std::int32_t timeout);  // 0 when taken
 std::int32_t semGive(SEM_ID semaphore);
 
-void taskDelay(std::int32_t ticks);  // 100 ticks a second
+constexpr std::int32_t kTicksPerSecond = 100;  // the kernel's clock, as taskDelay counts it
+void taskDelay(std::int32_t ticks);
 std::int32_t intLock();
 void intUnlock(std::int32_t key);
 void wbflush();

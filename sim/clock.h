@@ -5,17 +5,20 @@
 #include <functional>
 #include <utility>
 
+#include "platform/kernel.h"
+
 namespace sim {
 
-constexpr std::uint64_t kTicksPerSecond = 100;
+constexpr std::uint64_t kTicksPerSecond = vestra::kTicksPerSecond;
+constexpr std::uint64_t kNanosecondsPerTick = 1'000'000'000 / kTicksPerSecond;
 
 class Clock {
  public:
   std::uint64_t Nanoseconds() const { return ns_; }
-  std::uint64_t Ticks() const { return ns_ / 10'000'000; }
+  std::uint64_t Ticks() const { return ns_ / kNanosecondsPerTick; }
   std::uint32_t Seconds() const { return static_cast<std::uint32_t>(ns_ / 1'000'000'000); }
   double SecondsExact() const { return static_cast<double>(ns_) / 1e9; }
-  void AdvanceTicks(std::uint64_t ticks) { AdvanceNanoseconds(ticks * 10'000'000); }
+  void AdvanceTicks(std::uint64_t ticks) { AdvanceNanoseconds(ticks * kNanosecondsPerTick); }
   void AdvanceNanoseconds(std::uint64_t ns) {
     ns_ += ns;
     if (onAdvance_) onAdvance_(ns_);
