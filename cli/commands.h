@@ -12,8 +12,9 @@ struct Options;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitPowerCut = 3;  // vupdate run: the camera's power was cut
-constexpr int kExitNotSwept = 4;  // vupdate sweep: the uncut run did not install the update
+constexpr int kExitPowerCut = 3;    // vupdate run: the camera's power was cut
+constexpr int kExitNotSwept = 4;    // vupdate sweep: the uncut run did not install the update
+constexpr int kExitUnexpected = 5;  // vupdate run --expect: the camera ended on another panel
 
 // Each adds its subcommand; the callback stores the exit code in *exitCode.
 void AddRunCommand(CLI::App& app, int* exitCode);

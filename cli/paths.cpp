@@ -146,14 +146,29 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return Resolved(a) == Resolved(b);
 }
 
+std::optional<FileId> IdOf(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
 bool Inside(const fs::path& path, const fs::path& folder) {
-  const fs::path p = Resolved(path), f = Resolved(folder);
-  auto fi = f.begin(), pi = p.begin();
-  for (; fi != f.end(); ++fi, ++pi) {
-    if (fi->empty()) continue;  // a trailing separator
-    if (pi == p.end() || *pi != *fi) return false;
+  const std::optional<FileId> target = IdOf(folder);
+  if (!target) {
+    // A folder still to be made holds nothing yet but what its name reaches.
+    const fs::path p = Resolved(path), f = Resolved(folder);
+    auto fi = f.begin(), pi = p.begin();
+    for (; fi != f.end(); ++fi, ++pi) {
+      if (fi->empty()) continue;  // a trailing separator
+      if (pi == p.end() || *pi != *fi) return false;
+    }
+    return true;
   }
-  return true;
+  // Up from the path, through whatever of it exists: a bind mount or a link names the folder by another path.
+  for (fs::path p = Resolved(path);; p = p.parent_path()) {
+    if (IdOf(p) == target) return true;
+    if (p == p.parent_path()) return false;
+  }
 }
 
 }  // namespace paths

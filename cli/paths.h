@@ -2,6 +2,8 @@
 // one line that names the problem, or nothing when the path will do.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -31,10 +33,18 @@ Problem CheckOutputFile(std::string_view what, const std::string& path, bool lin
 // A folder that exists and can be written, or a new one in a folder that does.
 Problem CheckOutputFolder(std::string_view what, const std::string& path);
 
+// A file as the system knows it, whatever path reaches it: hard links and bind mounts share one.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+std::optional<FileId> IdOf(const std::filesystem::path& path);
+
 // Whether two paths name the same file, through symbolic links and `..`, whether they exist yet or not.
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// Whether `path` lies inside `folder` (or is the folder).
+// Whether `path` lies inside `folder` (or is the folder), by the folders it passes through, not their names.
 bool Inside(const std::filesystem::path& path, const std::filesystem::path& folder);
 
 }  // namespace paths

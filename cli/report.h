@@ -1,16 +1,21 @@
 // What `vupdate run` tells about a run: the JSON report and a short summary for people.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/card_copy.h"
 #include "harness/runner.h"
 
 // What the command knows about a run beyond the run itself.
 struct RunFacts {
   std::string cameraProfile;                   // empty: the built-in camera
   std::string cutBy = "the simulated camera";  // what cut the power, when it was cut
+  std::string cardFolder;
+  bool cardInPlace = false;                // else the run worked on a copy of the folder
+  std::optional<cardcopy::Contents> card;  // the card as the run left it
 };
 
 // Every text in them is escaped: the camera may have written any bytes.

@@ -1,19 +1,25 @@
 // vupdate run: the updater on the simulated camera, against a card folder, a profile, a flash file and keys.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 
+#include "cli/card_copy.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/paths.h"
 #include "cli/report.h"
+#include "harness/names.h"
 #include "harness/runner.h"
 #include "sim/camera.h"
 #include "sim/events.h"
+#include "sim/flash_storage.h"
 #include "sim/profile_toml.h"
 #include "sim/sound.h"
 #include "updatefile/inspect_file.h"
@@ -31,7 +37,28 @@ struct RunArgs {
   std::optional<std::string> shots;
   std::optional<std::string> report;
   std::optional<std::string> sounds;
+  std::optional<std::string> expect;  // the panel the camera must end on
+  bool inPlace = false;
 };
+
+// What the checks found out on the way, for the run.
+struct Prepared {
+  sim::CameraOptions options;
+  std::shared_ptr<sim::CardStorage> card;
+  cardcopy::Walk walk;
+};
+
+// The panels a run can end on, by the names the reports give them.
+constexpr int kEndPanels[] = {kSplashPanel,       kVersionPanel,  kLicencePanel,
+                              kPowerWarningPanel, kProgressPanel, kSuccessPanel,
+                              kCancelledPanel,    kBatteryPanel,  kErrorPanel};
+
+std::string EndPanelNames() {
+  std::string names;
+  for (const int panel : kEndPanels)
+    names += (names.empty() ? "" : "|") + std::string(vupdate::PanelName(panel));
+  return names;
+}
 
 // As long as one wait may be; more in total and the virtual clock's seconds would not mean much.
 constexpr std::uint64_t kLongestScriptNs = 10ULL * 365 * 24 * 3600 * 1'000'000'000ULL;
@@ -66,8 +93,44 @@ Problem CheckKeys(const std::string& script, const fs::path& card) {
   return std::nullopt;
 }
 
+// Given the card's SYSTEM folder rather than the card, the camera finds no update files and says only that.
+Problem CheckCardTop(const std::string& card) {
+  const fs::path folder = fs::path(card).lexically_normal();
+  std::string name = (folder.has_filename() ? folder : folder.parent_path()).filename().string();
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+  std::error_code ec;
+  if (name != "SYSTEM" || fs::exists(folder / "SYSTEM", ec)) return std::nullopt;
+  const fs::path top = fs::absolute(folder, ec).lexically_normal().parent_path();
+  return "--card " + paths::Shown(card) + " is the card's SYSTEM folder; give the folder that holds it, " +
+         paths::Shown(top.empty() ? fs::path("..") : top);
+}
+
+// What the run writes into --shots (and removes there first): none of it may be an input or another output.
+Problem CheckShotsContents(const RunArgs& a, const cardcopy::Walk& card) {
+  if (!a.shots) return std::nullopt;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(*a.shots, ec)) {
+    const std::string name = entry.path().filename().string();
+    const bool frame = name.rfind("frame-", 0) == 0 && entry.path().extension() == ".png";
+    if (!frame && name != "sheet.png") continue;
+    const auto id = paths::IdOf(entry.path());
+    if (!id) continue;
+    const auto what = [&](const std::string& is) {
+      return "--shots " + paths::Shown(*a.shots) + " holds " + paths::Shown(name) + ", which is " + is +
+             "; the run replaces that name";
+    };
+    if (a.camera && paths::IdOf(*a.camera) == id) return what("the camera profile");
+    if (paths::IdOf(a.flash) == id) return what("the --flash file");
+    if (a.report && *a.report != "-" && paths::IdOf(*a.report) == id) return what("the --report file");
+    if (a.sounds && paths::IdOf(*a.sounds) == id) return what("the --sounds file");
+    if (std::find(card.files.begin(), card.files.end(), *id) != card.files.end())
+      return what("a file of the card");
+  }
+  return std::nullopt;
+}
+
 // No output may land on another, on an input, or inside the card or the shots folder.
-Problem CheckCollisions(const RunArgs& a) {
+Problem CheckCollisions(const RunArgs& a, const cardcopy::Walk& card) {
   std::vector<std::pair<const char*, std::string>> outputs = {{"--flash", a.flash}};
   if (a.report && *a.report != "-") outputs.push_back({"--report", *a.report});
   if (a.sounds) outputs.push_back({"--sounds", *a.sounds});
@@ -84,6 +147,11 @@ Problem CheckCollisions(const RunArgs& a) {
     if (paths::Inside(path, a.card)) {
       return std::string(name) + " " + paths::Shown(path) + " lies inside the card folder";
     }
+    // A hard link reaches a file of the card from anywhere.
+    if (const auto id = paths::IdOf(path);
+        id && std::find(card.files.begin(), card.files.end(), *id) != card.files.end()) {
+      return std::string(name) + " " + paths::Shown(path) + " is a file of the card folder (a link to it)";
+    }
     if (a.shots && paths::Inside(path, *a.shots)) {
       return std::string(name) + " " + paths::Shown(path) + " lies inside the --shots folder";
     }
@@ -91,12 +159,18 @@ Problem CheckCollisions(const RunArgs& a) {
   if (a.shots && (paths::Inside(*a.shots, a.card) || paths::Inside(a.card, *a.shots))) {
     return "--shots " + paths::Shown(*a.shots) + " and the card folder overlap";
   }
-  return std::nullopt;
+  return CheckShotsContents(a, card);
 }
 
 // Everything the run needs, checked before the card or any output is touched.
-Problem Validate(const RunArgs& a, sim::CameraOptions* options) {
+Problem Validate(const RunArgs& a, Prepared* prepared) {
+  sim::CameraOptions* options = &prepared->options;
   if (auto problem = paths::CheckInputFolder("--card", a.card)) return problem;
+  if (auto problem = CheckCardTop(a.card)) return problem;
+  if (a.expect && std::none_of(std::begin(kEndPanels), std::end(kEndPanels),
+                               [&](int panel) { return vupdate::PanelName(panel) == *a.expect; })) {
+    return "--expect '" + vupdate::EscapeBytes(*a.expect) + "' is not a panel: one of " + EndPanelNames();
+  }
   if (a.camera) {
     if (auto problem = paths::CheckInputFile("--camera", *a.camera)) return problem;
     try {
@@ -116,7 +190,12 @@ Problem Validate(const RunArgs& a, sim::CameraOptions* options) {
   if (a.shots) {
     if (auto problem = paths::CheckOutputFolder("--shots", *a.shots)) return problem;
   }
-  if (auto problem = CheckCollisions(a)) return problem;
+  std::shared_ptr<sim::MemoryCard> copy;
+  if (!a.inPlace) copy = std::make_shared<sim::MemoryCard>();
+  if (auto problem = cardcopy::Read(a.card, copy.get(), &prepared->walk)) return problem;
+  if (auto problem = CheckCollisions(a, prepared->walk)) return problem;
+  prepared->card = copy ? std::shared_ptr<sim::CardStorage>(copy) : std::make_shared<sim::FolderCard>(a.card);
+  options->cardStorage = prepared->card;
   options->cardDir = a.card;
   options->flashFile = a.flash;
   options->keys = a.keys;
@@ -157,17 +236,57 @@ bool WriteSounds(sim::Camera& camera, const fs::path& path) {
   return false;
 }
 
+// Ctrl-C and SIGTERM take the camera's supply away while the camera runs, including while its flash file is
+// made; once it has powered down, the run's outcome stands and its outputs are written.
+class PowerSwitch {
+ public:
+  void Signal(int sig) {
+    std::lock_guard lock(mutex_);
+    if (over_ || signal_ != 0) return;
+    signal_ = sig;
+    if (camera_ != nullptr) camera_->RequestPowerCut();
+  }
+  void Attach(sim::Camera* camera) {
+    std::lock_guard lock(mutex_);
+    camera_ = camera;
+    if (signal_ != 0) camera_->RequestPowerCut();
+  }
+  // The signal that cut the power, 0 for none.
+  int Finish() {
+    std::lock_guard lock(mutex_);
+    over_ = true;
+    camera_ = nullptr;
+    return signal_;
+  }
+
+ private:
+  std::mutex mutex_;
+  sim::Camera* camera_ = nullptr;
+  bool over_ = false;
+  int signal_ = 0;
+};
+
 int Run(const RunArgs& args) {
-  sim::CameraOptions options;
-  if (const auto problem = Validate(args, &options)) {
+  Prepared prepared;
+  if (const auto problem = Validate(args, &prepared)) {
     std::cerr << "vupdate run: " << *problem << "\n";
     return kExitUsage;
+  }
+  // Held by the signal thread's copy of the action as long as that may run.
+  const auto power = std::make_shared<PowerSwitch>();
+  interrupt::DivertSignal divert([power](int sig) { power->Signal(sig); });
+  // A second signal ends the process; the flash file being made must not stay behind half written.
+  interrupt::RemoveOnSignal flashTemporary;
+  std::error_code ec;
+  if (!fs::exists(args.flash, ec) || fs::is_empty(args.flash, ec)) {
+    flashTemporary.Set(sim::FlashFileTemporary(args.flash));
   }
   // Mapping the flash file (made whole first when missing) is the last check and the first change.
   std::unique_ptr<sim::Camera> camera;
   try {
-    camera = std::make_unique<sim::Camera>(std::move(options));
+    camera = std::make_unique<sim::Camera>(std::move(prepared.options));
   } catch (const std::exception& e) {
+    power->Finish();
     std::cerr << "vupdate run: " << vupdate::EscapeBytes(e.what()) << "\n";
     return kExitUsage;
   }
@@ -180,16 +299,18 @@ int Run(const RunArgs& args) {
     runOptions.shotsDir = *args.shots;
   }
 
-  harness::RunResult result;
-  {
-    // Ctrl-C and SIGTERM take the camera's supply away: the run stops where it is, the flash file keeps what
-    // the chip holds then, and the outputs still say what happened.
-    sim::Camera* const cut = camera.get();
-    interrupt::DivertSignal powerCut([cut](int) { cut->RequestPowerCut(); });
-    result = harness::RunModule(*camera, runOptions);
-  }
+  // The run stops where the signal finds it; the flash file keeps what the chip holds then, and the outputs
+  // still say what happened.
+  power->Attach(camera.get());
+  const harness::RunResult result = harness::RunModule(*camera, runOptions);
+  const int cutBy = power->Finish();
 
   int exit = result.powerCut ? kExitPowerCut : result.ended() ? kExitOk : kExitFailed;
+  if (exit == kExitOk && args.expect && vupdate::PanelName(result.finalPanel) != *args.expect) {
+    std::cerr << "vupdate run: the camera ended on the " << vupdate::PanelName(result.finalPanel)
+              << " panel (" << static_cast<int>(result.finalPanel) << "), not " << *args.expect << "\n";
+    exit = kExitUnexpected;
+  }
   for (const auto& error : result.shotErrors) {
     std::cerr << "vupdate run: " << vupdate::EscapeBytes(error) << "\n";
     exit = kExitFailed;
@@ -198,15 +319,20 @@ int Run(const RunArgs& args) {
   if (args.sounds && !WriteSounds(*camera, *args.sounds)) exit = kExitFailed;
 
   RunFacts facts{args.camera ? *args.camera : std::string()};
-  if (const int sig = interrupt::DivertedSignal())
-    facts.cutBy = sigabbrev_np(sig) != nullptr ? std::string("SIG") + sigabbrev_np(sig) : "a signal";
+  if (cutBy != 0 && result.powerCut)
+    facts.cutBy = sigabbrev_np(cutBy) != nullptr ? std::string("SIG") + sigabbrev_np(cutBy) : "a signal";
+  facts.cardFolder = args.card;
+  facts.cardInPlace = args.inPlace;
+  facts.card = cardcopy::Describe(*prepared.card);
   const std::string report = Dump(RunReport(result, facts)) + "\n";
   if (args.report && *args.report == "-") {
     std::cout << report;
   } else {
-    std::cout << RunSummary(result, facts);
+    // The report first: a reader of the summary may stop reading, which must not cost the file.
     if (args.report && !WriteReport(*args.report, report)) exit = kExitFailed;
+    std::cout << RunSummary(result, facts);
   }
+  std::cout.flush();
   return exit;
 }
 
@@ -215,21 +341,38 @@ int Run(const RunArgs& args) {
 void AddRunCommand(CLI::App& app, int* exitCode) {
   auto args = std::make_shared<RunArgs>();
   CLI::App* run = app.add_subcommand("run", "Run the updater on the simulated camera");
-  run->add_option("--card", args->card, "Card folder: drive B of the camera")->required();
-  run->add_option("--camera", args->camera, "Camera profile (TOML); left out: the built-in camera");
+  run->add_option(
+         "--card", args->card,
+         "Card folder: drive B of the camera (the folder holding SYSTEM). The run works on a copy in "
+         "memory and leaves the folder as it is, unless --in-place")
+      ->required();
+  run->add_flag("--in-place", args->inPlace,
+                "Run on the card folder itself: the camera writes its log there and deletes the update files "
+                "as it would on a real card. Default: a copy");
+  run->add_option("--camera", args->camera, "Camera profile (TOML). Default: the built-in camera");
   run->add_option("--flash", args->flash,
                   "Flash ROM contents, 2 MiB, written in place throughout the run; created when missing")
       ->required();
-  run->add_option("--keys", args->keys,
-                  "Key script: left,centre,right,power,debug,key:C[:S],event4:V,wait:S,remove:P");
+  run->add_option(
+      "--keys", args->keys,
+      "Key script: left,centre,right,power,debug,key:C[:S],event4:V,wait:S,remove:P. Default: none "
+      "(the run ends when the updater first waits for a key)");
   run->add_option("--shots", args->shots,
-                  "Folder for every LCD frame as PNG and sheet.png (frames of an earlier run are removed)");
-  run->add_option("--report", args->report, "JSON report file, or - for standard output");
-  run->add_option("--sounds", args->sounds, "The cues played, one after another, as a WAV file");
+                  "Folder for every LCD frame as PNG and sheet.png (frames of an earlier run are removed). "
+                  "Default: no pictures");
+  run->add_option("--report", args->report, "JSON report file, or - for standard output. Default: none");
+  run->add_option("--sounds", args->sounds,
+                  "The cues played, one after another, as a WAV file. Default: none");
+  run->add_option("--expect", args->expect,
+                  "The panel the camera must end on (" + EndPanelNames() + "); another one exits 5");
   run->footer(
-      "Exit status: 0 the run ended (power-down or the key script ran out), whatever the updater decided;\n"
-      "1 the run stopped otherwise, or an output could not be written; 2 bad arguments or profile, nothing\n"
-      "touched; 3 the power was cut (Ctrl-C, SIGTERM or SIGHUP, or by the simulated camera itself).\n"
+      "Exit status: 0 the run ended (power-down or the key script ran out), whatever the updater decided\n"
+      "(with --expect: on that panel); 1 the run stopped otherwise, or an output could not be written;\n"
+      "2 bad arguments or profile, nothing touched; 3 the power was cut (Ctrl-C, SIGTERM or SIGHUP while "
+      "the\n"
+      "camera runs, or by the simulated camera itself); 5 the run ended on another panel than --expect.\n"
+      "A signal after the camera has powered down changes nothing: the outputs are written and the exit\n"
+      "status stands.\n"
       "Texts from the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   run->callback([args, exitCode] { *exitCode = Run(*args); });
 }

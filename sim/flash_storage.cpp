@@ -47,8 +47,7 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
 
 // Writes a whole new flash beside the target and renames it into place, so that nobody ever sees half of one.
 void CreateFlashFile(const std::filesystem::path& file, std::uint32_t size, FlashStorage::Pattern pattern) {
-  std::filesystem::path temp = file;
-  temp += ".new-" + std::to_string(::getpid());
+  const std::filesystem::path temp = FlashFileTemporary(file);
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw Failure(file, "cannot create it", errno);
   std::vector<std::uint8_t> bytes(size);
@@ -90,6 +89,12 @@ void* MapPatternPrivately(std::uint32_t size, FlashStorage::Pattern pattern) {
 }
 
 }  // namespace
+
+std::filesystem::path FlashFileTemporary(const std::filesystem::path& file) {
+  std::filesystem::path temp = file;
+  temp += ".new-" + std::to_string(::getpid());
+  return temp;
+}
 
 FlashStorage::FlashStorage(const std::filesystem::path& file, std::uint32_t size, Pattern pattern)
     : size_(size) {

@@ -9,6 +9,10 @@
 
 namespace sim {
 
+// Where a missing flash file is made before it is renamed into place: whoever stops the process on the way
+// removes it.
+std::filesystem::path FlashFileTemporary(const std::filesystem::path& file);
+
 class FlashStorage {
  public:
   // The contents of a chip that was never written; fills the whole span.
