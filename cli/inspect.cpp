@@ -1,5 +1,6 @@
 // vupdate inspect: what an update file holds, whether it is well formed, and what a camera says.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "cli/paths.h"
 #include "harness/camera_verdict.h"
 #include "harness/install_estimate.h"
+#include "harness/names.h"
 #include "package/tags.h"
 #include "platform/bytes.h"
 #include "sim/profile_toml.h"
@@ -39,7 +41,23 @@ struct CameraRow {
   bool good() const {
     return verdict.accepted && verdict.runError.empty() && !(estimate && estimate->fails());
   }
+  // The one word for what the camera says, as every output of inspect gives it.
+  const char* word() const {
+    if (!verdict.runError.empty()) return "stopped";
+    if (!verdict.accepted) return "refused";
+    return good() ? "accepted" : "fails";
+  }
 };
+
+// What the estimate says after "installation: ".
+std::string EstimateText(const harness::InstallEstimate& estimate) {
+  return harness::InstallEstimateLine(estimate).substr(sizeof "installation: " - 1);
+}
+
+// Seconds to the millisecond, the finest the estimate means: no binary fraction's tail.
+double Rounded(double seconds) {
+  return std::round(seconds * 1000) / 1000;
+}
 
 // The line that says why the camera refuses, or what stopped it.
 std::string FirstRefusal(const CameraRow& row) {
@@ -51,9 +69,7 @@ std::string FirstRefusal(const CameraRow& row) {
 }
 
 std::string Hex32(std::uint32_t value) {
-  char text[12];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
+  return vupdate::Hex(value, 8);
 }
 
 bool IsTextTag(std::uint32_t tag) {
@@ -72,24 +88,31 @@ std::string Verdict(const vupdate::ChecksumView& sum) {
          (sum.Match() ? "  ok" : "  MISMATCH");
 }
 
+// One verdict line, then what the camera wrote and what installing would take.
 void PrintCamera(const CameraRow& row) {
-  const harness::CameraVerdict* camera = &row.verdict;
-  if (!camera->runError.empty()) {
-    std::printf("camera: %s\n", FirstRefusal(row).c_str());
+  const harness::CameraVerdict& camera = row.verdict;
+  const std::string word = row.word();
+  if (word == "stopped") {
+    std::printf("camera: stopped: %s\n", vupdate::EscapeBytes(camera.runError).c_str());
     return;
   }
-  if (camera->accepted) {
-    std::printf("camera: accepted%s\n", camera->debugMode ? " (debug mode)" : "");
-  } else {
-    std::printf("camera: refused, error code %d\n", camera->errCode);
+  if (word == "refused") {
+    std::printf("camera: refused, error code %d (%s)\n", camera.errCode,
+                std::string(vupdate::ErrorCodeName(camera.errCode)).c_str());
     // The file search gives up silently on a camera of another model or without its card drive.
-    if (camera->logLines.empty()) {
+    if (camera.logLines.empty()) {
       std::printf("  (the camera did not get as far as the file: unknown model or no card)\n");
     }
+  } else if (word == "fails") {
+    std::printf("camera: fails: it accepts the file%s, but the installation %s\n",
+                camera.debugMode ? " (debug mode)" : "", EstimateText(*row.estimate).c_str());
+  } else {
+    std::printf("camera: accepted%s\n", camera.debugMode ? " (debug mode)" : "");
   }
-  for (const std::string& line : camera->logLines)
+  for (const std::string& line : camera.logLines)
     std::printf("  log: %s\n", vupdate::EscapeBytes(line).c_str());
-  if (row.estimate) std::printf("%s\n", harness::InstallEstimateLine(*row.estimate).c_str());
+  if (word == "accepted" && row.estimate)
+    std::printf("%s\n", harness::InstallEstimateLine(*row.estimate).c_str());
 }
 
 // One row per camera: profile, verdict, the first refusing log line, the estimate.
@@ -98,13 +121,9 @@ void PrintCameraTable(const std::vector<CameraRow>& rows) {
   for (const CameraRow& row : rows) width = std::max(width, paths::Shown(row.profile).size());
   std::printf("%-*s  %-9s  %s\n", static_cast<int>(width), "profile", "verdict", "why / installation");
   for (const CameraRow& row : rows) {
-    const char* verdict = !row.verdict.runError.empty() ? "stopped"
-                          : !row.verdict.accepted       ? "refused"
-                          : row.good()                  ? "accepted"
-                                                        : "fails";
+    const char* verdict = row.word();
     std::string detail = FirstRefusal(row);
-    if (row.estimate)
-      detail = harness::InstallEstimateLine(*row.estimate).substr(sizeof "installation: " - 1);
+    if (row.estimate) detail = EstimateText(*row.estimate);
     std::printf("%-*s  %-9s  %s\n", static_cast<int>(width), paths::Shown(row.profile).c_str(), verdict,
                 detail.c_str());
   }
@@ -125,7 +144,7 @@ void PrintText(const std::string& path, const vupdate::FileReport& r, const std:
     std::printf("  imageEnd       %s  (image length %u bytes)\n", Hex32(h.imageEnd).c_str(), r.imageLength);
     std::printf("trailer\n");
     for (const vupdate::ItemView& item : r.items) {
-      std::printf("  %08llX  %s  %s\n", static_cast<unsigned long long>(item.offset),
+      std::printf("  %s  %s  %s\n", vupdate::HexDigits(item.offset, 8).c_str(),
                   vupdate::TagText(item.tag).c_str(), ItemValue(item).c_str());
     }
     std::printf("checksums\n");
@@ -146,12 +165,12 @@ nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
 }
 
 nlohmann::ordered_json EstimateJson(const harness::InstallEstimate& e) {
-  nlohmann::ordered_json j{{"total", e.totalSeconds()},
-                           {"camera_clock", e.deviceSeconds()},
-                           {"erase", e.eraseSeconds},
-                           {"programming", e.programSeconds},
-                           {"card_reads", e.cardSeconds}};
-  if (e.fails()) j = {{"fails", harness::InstallEstimateLine(e).substr(sizeof "installation: " - 1)}};
+  nlohmann::ordered_json j{{"total", Rounded(e.totalSeconds())},
+                           {"camera_clock", Rounded(e.deviceSeconds())},
+                           {"erase", Rounded(e.eraseSeconds)},
+                           {"programming", Rounded(e.programSeconds)},
+                           {"card_reads", Rounded(e.cardSeconds)}};
+  if (e.fails()) j = {{"fails", EstimateText(e)}};
   return j;
 }
 
@@ -159,8 +178,10 @@ nlohmann::ordered_json CameraJson(const CameraRow& row) {
   const harness::CameraVerdict& v = row.verdict;
   return {
       {"profile", vupdate::EscapeBytes(row.profile)},
-      {"accepted", v.accepted},
+      {"verdict", row.word()},
+      {"accepted", row.good()},
       {"err_code", v.errCode},
+      {"err_code_name", vupdate::ErrorCodeName(v.errCode)},
       {"debug_mode", v.debugMode},
       {"first_refusal",
        row.good() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(FirstRefusal(row))},
@@ -199,10 +220,9 @@ void PrintJson(const std::string& path, const vupdate::FileReport& r, const std:
   if (rows.size() == 1) {
     // One camera: its verdict beside the file, as before the release check existed.
     const nlohmann::ordered_json j = CameraJson(rows.front());
-    out["camera"] = {{"accepted", j["accepted"]},
-                     {"err_code", j["err_code"]},
-                     {"debug_mode", j["debug_mode"]},
-                     {"log_lines", j["log_lines"]}};
+    out["camera"] = {{"verdict", j["verdict"]},       {"accepted", j["accepted"]},
+                     {"err_code", j["err_code"]},     {"err_code_name", j["err_code_name"]},
+                     {"debug_mode", j["debug_mode"]}, {"log_lines", j["log_lines"]}};
     if (rows.front().estimate) out["installation_seconds"] = j["installation_seconds"];
   }
   if (!rows.empty()) {

@@ -12,13 +12,17 @@
 
 namespace vupdate {
 
-namespace {
-
-std::string Hex(std::uint64_t value) {
+std::string HexDigits(std::uint64_t value, int digits) {
   char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  std::snprintf(text, sizeof text, "%0*llX", digits, static_cast<unsigned long long>(value));
   return text;
 }
+
+std::string Hex(std::uint64_t value, int digits) {
+  return "0x" + HexDigits(value, digits);
+}
+
+namespace {
 
 // The bytes the camera sums: from `offset` for `length` bytes, or up to the end of the file.
 struct Stretch {
@@ -85,6 +89,16 @@ void WalkTrailer(std::span<const std::uint8_t> bytes, FileReport& report) {
     report.problems.push_back("trailer offset " + Hex(at) + " cannot be reached");
     return;
   }
+  // Said first: the checksum that does not match follows from it.
+  if (at >= bytes.size()) {
+    report.problems.insert(
+        report.problems.begin(),
+        "the file is cut short: the trailer offset " + Hex(at) +
+            (at == bytes.size() ? " is where the file ends, " : " lies past the end of the file, ") +
+            std::to_string(bytes.size()) + " bytes");
+    report.cutShort = true;
+    return;
+  }
   std::set<std::uint32_t> seen;
   while (at < bytes.size()) {
     if (bytes.size() - at < 4) {
@@ -140,9 +154,7 @@ void NoteMissingItems(FileReport& report) {
 namespace {
 
 void AppendEscaped(std::string& text, std::uint8_t c) {
-  char escaped[5];
-  std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-  text += escaped;
+  text += "\\x" + HexDigits(c, 2);
 }
 
 // The length of the well-formed UTF-8 sequence of a printable character at the start of `bytes`, 0 if none.
@@ -240,7 +252,8 @@ FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes) {
         std::to_string(bytes.size() - report.trailerEnd) +
         " bytes follow the 'DONE' item; the camera ignores them but the file checksum covers them");
   }
-  NoteMissingItems(report);
+  // Items of a trailer the file does not reach are not missing, only cut off.
+  if (!report.cutShort) NoteMissingItems(report);
   return report;
 }
 

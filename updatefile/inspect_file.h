@@ -31,6 +31,7 @@ struct FileReport {
   std::uint32_t imageLength = 0;  // imageEnd - imageStart + 1, modulo 2^32
   std::vector<ItemView> items;    // in file order, up to the failure or "DONE"
   bool doneFound = false;
+  bool cutShort = false;         // the trailer lies at or past the end of the file
   std::uint64_t trailerEnd = 0;  // one past the "DONE" data
   ChecksumView image;
   ChecksumView file;
@@ -40,6 +41,11 @@ struct FileReport {
 };
 
 FileReport AnalyseUpdateFile(std::span<const std::uint8_t> bytes);
+
+// A number in upper-case hexadecimal after "0x", at least `digits` digits: Hex(0x5C4D0) is "0x5C4D0".
+std::string Hex(std::uint64_t value, int digits = 0);
+// The digits alone, as an offset column or an escaped byte shows them.
+std::string HexDigits(std::uint64_t value, int digits);
 
 // Any bytes as printable UTF-8 text: well-formed UTF-8 of printable characters stays as it is; control
 // characters, a backslash and every byte that is not part of well-formed UTF-8 become \xHH.

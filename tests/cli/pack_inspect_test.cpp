@@ -304,6 +304,10 @@ struct Hostile {
   int exit;
   const char* says;
   std::size_t imageSize = 5000;
+  const char* never = nullptr;  // what must not be said
+  // inspect: the file cut to this many bytes (0: whole), and the profile a "cam" file holds.
+  std::size_t cutTo = 0;
+  const char* camera = "[flash]\nerase_seconds = 700\n";
 };
 // A row prints as its name, in failure messages and in CTest's list of tests, rather than as its bytes.
 void PrintTo(const Hostile& row, std::ostream* os) {
@@ -347,8 +351,37 @@ const Hostile kBadInspections[] = {
      Kind::kFile,
      Kind::kFile,
      1,
-     "would fail: a full-chip erase takes 700.0 s, but the updater waits at most 600 s for it: "
-     "\"Flash device not ready.\""},
+     "camera: fails: it accepts the file, but the installation would fail: a full-chip erase takes 700.0 s, "
+     "but the updater waits at most 600 s for it: \"Flash device not ready.\"",
+     5000,
+     "camera: accepted"},
+    {"FailingInstallationInJson",
+     {"--camera", "@cam", "--json"},
+     Kind::kFile,
+     Kind::kFile,
+     1,
+     "\"camera\": {\n    \"verdict\": \"fails\",\n    \"accepted\": false",
+     5000,
+     "\"accepted\": true"},
+    {"EstimateInMilliseconds",
+     {"--camera", "@cam", "--json"},
+     Kind::kFile,
+     Kind::kFile,
+     0,
+     "\"total\": 11.045,",
+     5000,
+     "99999",
+     0,
+     ""},
+    {"FileCutShort",
+     {},
+     Kind::kFile,
+     Kind::kNone,
+     1,
+     "problem: the file is cut short: the trailer offset 0x13C8 lies past the end of the file, 3000 bytes",
+     5000,
+     "is missing",
+     3000},
 };
 
 class HostileInput : public PackInspect, public ::testing::WithParamInterface<Hostile> {
@@ -361,8 +394,9 @@ class HostileInput : public PackInspect, public ::testing::WithParamInterface<Ho
       fs::remove(image);
       if (!Make(row.imageKind, image)) return false;
     }
+    if (row.cutTo != 0) fs::resize_file(image, row.cutTo);
     if (row.outKind == Kind::kFile && out.filename() == "cam") {
-      WriteFile(out, "[flash]\nerase_seconds = 700\n");
+      WriteFile(out, row.camera);
       return true;
     }
     return Make(row.outKind, out);
@@ -379,6 +413,8 @@ class HostileInput : public PackInspect, public ::testing::WithParamInterface<Ho
   void Expect(const Hostile& row, const Outcome& o, const std::map<std::string, std::string>& before) {
     EXPECT_EQ(o.exit, row.exit) << o.out << o.err;
     EXPECT_NE((o.err + o.out).find(row.says), std::string::npos) << o.err << o.out;
+    if (row.never != nullptr)
+      EXPECT_EQ((o.err + o.out).find(row.never), std::string::npos) << row.never << "\n" << o.err << o.out;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), row.exit == 2 ? 1 : 0) << "one line: " << o.err;
     EXPECT_EQ(DiskState(), before) << "nothing changed, nothing left beside";
     EXPECT_FALSE(TemporariesLeft());
