@@ -323,10 +323,12 @@ void AddInspectCommand(CLI::App& app, int* exitCode) {
   CLI::App* inspect = app.add_subcommand(
       "inspect", "Show an update file's header, trailer and checksums, and a camera's verdict");
   inspect->add_option("FILE", args->file, "Update file")->required();
-  inspect->add_option("--camera", args->cameras,
-                      "Camera profile (TOML), or a folder of them; repeatable. Runs each camera's own "
-                      "verification and estimates the installation; exit 0 only when every camera accepts");
-  inspect->add_flag("--json", args->json, "Print JSON");
+  inspect->add_option(
+      "--camera", args->cameras,
+      "Camera profile (TOML), or a folder of them; repeatable. Runs each camera's own "
+      "verification and estimates the installation; exit 0 only when every camera accepts. Default: "
+      "none, the file alone");
+  inspect->add_flag("--json", args->json, "Print JSON. Default: text");
   inspect->footer(
       "Exit status: 0 well formed, and every camera accepts the file and can install it; 1 malformed, or a "
       "camera refuses it or would fail installing it; 2 bad arguments, file or profile.\nTexts from the file "

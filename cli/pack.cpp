@@ -111,12 +111,13 @@ void AddPackCommand(CLI::App& app, int* exitCode) {
   pack->add_option("--product", args->product, "Product name, at most 31 bytes ('ptid')")->required();
   pack->add_option("--serial-min", args->serialMin, "Lowest serial number accepted ('SNMN')")->required();
   pack->add_option("--serial-max", args->serialMax, "Highest serial number accepted ('SNMX')")->required();
-  CLI::Option* debug = pack->add_option("--debug", args->debug, "Debug label: makes a debug file ('DBUG')");
+  CLI::Option* debug = pack->add_option(
+      "--debug", args->debug, "Debug label: makes a debug file ('DBUG'). Default: none, a release file");
   pack->add_option(
       "--image-start", args->imageStart,
       "Header field imageStart; the camera always programs the image from the start of the flash "
       "and uses the field only to check the image length (imageEnd - imageStart + 1), so only 0 "
-      "is accepted (the default)");
+      "is accepted. Default: 0");
   pack->footer(
       "Exit status: 0 the file was written; 1 it could not be written; 2 bad arguments or inputs, nothing "
       "written.\n--out is written beside its name and renamed into place; a fifo, device, folder, symbolic "

@@ -118,7 +118,8 @@ TEST(FileReportSums, AreThePlainSumsWhereverTheHeaderPutsTheImage) {
 
 // The file's pages are mapped, not copied: what is read must be the file, and a file someone cuts short
 // while it is mapped must end the command with the caller's message and exit status 2, not a bus error.
-// A command named first is set up alone; the top help and a misspelt command still see every command.
+// A command named first is set up alone; the top help and a misspelt command still see every command. Each
+// command's help gives its exit codes and its defaults.
 TEST_F(PackInspect, EachCommandHasItsHelpAndTheTopHelpListsEveryCommand) {
   const char* const commands[] = {"run", "pack", "inspect", "sweep", "serve"};
   const Outcome top = Vupdate({"--help"});
@@ -128,10 +129,37 @@ TEST_F(PackInspect, EachCommandHasItsHelpAndTheTopHelpListsEveryCommand) {
     const Outcome help = Vupdate({command, "--help"});
     EXPECT_EQ(help.exit, 0) << command;
     EXPECT_NE(help.out.find(std::string("vupdate ") + command + " [OPTIONS]"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos) << help.out;
   }
-  const Outcome misspelt = Vupdate({"inspct", "x.bin"});
-  EXPECT_EQ(misspelt.exit, 2);
-  EXPECT_EQ(std::count(misspelt.err.begin(), misspelt.err.end(), '\n'), 1) << misspelt.err;
+  for (const char* command : {"run", "pack", "inspect"}) {
+    const Outcome help = Vupdate({command, "--help"});
+    EXPECT_NE(help.out.find("Default: "), std::string::npos) << help.out;
+  }
+}
+
+// Mistakes on the command line: one line on standard error, starting with the command's name, exit 2.
+TEST_F(PackInspect, CommandLineMistakesAreOneLineThatNamesTheCommand) {
+  const struct {
+    std::vector<std::string> args;
+    const char* line;  // the whole of standard error
+  } rows[] = {
+      {{"inspct", "x.bin"}, "vupdate: unknown command 'inspct'; did you mean 'inspect'?\n"},
+      {{"rnu"}, "vupdate: unknown command 'rnu'; did you mean 'run'?\n"},
+      {{"zzzz"}, "vupdate: unknown command 'zzzz'; the commands are run, pack, inspect, sweep, serve\n"},
+      {{}, "vupdate: a command is required: run, pack, inspect, sweep or serve (see vupdate --help)\n"},
+      {{"pack", "--image", "x", "--vendor", "v"},
+       "vupdate pack: required, but not given: --out, --firmware, --ccs, --region, --installer, --product, "
+       "--serial-min, --serial-max (see vupdate pack --help)\n"},
+      {{"inspect", "--json"},
+       "vupdate inspect: required, but not given: FILE (see vupdate inspect --help)\n"},
+      {{"run", "--card"}, "vupdate run: --card: 1 required TEXT missing\n"},
+      {{"inspect", "a", "b"}, "vupdate inspect: The following argument was not expected: b\n"},
+  };
+  for (const auto& row : rows) {
+    const Outcome o = Vupdate(row.args);
+    EXPECT_EQ(o.exit, 2) << row.line;
+    EXPECT_EQ(o.err, row.line);
+  }
 }
 
 TEST_F(PackInspect, AMappedFileReadsAsTheFileAndOneCutShortEndsWithAMessage) {
