@@ -1,5 +1,6 @@
 // vupdate inspect: what an update file holds, whether it is well formed, and what a camera says.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -13,7 +14,10 @@
 
 #include "cli/commands.h"
 #include "cli/file_bytes.h"
+#include "cli/interrupt.h"
+#include "cli/junit.h"
 #include "cli/paths.h"
+#include "cli/release_check.h"
 #include "harness/camera_verdict.h"
 #include "harness/install_estimate.h"
 #include "harness/names.h"
@@ -31,6 +35,9 @@ struct InspectArgs {
   std::string file;
   std::vector<std::string> cameras;
   bool json = false;
+  std::vector<std::string> expect;
+  std::optional<std::string> expectFile;
+  std::optional<std::string> junit;
 };
 
 // What one camera makes of the file.
@@ -38,6 +45,9 @@ struct CameraRow {
   std::string profile;
   harness::CameraVerdict verdict;
   std::optional<harness::InstallEstimate> estimate;  // for a file it accepts
+  std::optional<std::string> expected;               // the verdict the release engineer expects
+  double seconds = 0;                                // what asking this camera took
+  bool asExpected() const { return !expected || *expected == word(); }
   bool good() const {
     return verdict.accepted && verdict.runError.empty() && !(estimate && estimate->fails());
   }
@@ -119,13 +129,20 @@ void PrintCamera(const CameraRow& row) {
 void PrintCameraTable(const std::vector<CameraRow>& rows) {
   std::size_t width = 7;
   for (const CameraRow& row : rows) width = std::max(width, paths::Shown(row.profile).size());
-  std::printf("%-*s  %-9s  %s\n", static_cast<int>(width), "profile", "verdict", "why / installation");
+  const bool expecting = rows.front().expected.has_value();
+  std::printf("%-*s  %-9s  %s%s\n", static_cast<int>(width), "profile", "verdict",
+              expecting ? "expected       " : "", "why / installation");
   for (const CameraRow& row : rows) {
     const char* verdict = row.word();
     std::string detail = FirstRefusal(row);
     if (row.estimate) detail = EstimateText(*row.estimate);
-    std::printf("%-*s  %-9s  %s\n", static_cast<int>(width), paths::Shown(row.profile).c_str(), verdict,
-                detail.c_str());
+    std::string expected;
+    if (expecting) {
+      expected = (row.asExpected() ? "" : "NOT ") + *row.expected;
+      expected.resize(std::max<std::size_t>(expected.size() + 2, 15), ' ');
+    }
+    std::printf("%-*s  %-9s  %s%s\n", static_cast<int>(width), paths::Shown(row.profile).c_str(), verdict,
+                expected.c_str(), detail.c_str());
   }
 }
 
@@ -156,6 +173,19 @@ void PrintText(const std::string& path, const vupdate::FileReport& r, const std:
   for (const std::string& note : r.notes) std::printf("  note: %s\n", note.c_str());
   if (rows.size() == 1) PrintCamera(rows.front());
   if (rows.size() > 1) PrintCameraTable(rows);
+  if (!rows.empty() && rows.front().expected) {
+    const auto missed =
+        std::count_if(rows.begin(), rows.end(), [](const CameraRow& row) { return !row.asExpected(); });
+    if (rows.size() == 1) {
+      std::printf("release check: expected %s, %s\n", rows.front().expected->c_str(),
+                  missed == 0 ? "as the camera answers" : "but the camera answers otherwise");
+    } else if (missed == 0) {
+      std::printf("release check: every camera answers as expected\n");
+    } else {
+      std::printf("release check: %lld of %zu cameras do not answer as expected\n",
+                  static_cast<long long>(missed), rows.size());
+    }
+  }
 }
 
 nlohmann::ordered_json ChecksumJson(const vupdate::ChecksumView& sum) {
@@ -186,7 +216,9 @@ nlohmann::ordered_json CameraJson(const CameraRow& row) {
       {"first_refusal",
        row.good() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(FirstRefusal(row))},
       {"log_lines", vupdate::EscapeEach(v.logLines)},
-      {"installation_seconds", row.estimate ? EstimateJson(*row.estimate) : nlohmann::ordered_json(nullptr)}};
+      {"installation_seconds", row.estimate ? EstimateJson(*row.estimate) : nlohmann::ordered_json(nullptr)},
+      {"expected", row.expected ? nlohmann::ordered_json(*row.expected) : nlohmann::ordered_json(nullptr)},
+      {"as_expected", row.asExpected()}};
 }
 
 void PrintJson(const std::string& path, const vupdate::FileReport& r, const std::vector<CameraRow>& rows) {
@@ -225,6 +257,10 @@ void PrintJson(const std::string& path, const vupdate::FileReport& r, const std:
                      {"debug_mode", j["debug_mode"]}, {"log_lines", j["log_lines"]}};
     if (rows.front().estimate) out["installation_seconds"] = j["installation_seconds"];
   }
+  if (!rows.empty() && rows.front().expected) {
+    out["as_expected"] =
+        std::all_of(rows.begin(), rows.end(), [](const CameraRow& row) { return row.asExpected(); });
+  }
   if (!rows.empty()) {
     nlohmann::ordered_json cameras = nlohmann::ordered_json::array();
     for (const CameraRow& row : rows) cameras.push_back(CameraJson(row));
@@ -232,6 +268,35 @@ void PrintJson(const std::string& path, const vupdate::FileReport& r, const std:
   }
   // Every text is escaped already; should one slip through, replacing beats failing.
   std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+}
+
+// One test case per camera, for CI systems: it fails where the camera does not answer as expected (without
+// expectations: where it does not accept the file).
+bool WriteJunitReport(const std::string& path, const std::string& file, const std::vector<CameraRow>& rows) {
+  std::vector<vupdate::JunitCase> cases;
+  const std::string classname =
+      "release check." + vupdate::EscapeBytes(std::filesystem::path(file).filename().string());
+  for (const CameraRow& row : rows) {
+    vupdate::JunitCase c;
+    c.name = vupdate::EscapeBytes(std::filesystem::path(row.profile).filename().string());
+    c.classname = classname;
+    c.seconds = row.seconds;
+    const std::string word = row.word();
+    std::string detail = row.estimate ? EstimateText(*row.estimate) : FirstRefusal(row);
+    c.output = "verdict: " + word + (detail.empty() ? "" : ": " + detail) + "\n";
+    for (const std::string& line : row.verdict.logLines)
+      c.output += "log: " + vupdate::EscapeBytes(line) + "\n";
+    const std::string wanted = row.expected.value_or("accepted");
+    if (word != wanted)
+      c.failure = "expected " + wanted + ", the camera says " + word + (detail.empty() ? "" : ": " + detail);
+    cases.push_back(std::move(c));
+  }
+  interrupt::RemoveOnSignal temporary;
+  const auto problem =
+      vupdate::WriteJunit(path, "vupdate inspect " + vupdate::EscapeBytes(file), cases,
+                          [&temporary](const std::filesystem::path& temp) { temporary.Set(temp); });
+  if (problem) std::cerr << "vupdate inspect: " << vupdate::EscapeBytes(*problem) << "\n";
+  return !problem;
 }
 
 int Refuse(const std::string& problem) {
@@ -268,6 +333,31 @@ int RunInspect(const InspectArgs& args) {
   if (auto problem = paths::CheckInputFile("update file", args.file)) return Refuse(*problem);
   std::vector<std::string> profilePaths;
   if (auto problem = CollectProfiles(args.cameras, &profilePaths)) return Refuse(*problem);
+  std::vector<release::Expectation> expectations;
+  for (const std::string& text : args.expect) {
+    if (auto problem = release::Parse(text, "--expect", &expectations)) return Refuse(*problem);
+  }
+  if (args.expectFile) {
+    if (auto problem = release::ReadFile(*args.expectFile, &expectations)) return Refuse(*problem);
+  }
+  std::vector<std::string> expected;
+  if (!expectations.empty() || args.junit) {
+    if (profilePaths.empty())
+      return Refuse("--expect, --expect-file and --junit are about cameras: give --camera");
+  }
+  if (!expectations.empty()) {
+    if (auto problem = release::Assign(profilePaths, expectations, &expected)) return Refuse(*problem);
+  }
+  if (args.junit) {
+    if (auto problem = paths::CheckOutputFile("--junit", *args.junit, false)) return Refuse(*problem);
+    if (paths::SameFile(*args.junit, args.file)) return Refuse("--junit names the update file");
+    for (const std::string& profile : profilePaths) {
+      if (paths::SameFile(*args.junit, profile))
+        return Refuse("--junit names the camera profile " + paths::Shown(profile));
+    }
+    if (args.expectFile && paths::SameFile(*args.junit, *args.expectFile))
+      return Refuse("--junit names the --expect-file");
+  }
   std::vector<sim::Profile> profiles;
   for (const std::string& path : profilePaths) {
     try {
@@ -293,6 +383,8 @@ int RunInspect(const InspectArgs& args) {
   std::vector<CameraRow> rows;
   for (std::size_t i = 0; i < profiles.size(); ++i) {
     CameraRow row{profilePaths[i], {}, std::nullopt};
+    if (!expected.empty()) row.expected = expected[i];
+    const auto start = std::chrono::steady_clock::now();
     const sim::FlashProfile flash = profiles[i].flash;
     try {
       row.verdict = harness::AskCamera(std::move(profiles[i]), bytes);
@@ -303,6 +395,7 @@ int RunInspect(const InspectArgs& args) {
     if (row.verdict.accepted && row.verdict.runError.empty() && report.headerRead) {
       row.estimate = harness::EstimateInstallation(flash, report.imageLength);
     }
+    row.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rows.push_back(std::move(row));
   }
 
@@ -310,6 +403,14 @@ int RunInspect(const InspectArgs& args) {
     PrintJson(args.file, report, rows);
   } else {
     PrintText(args.file, report, rows);
+  }
+  if (args.junit && !WriteJunitReport(*args.junit, args.file, rows)) return kExitFailed;
+  // With expectations the file's verdicts are the whole question: a file that every camera must refuse
+  // passes when they all do.
+  if (!expectations.empty()) {
+    return std::all_of(rows.begin(), rows.end(), [](const CameraRow& row) { return row.asExpected(); })
+               ? kExitOk
+               : kExitFailed;
   }
   const bool good = report.WellFormed() &&
                     std::all_of(rows.begin(), rows.end(), [](const CameraRow& row) { return row.good(); });
@@ -329,9 +430,22 @@ void AddInspectCommand(CLI::App& app, int* exitCode) {
       "verification and estimates the installation; exit 0 only when every camera accepts. Default: "
       "none, the file alone");
   inspect->add_flag("--json", args->json, "Print JSON. Default: text");
+  inspect->add_option(
+      "--expect", args->expect,
+      "What a camera must answer, PROFILE=VERDICT: a profile's file name (with or without .toml) "
+      "or * for every camera not named, and accepted, refused, fails or stopped; repeatable. "
+      "Exit 0 exactly when every camera answers as expected. Default: every camera accepts");
+  inspect->add_option("--expect-file", args->expectFile,
+                      "A file of PROFILE=VERDICT lines, as --expect ('#' starts a comment). Default: none");
+  inspect->add_option(
+      "--junit", args->junit,
+      "JUnit XML report of the release check: one test case per camera, failing where the camera "
+      "does not answer as expected. Default: none");
   inspect->footer(
-      "Exit status: 0 well formed, and every camera accepts the file and can install it; 1 malformed, or a "
-      "camera refuses it or would fail installing it; 2 bad arguments, file or profile.\nTexts from the file "
+      "Exit status: 0 well formed, and every camera accepts the file and can install it (with --expect or "
+      "--expect-file: every camera answers as expected, whatever else); 1 malformed, or a camera refuses it, "
+      "would fail installing it or does not answer as expected, or --junit could not be written; 2 bad "
+      "arguments, file, profile or expectations.\nTexts from the file "
       "or the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   inspect->callback([args, exitCode] { *exitCode = RunInspect(*args); });
 }

@@ -80,9 +80,11 @@ std::string JunitXml(std::string_view suite, std::span<const JunitCase> cases) {
 }
 
 std::optional<std::string> WriteJunit(const std::filesystem::path& file, std::string_view suite,
-                                      std::span<const JunitCase> cases) {
+                                      std::span<const JunitCase> cases,
+                                      const std::function<void(const std::filesystem::path&)>& temporary) {
   const std::string xml = JunitXml(suite, cases);
-  return WriteFileAtomically(file, std::span(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()));
+  return WriteFileAtomically(file, std::span(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()),
+                             temporary);
 }
 
 }  // namespace vupdate

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,8 +20,10 @@ struct JunitCase {
 
 std::string JunitXml(std::string_view suite, std::span<const JunitCase> cases);
 
-// Writes the report atomically; returns an error text, or nullopt.
-std::optional<std::string> WriteJunit(const std::filesystem::path& file, std::string_view suite,
-                                      std::span<const JunitCase> cases);
+// Writes the report atomically, telling `temporary` the name it is made under first; returns an error text,
+// or nullopt.
+std::optional<std::string> WriteJunit(
+    const std::filesystem::path& file, std::string_view suite, std::span<const JunitCase> cases,
+    const std::function<void(const std::filesystem::path&)>& temporary = {});
 
 }  // namespace vupdate

@@ -324,6 +324,81 @@ TEST_F(PackInspect, ReleaseCheckGivesEveryCameraARowAndTheFirstRefusingLine) {
   EXPECT_FALSE(TemporariesLeft());
 }
 
+// The release check as a gate: what each camera must answer, said on the command line or in a file; exit 0
+// exactly when every camera answers so. The file here is for region 1 cameras of serial numbers to 0x10000.
+TEST_F(PackInspect, ReleaseCheckWithExpectationsIsAGate) {
+  ASSERT_EQ(Vupdate(PackArgs()).exit, 0);
+  const std::string samples = VESTRA_SAMPLES_DIR;
+  WriteFile(dir_.path() / "release.txt", "# release 1.2\ncamera-us=accepted\n\n  *=refused  \n");
+  WriteFile(dir_.path() / "typo.txt", "camera-us accepted\n");
+  const struct {
+    std::vector<std::string> args;
+    int exit;
+    const char* says;
+  } rows[] = {
+      {{"--expect", "camera-us=accepted", "--expect", "*=refused"}, 0, "every camera answers as expected\n"},
+      {{"--expect-file", (dir_.path() / "release.txt").string()}, 0, "every camera answers as expected\n"},
+      {{"--expect", "camera-us.toml=accepted", "--expect", "*=refused", "--json"},
+       0,
+       "\"as_expected\": true"},
+      {{"--expect", "*=accepted"}, 1, "5 of 6 cameras do not answer as expected\n"},
+      {{"--expect", "*=accepted", "--json"}, 1, "\"expected\": \"accepted\",\n      \"as_expected\": false"},
+      {{"--expect", "camera-us=maybe"},
+       2,
+       "'camera-us=maybe': the verdict is one of accepted, refused, fails"},
+      {{"--expect", "camera-uss=accepted", "--expect", "*=refused"}, 2, "names 'camera-uss', which is none"},
+      {{"--expect", "camera-us=accepted"}, 2, "nothing is expected of the camera '"},
+      {{"--expect", "camera-us=accepted", "--expect", "camera-us=refused"}, 2, "contradicts --expect"},
+      {{"--expect-file", (dir_.path() / "typo.txt").string()},
+       2,
+       "typo.txt' line 1 'camera-us accepted': say"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = {"inspect", out_.string(), "--camera", samples};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome o = Vupdate(args);
+    EXPECT_EQ(o.exit, row.exit) << row.says << "\n" << o.out << o.err;
+    EXPECT_NE((o.out + o.err).find(row.says), std::string::npos) << row.says << "\n" << o.out << o.err;
+  }
+}
+
+// The release check's JUnit report, read back by another XML reader (Python's xml.etree): a test case per
+// camera, failing where the camera does not answer as expected, with the reason.
+TEST_F(PackInspect, ReleaseCheckWritesJunitThatAnotherReaderReads) {
+  ASSERT_EQ(Vupdate(PackArgs({"--vendor", "Soci\xe9t\xe9 <&>"})).exit, 0);
+  const fs::path junit = work_ / "release.xml", script = dir_.path() / "read.py";
+  WriteFile(
+      script,
+      "import sys, xml.etree.ElementTree as ET\n"
+      "suite = ET.parse(sys.argv[1]).getroot().find('testsuite')\n"
+      "print(suite.get('tests'), suite.get('failures'))\n"
+      "for case in suite.iter('testcase'):\n"
+      "    failure = case.find('failure')\n"
+      "    print(case.get('name'), 'FAILED ' + failure.get('message') if failure is not None else 'passed')\n"
+      "    assert 'verdict: ' in case.find('system-out').text\n");
+  const Outcome o = Vupdate({"inspect", out_.string(), "--camera", VESTRA_SAMPLES_DIR, "--expect",
+                             "*=refused", "--expect", "camera-eu=accepted", "--junit", junit.string()});
+  EXPECT_EQ(o.exit, 1) << o.err;
+  FILE* reader = ::popen(("python3 " + script.string() + " " + junit.string() + " 2>&1").c_str(), "r");
+  ASSERT_NE(reader, nullptr);
+  std::string read;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, reader) != nullptr) read += buffer;
+  ASSERT_EQ(::pclose(reader), 0) << read;
+  EXPECT_EQ(
+      read,
+      "6 1\n"
+      "camera-dev.toml passed\ncamera-eu.toml FAILED expected accepted, the camera says refused: camera is "
+      "European and file is not\ncamera-jp.toml passed\ncamera-region6.toml passed\n"
+      "camera-serial-high.toml passed\ncamera-us.toml passed\n");
+  // The report is an output like any other: checked first, not the update file.
+  const Outcome clash =
+      Vupdate({"inspect", out_.string(), "--camera", VESTRA_SAMPLES_DIR, "--junit", out_.string()});
+  EXPECT_EQ(clash.exit, 2);
+  EXPECT_NE(clash.err.find("--junit names the update file"), std::string::npos) << clash.err;
+  EXPECT_FALSE(TemporariesLeft());
+}
+
 // What a hostile row puts where: the image, the output, and the update file or profile inspect is given.
 struct Hostile {
   const char* name;
