@@ -43,7 +43,9 @@ void DescribeFolder(sim::CardStorage& card, const std::string& folder, Contents&
   auto names = card.List(folder).value_or(std::vector<std::string>{});
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
-    const std::string path = folder.empty() ? name : folder + "/" + name;
+    std::string path = folder;
+    if (!path.empty()) path += '/';
+    path += name;
     if (card.Kind(path, true) == sim::CardEntry::kFolder) {
       out.entries.push_back({path + "/", 0});
       DescribeFolder(card, path, out);

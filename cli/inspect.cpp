@@ -287,8 +287,12 @@ bool WriteJunitReport(const std::string& path, const std::string& file, const st
     for (const std::string& line : row.verdict.logLines)
       c.output += "log: " + vupdate::EscapeBytes(line) + "\n";
     const std::string wanted = row.expected.value_or("accepted");
-    if (word != wanted)
-      c.failure = "expected " + wanted + ", the camera says " + word + (detail.empty() ? "" : ": " + detail);
+    if (word != wanted) {
+      std::string failure = "expected " + wanted;
+      failure += ", the camera says " + word;
+      if (!detail.empty()) failure += ": " + detail;
+      c.failure = std::move(failure);
+    }
     cases.push_back(std::move(c));
   }
   interrupt::RemoveOnSignal temporary;

@@ -36,8 +36,13 @@ paths::Problem Parse(std::string_view text, const std::string& from, std::vector
   }
   for (const Expectation& earlier : *out) {
     if (earlier.name == e.name && earlier.verdict != e.verdict) {
-      return from + " " + shown + " contradicts " + earlier.from + " '" + vupdate::EscapeBytes(earlier.name) +
-             "=" + earlier.verdict + "'";
+      std::string problem = from;
+      for (const std::string& part :
+           {std::string(" "), shown, std::string(" contradicts "), earlier.from, std::string(" '"),
+            vupdate::EscapeBytes(earlier.name), std::string("="), earlier.verdict, std::string("'")}) {
+        problem += part;
+      }
+      return problem;
     }
   }
   out->push_back(std::move(e));

@@ -516,8 +516,9 @@ class HostileInput : public PackInspect, public ::testing::WithParamInterface<Ho
   void Expect(const Hostile& row, const Outcome& o, const std::map<std::string, std::string>& before) {
     EXPECT_EQ(o.exit, row.exit) << o.out << o.err;
     EXPECT_NE((o.err + o.out).find(row.says), std::string::npos) << o.err << o.out;
-    if (row.never != nullptr)
+    if (row.never != nullptr) {
       EXPECT_EQ((o.err + o.out).find(row.never), std::string::npos) << row.never << "\n" << o.err << o.out;
+    }
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), row.exit == 2 ? 1 : 0) << "one line: " << o.err;
     EXPECT_EQ(DiskState(), before) << "nothing changed, nothing left beside";
     EXPECT_FALSE(TemporariesLeft());
