@@ -22,27 +22,26 @@ std::string Words() {
   return words;
 }
 
+std::string Contradiction(const std::string& said, const Expectation& earlier) {
+  return said + " contradicts " + earlier.from + " '" + vupdate::EscapeBytes(earlier.name) + "=" +
+         earlier.verdict + "'";
+}
+
 }  // namespace
 
 paths::Problem Parse(std::string_view text, const std::string& from, std::vector<Expectation>* out) {
   const auto equals = text.rfind('=');
-  const std::string shown = "'" + vupdate::EscapeBytes(text) + "'";
+  const std::string said = from + " '" + vupdate::EscapeBytes(text) + "'";
   if (equals == std::string_view::npos || equals == 0) {
-    return from + " " + shown + ": say PROFILE=VERDICT (a profile's file name, or * for every other)";
+    return said + ": say PROFILE=VERDICT (a profile's file name, or * for every other)";
   }
   Expectation e{std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)), from};
   if (std::find(std::begin(kVerdicts), std::end(kVerdicts), e.verdict) == std::end(kVerdicts)) {
-    return from + " " + shown + ": the verdict is one of " + Words();
+    return said + ": the verdict is one of " + Words();
   }
   for (const Expectation& earlier : *out) {
     if (earlier.name == e.name && earlier.verdict != e.verdict) {
-      std::string problem = from;
-      for (const std::string& part :
-           {std::string(" "), shown, std::string(" contradicts "), earlier.from, std::string(" '"),
-            vupdate::EscapeBytes(earlier.name), std::string("="), earlier.verdict, std::string("'")}) {
-        problem += part;
-      }
-      return problem;
+      return Contradiction(said, earlier);
     }
   }
   out->push_back(std::move(e));
