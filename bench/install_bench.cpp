@@ -183,15 +183,15 @@ void BM_VupdateRunProcess(benchmark::State& state) {
   double cpu = 0;
   int runs = 0;
   for (auto _ : state) {
-    // A successful run leaves the card without update files.
+    // A successful run in place leaves the card without update files.
     fs::copy_file(saved, code, fs::copy_options::overwrite_existing);
     WriteFile(work / "card" / "SYSTEM" / "UPDATE.CAM", {1});
     WriteFile(work / "card" / "SYSTEM" / "UPDATE.CRS", {1});
     fs::remove(work / "flash.bin");
     const auto start = std::chrono::steady_clock::now();
-    const int status = Spawn({vupdate.string(), "run", "--card", (work / "card").string(), "--camera",
-                              (work / "camera.toml").string(), "--flash", (work / "flash.bin").string(),
-                              "--keys", "left,left,left,centre,right"},
+    const int status = Spawn({vupdate.string(), "run", "--in-place", "--card", (work / "card").string(),
+                              "--camera", (work / "camera.toml").string(), "--flash",
+                              (work / "flash.bin").string(), "--keys", "left,left,left,centre,right"},
                              &used);
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     if (status != 0 || fs::exists(code)) {

@@ -74,8 +74,15 @@ paths::Problem Read(const fs::path& root, sim::MemoryCard* card, Walk* walk) {
   const fs::path realRoot = fs::canonical(root, ec);
   if (ec) return "--card " + paths::Shown(root) + ": " + ec.message();
   std::uintmax_t total = 0;
-  fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end;
+  // The folder itself is taken as it is, whatever part of it cannot be listed; a copy must be whole.
+  const auto options =
+      card != nullptr ? fs::directory_options::none : fs::directory_options::skip_permission_denied;
+  fs::recursive_directory_iterator it(root, options, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
+    if (walk->files.size() >= kMostEntries) {
+      return "--card " + paths::Shown(root) + " holds more than " + std::to_string(kMostEntries) +
+             " entries, far more than a camera's card";
+    }
     const fs::path& host = it->path();
     const std::string rel = fs::relative(host, root, ec).generic_string();
     struct stat link {

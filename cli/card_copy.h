@@ -16,6 +16,7 @@ namespace cardcopy {
 
 // Far beyond any camera's card of update files; a folder holding more is not a card.
 constexpr std::uintmax_t kLargestCopy = 1ULL << 30;
+constexpr std::size_t kMostEntries = 100'000;
 
 struct Walk {
   std::vector<paths::FileId> files;  // every file the card holds, to keep outputs off them

@@ -95,8 +95,9 @@ Problem CheckKeys(const std::string& script, const fs::path& card) {
 
 // Given the card's SYSTEM folder rather than the card, the camera finds no update files and says only that.
 Problem CheckCardTop(const std::string& card) {
-  const fs::path folder = fs::path(card).lexically_normal();
-  std::string name = (folder.has_filename() ? folder : folder.parent_path()).filename().string();
+  fs::path folder = fs::path(card).lexically_normal();
+  if (!folder.has_filename()) folder = folder.parent_path();  // a trailing separator
+  std::string name = folder.filename().string();
   std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
   std::error_code ec;
   if (name != "SYSTEM" || fs::exists(folder / "SYSTEM", ec)) return std::nullopt;
