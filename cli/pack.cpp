@@ -95,6 +95,15 @@ std::string ShownVersion(std::uint32_t version) {
   return text;
 }
 
+// A file with these region, vendor, product and debug label that fits a camera in every other field.
+std::vector<std::uint8_t> Probe(vupdate::UpdateMetadata meta) {
+  meta.firmware = meta.ccs = 0xFFFFFFFF;
+  meta.installer = kInstallerVersion;
+  meta.serialMin = 0;
+  meta.serialMax = 0xFFFFFFFF;
+  return vupdate::BuildUpdateFile(vupdate::LayoutFor({0}, meta));
+}
+
 // Why no known camera would take the file, one line a reason; empty when some camera takes it. The cameras
 // themselves judge: the module's own verification runs on each.
 std::vector<std::string> FitWarnings(const vupdate::UpdateMetadata& meta, std::span<const std::uint8_t> file,
@@ -107,31 +116,29 @@ std::vector<std::string> FitWarnings(const vupdate::UpdateMetadata& meta, std::s
     refusals.push_back(camera.name + ": " +
                        (verdict.logLines.empty() ? std::string("refused") : verdict.logLines.front()));
   }
-  const bool knownModel = std::any_of(cameras.begin(), cameras.end(), [&meta](const KnownCamera& c) {
-    return c.profile.vendor == meta.vendor && c.profile.product == meta.product;
-  });
-  if (!knownModel) {
-    std::string known;
+  // The updater's own model rule decides: a camera of the file's vendor, product and region, and a file that
+  // fits it in every other field.
+  sim::Profile sameModel;
+  sameModel.vendor = meta.vendor;
+  sameModel.product = meta.product;
+  sameModel.region = meta.region;
+  if (!harness::AskCamera(sameModel, Probe(meta)).accepted) {
+    std::string samples;
     for (const KnownCamera& c : cameras) {
       const std::string model =
           Quoted(c.profile.vendor.value_or("")) + " " + Quoted(c.profile.product.value_or(""));
-      if (known.find(model) == std::string::npos) known += (known.empty() ? "" : ", ") + model;
+      if (samples.find(model) == std::string::npos) samples += (samples.empty() ? "" : ", ") + model;
     }
     warnings.push_back("vendor " + Quoted(meta.vendor) + " and product " + Quoted(meta.product) +
-                       " are no known camera's (known: " + known + ")");
+                       " are no camera model the updater knows (the sample cameras: " + samples + ")");
   }
-  // The region alone: a file that fits each camera in every other field, put before its rules.
+  // The region alone: before each known camera, a file of its model that fits it in every other field.
   bool regionTaken = false;
   for (const KnownCamera& camera : cameras) {
     vupdate::UpdateMetadata probe = meta;
     probe.vendor = camera.profile.vendor.value_or("");
     probe.product = camera.profile.product.value_or("");
-    probe.firmware = probe.ccs = 0xFFFFFFFF;
-    probe.installer = kInstallerVersion;
-    probe.serialMin = 0;
-    probe.serialMax = 0xFFFFFFFF;
-    if (harness::AskCamera(camera.profile, vupdate::BuildUpdateFile(vupdate::LayoutFor({0}, probe)))
-            .accepted) {
+    if (harness::AskCamera(camera.profile, Probe(probe)).accepted) {
       regionTaken = true;
       break;
     }
