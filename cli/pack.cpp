@@ -1,10 +1,15 @@
 // vupdate pack: an update file from a raw image and its metadata.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
@@ -51,7 +56,7 @@ std::filesystem::path KnownCamerasFolder() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (!ec) {
-    const auto installed = self.parent_path().parent_path() / "share" / "vestra-updater" / "samples";
+    auto installed = self.parent_path().parent_path() / "share" / "vestra-updater" / "samples";
     if (std::filesystem::is_directory(installed, ec)) return installed;
   }
   return VESTRA_SAMPLES_DIR;
@@ -113,8 +118,9 @@ std::vector<std::string> FitWarnings(const vupdate::UpdateMetadata& meta, std::s
   for (const KnownCamera& camera : cameras) {
     const harness::CameraVerdict verdict = harness::AskCamera(camera.profile, file);
     if (verdict.accepted) return {};
-    refusals.push_back(camera.name + ": " +
-                       (verdict.logLines.empty() ? std::string("refused") : verdict.logLines.front()));
+    refusals.push_back(
+        camera.name + ": " +
+        (verdict.logLines.empty() ? std::string("refused") : vupdate::EscapeBytes(verdict.logLines.front())));
   }
   // The updater's own model rule decides: a camera of the file's vendor, product and region, and a file that
   // fits it in every other field.
