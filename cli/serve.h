@@ -79,8 +79,9 @@ class Server {
   void Run();                   // serves until Stop
   void Stop();                  // from any thread
 
+  struct Impl;  // the state the parts of the server share (cli/serve_impl.h)
+
  private:
-  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 
