@@ -1,7 +1,10 @@
 // vupdate serve: an HTTP server around one live simulated camera, and the page that holds it.
 #include "cli/serve.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 
@@ -85,10 +88,14 @@ Server::Server(Options options) : impl_(std::make_unique<Impl>()) {
   impl_->SetUp();
   impl_->Routes();
   Impl& i = *impl_;
-  i.port = i.options.port == 0 ? i.http.bind_to_any_port(i.options.bind)
-                               : (i.http.bind_to_port(i.options.bind, i.options.port) ? i.options.port : -1);
+  errno = 0;
+  i.port = i.options.port == 0 ? i.http->bind_to_any_port(i.options.bind)
+                               : (i.http->bind_to_port(i.options.bind, i.options.port) ? i.options.port : -1);
   if (i.port <= 0) {
-    throw std::runtime_error("cannot listen on " + i.options.bind + ":" + std::to_string(i.options.port));
+    const std::string where = i.options.bind + ":" + std::to_string(i.options.port);
+    if (errno == EADDRINUSE) throw std::runtime_error(where + " is in use: another server listens there");
+    throw std::runtime_error("cannot listen on " + where +
+                             (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
   }
   i.camera->PowerOn();
 }
@@ -106,12 +113,14 @@ std::string Server::address() const {
 }
 
 void Server::Run() {
-  impl_->http.listen_after_bind();
+  impl_->http->listen_after_bind();
 }
 
 void Server::Stop() {
   impl_->camera->Shutdown();
-  impl_->http.stop();
+  // An inspect runs a whole camera; the server does not wait for it.
+  if (const pid_t child = impl_->inspectChild.load(); child > 0) ::kill(child, SIGKILL);
+  impl_->http->StopNow();
 }
 
 }  // namespace serve
@@ -124,6 +133,10 @@ int Serve(const serve::Options& options, char** /*argv*/) {
   } catch (const std::exception& e) {
     std::cerr << "vupdate serve: " << e.what() << "\n";
     return kExitUsage;
+  }
+  if (!serve::IsLoopbackAddress(options.bind)) {
+    std::cerr << "vupdate serve: warning: listening on " << options.bind
+              << ", beyond this machine: anyone who reaches it can drive the camera and write its card\n";
   }
   std::cout << "vupdate serve: open " << server->address() << std::endl;
   {

@@ -1,17 +1,18 @@
 // What the parts of vupdate serve share: the camera, its card and profile, and the HTTP server around them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "cli/interrupt.h"
 #include "cli/serve.h"
+#include "cli/serve_http.h"
 #include "cli/serve_profile.h"
 #include "harness/live_camera.h"
 
@@ -25,7 +26,9 @@ struct Server::Impl {
   std::unique_ptr<CardSlot> card;
   std::unique_ptr<harness::LiveCamera> camera;
   std::unique_ptr<ProfileSlot> profile;
-  httplib::Server http;
+  std::unique_ptr<GuardedHttpServer> http;
+  std::atomic<int> liveViews{0};
+  std::atomic<pid_t> inspectChild{0};  // killed at a stop
   int port = 0;
 
   std::mutex inspectMutex;  // one inspect at a time: it runs a whole camera

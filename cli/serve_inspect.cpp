@@ -24,13 +24,15 @@ constexpr std::size_t kInspectOutputMax = 256 * 1024;
 
 }  // namespace
 
-std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) {
+std::string RunCapturing(const std::vector<std::string>& argv, const fs::path& cwd, std::size_t max,
+                         std::atomic<pid_t>* running) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return "Cannot run " + argv[0] + ".\n";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
@@ -48,6 +50,7 @@ std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) 
   ::close(pipeFds[1]);
   std::string output;
   if (spawned == 0) {
+    running->store(child);
     char buffer[4096];
     ssize_t n = 0;
     while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
@@ -56,6 +59,7 @@ std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) 
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    running->store(0);
   } else {
     output = "Cannot run " + argv[0] + ".\n";
   }
@@ -65,29 +69,32 @@ std::string RunCapturing(const std::vector<std::string>& argv, std::size_t max) 
 
 std::string Server::Impl::Inspect(const std::string& name) {
   std::lock_guard lock(inspectMutex);
-  std::optional<fs::path> file;
-  if (name.empty()) {
+  std::string shown = name;
+  if (shown.empty()) {
     for (const CardFile& f : card->List()) {
       if (f.kind == "code file") {
-        file = card->FilePath(f.name);
+        shown = f.name;
         break;
       }
     }
-    if (!file) return "No code file on the card.\n";
-  } else {
-    file = card->FilePath(name);
-    if (!file) return "No such file on the card.\n";
+    if (shown.empty()) return "No code file on the card.\n";
   }
+  const std::optional<fs::path> file = card->FilePath(shown);
+  if (!file) return "No such file on the card.\n";
   const std::string text = profile->NameAndText().second;
   const fs::path profilePath = workDir / "inspect-camera.toml";
   if (vupdate::WriteFileAtomically(profilePath,
                                    {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}))
     return "Cannot write the camera profile for inspect.\n";
+  // In the card's folder, by the name the page knows: the output shows no path of the server's. The name
+  // starts with a letter or digit, and "--" ends the options all the same.
   std::string output =
-      RunCapturing({options.vupdate.string(), "inspect", file->string(), "--camera", profilePath.string()},
-                   kInspectOutputMax);
+      RunCapturing({options.vupdate.string(), "inspect", "--camera", profilePath.string(), "--", shown},
+                   file->parent_path(), kInspectOutputMax, &inspectChild);
   std::error_code ec;
   fs::remove(profilePath, ec);
+  for (std::size_t at = 0; (at = output.find(workDir.string(), at)) != std::string::npos;)
+    output.replace(at, workDir.string().size(), "…");
   return output;
 }
 

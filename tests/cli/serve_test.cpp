@@ -110,7 +110,7 @@ TEST_F(ServeApi, RefusesWhatItMustAndStaysUp) {
       {"POST", "/api/camera?battery=lots", "", 400},
       {"POST", "/api/camera?region=99999999999", "", 400},
       {"POST", "/api/fault/meteor", "", 404},
-      {"GET", "/api/inspect?file=..%2Fflash.bin", "", 400},
+      {"POST", "/api/inspect?file=..%2Fflash.bin", "", 400},
       {"GET", "/api/nothing", "", 404},
   };
   for (const Row& row : rows) {
