@@ -97,6 +97,7 @@ Server::Server(Options options) : impl_(std::make_unique<Impl>()) {
     throw std::runtime_error("cannot listen on " + where +
                              (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
   }
+  i.http->WidenBacklog();
   i.camera->PowerOn();
 }
 

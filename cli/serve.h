@@ -43,6 +43,8 @@ struct Options {
 // The largest upload of an update file (header, the whole flash, a generous trailer) and of a profile.
 constexpr std::size_t kLargestUpdateFile = 64 + vestra::kFlashSize + 4096;
 constexpr std::size_t kLargestProfile = 16 * 1024;
+// Live views of the camera open at once (a tab holds one); more are answered 503.
+constexpr int kLiveViews = 8;
 
 // 127.0.0.0/8, ::1 (also IPv4-mapped) and localhost: addresses only this machine reaches.
 bool IsLoopbackAddress(std::string_view address);

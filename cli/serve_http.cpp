@@ -219,6 +219,10 @@ void GuardedHttpServer::Untrack(socket_t sock) {
   open_.erase(sock);
 }
 
+void GuardedHttpServer::WidenBacklog() {
+  ::listen(svr_sock_, SOMAXCONN);
+}
+
 void GuardedHttpServer::StopNow() {
   {
     std::lock_guard lock(mutex_);

@@ -19,6 +19,9 @@ class GuardedHttpServer : public httplib::Server {
  public:
   explicit GuardedHttpServer(HttpLimits limits) : limits_(limits) {}
 
+  // After a bind: a longer queue of connections not yet accepted than httplib's five, so that a burst of
+  // clients is not made to wait for the kernel's retries.
+  void WidenBacklog();
   // Stops listening and cuts every connection, slow or not; Run's listen returns once handlers have.
   void StopNow();
 

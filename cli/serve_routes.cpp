@@ -31,7 +31,6 @@ using httplib::Response;
 constexpr std::uint8_t kLowBattery = 3;  // anything but 7 is too low for the updater
 // Each tab holds a live view; past the cap a tab is told to wait, and threads stay for the page's requests
 // and for clients that hold a connection until its deadline.
-constexpr int kLiveViews = 8;
 constexpr std::size_t kServerThreads = 64;
 // Requests other than uploads carry their fields in the URL or a small form.
 constexpr std::size_t kSmallBody = 4096;
