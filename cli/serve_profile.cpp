@@ -52,12 +52,24 @@ std::string ProfileSlot::Edit(const std::multimap<std::string, std::string>& fie
   } catch (const std::exception& e) {
     return e.what();
   }
-  for (const char* key : {"region", "serial", "battery"}) {
-    const auto field = fields.find(key);
+  // What the camera's platform can report: a state code of 8 bits, and 32-bit region and serial numbers.
+  struct Field {
+    const char* key;
+    std::int64_t most;
+    const char* what;
+  };
+  constexpr Field kFields[] = {
+      {"region", 0xFFFFFFFF, "The region is a number of 0 to 4294967295 (0xFFFFFFFF)."},
+      {"serial", 0xFFFFFFFF, "The serial number is a number of 0 to 4294967295 (0xFFFFFFFF)."},
+      {"battery", 255, "The battery state is a code of 0 to 255; 7 is enough for an update."},
+  };
+  for (const Field& f : kFields) {
+    const std::string_view key = f.key;
+    const auto field = fields.find(f.key);
     if (field == fields.end()) continue;
     const auto value = vupdate::ParseNumber<std::int64_t>(field->second);
-    if (!value) return std::string("'") + key + "' must be a number";
-    if (std::string_view(key) == "battery") {
+    if (!value || *value < 0 || *value > f.most) return f.what;
+    if (key == "battery") {
       if (!table["power"].is_table()) table.insert_or_assign("power", toml::table{});
       table["power"].as_table()->insert_or_assign("battery", *value);
       table["power"].as_table()->insert_or_assign("external", false);

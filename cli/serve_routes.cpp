@@ -47,6 +47,10 @@ constexpr NamedKey kKeys[] = {{"left", vestra::kKeyLeft},
                               {"power", vestra::kKeyPower},
                               {"debug", vestra::kKeyDebug}};
 
+constexpr const char* kCardNames =
+    "The card takes names of 1 to 64 letters, digits, '.', '_' and '-' that start with a letter or digit; "
+    "the camera reads its code file by the model's name and .BIN (QR40V110.BIN), UPDATE.CAM and UPDATE.CRS.";
+
 bool HasBody(const Request& req) {
   return req.has_header("Transfer-Encoding") || req.get_header_value<std::uint64_t>("Content-Length") > 0;
 }
@@ -145,7 +149,7 @@ void MakeFault(Impl& s, const Request& req, Response& res, const std::string&) {
 
 void PutCardFile(Impl& s, const Request& req, Response& res, const std::string& body) {
   const std::string name = req.matches[1];
-  if (!ValidCardName(name)) return Answer(res, 400, "not a file name for the card");
+  if (!ValidCardName(name)) return Answer(res, 400, kCardNames);
   const std::string error = s.card->Put(name, body);
   s.camera->Touch();
   Answer(res, error.empty() ? 200 : 409, error);
@@ -153,7 +157,7 @@ void PutCardFile(Impl& s, const Request& req, Response& res, const std::string& 
 
 void DeleteCardFile(Impl& s, const Request& req, Response& res, const std::string&) {
   const std::string name = req.matches[1];
-  if (!ValidCardName(name)) return Answer(res, 400, "not a file name for the card");
+  if (!ValidCardName(name)) return Answer(res, 400, kCardNames);
   const std::string error = s.card->Remove(name);
   s.camera->Touch();
   Answer(res, error.empty() ? 200 : 404, error);
@@ -167,7 +171,7 @@ void GetFlash(Impl& s, const Request&, Response& res, const std::string&) {
 
 void RunInspect(Impl& s, const Request& req, Response& res, const std::string&) {
   const std::string name = req.get_param_value("file");
-  if (!name.empty() && !ValidCardName(name)) return Answer(res, 400, "not a file name for the card");
+  if (!name.empty() && !ValidCardName(name)) return Answer(res, 400, kCardNames);
   res.set_content(s.Inspect(name), "text/plain; charset=utf-8");
 }
 

@@ -4,6 +4,7 @@
 
 #include "cli/serve_frame.h"
 #include "cli/serve_impl.h"
+#include "harness/names.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -28,6 +29,8 @@ json Server::Impl::CameraJson() const {
   for (auto& n : names) samples.push_back(n);
   auto opt = [](const std::optional<std::uint32_t>& v) { return v ? json(*v) : json(nullptr); };
   return {{"profile", profile->NameAndText().first},
+          {"largest_card_file", kLargestUpdateFile},
+          {"largest_profile", kLargestProfile},
           {"samples", samples},
           {"region", opt(p.region)},
           {"serial", opt(p.serial)},
@@ -44,8 +47,12 @@ json Server::Impl::StateJson() const {
   return {{"on", s.on},
           {"installing", s.installing},
           {"panel", s.panel},
+          {"panel_name", vupdate::PanelName(s.panel)},
+          {"soft_keys", s.softKeys},
           {"err_code", s.errCode},
+          {"err_name", vupdate::ErrorCodeName(s.errCode)},
           {"led", s.ledValue},
+          {"led_name", vupdate::LedName(s.ledValue)},
           {"virtual_seconds", s.virtualSeconds},
           {"speed", s.speed},
           {"last_stop", s.lastStop},

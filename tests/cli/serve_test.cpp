@@ -117,6 +117,8 @@ TEST_F(ServeApi, RefusesWhatItMustAndStaysUp) {
       {"POST", "/api/speed?factor=7", "", 400},
       {"POST", "/api/camera?battery=lots", "", 400},
       {"POST", "/api/camera?region=99999999999", "", 400},
+      {"POST", "/api/camera?battery=256", "", 400},
+      {"POST", "/api/camera?serial=-1", "", 400},
       {"POST", "/api/fault/meteor", "", 404},
       {"POST", "/api/inspect?file=..%2Fflash.bin", "", 400},
       {"GET", "/api/nothing", "", 404},
@@ -160,6 +162,11 @@ TEST_F(ServeApi, FilesComeAndGoOnlyInTheCardsSystemFolder) {
   ASSERT_TRUE(put);
   EXPECT_EQ(put->status, 200);
   EXPECT_EQ(CardNames(), std::vector<std::string>{"QR40V110.BIN"});
+  // Inspect names the file as the page does, with no path of the server's working folder.
+  auto inspect = client_->Post("/api/inspect", "", "text/plain");
+  ASSERT_TRUE(inspect);
+  EXPECT_EQ(inspect->body.rfind("QR40V110.BIN: 100 bytes", 0), 0u) << inspect->body;
+  EXPECT_EQ(inspect->body.find("vupdate-serve-"), std::string::npos) << inspect->body;
   // --card was copied: the original folder is untouched.
   EXPECT_FALSE(fs::exists(root_ / "card" / "SYSTEM" / "QR40V110.BIN"));
 
@@ -281,6 +288,10 @@ struct HostileRow {
   std::function<std::string(ServeHostile&)> act;
   const char* seen;  // a part of what act answers
 };
+
+void PrintTo(const HostileRow& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class ServeHostile : public ServeApi, public ::testing::WithParamInterface<HostileRow> {
  public:
