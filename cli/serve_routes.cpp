@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <charconv>
 #include <chrono>
+#include <map>
 #include <regex>
 #include <string_view>
 #include <thread>
@@ -175,8 +177,41 @@ void RunInspect(Impl& s, const Request& req, Response& res, const std::string&) 
   res.set_content(s.Inspect(name), "text/plain; charset=utf-8");
 }
 
-void EditCamera(Impl& s, const Request& req, Response& res, const std::string&) {
-  const std::string error = s.profile->Edit(req.params);
+// The fields of an application/x-www-form-urlencoded body, as the page's form sends them.
+std::multimap<std::string, std::string> FormFields(std::string_view body) {
+  auto decode = [](std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      unsigned value = 0;
+      if (text[i] == '+') {
+        out += ' ';
+      } else if (text[i] == '%' && i + 2 < text.size() &&
+                 std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr ==
+                     text.data() + i + 3) {
+        out += static_cast<char>(value);
+        i += 2;
+      } else {
+        out += text[i];
+      }
+    }
+    return out;
+  };
+  std::multimap<std::string, std::string> fields;
+  while (!body.empty()) {
+    const std::string_view pair = body.substr(0, body.find('&'));
+    body.remove_prefix(std::min(body.size(), pair.size() + 1));
+    const std::size_t equals = pair.find('=');
+    if (equals != std::string_view::npos)
+      fields.emplace(decode(pair.substr(0, equals)), decode(pair.substr(equals + 1)));
+  }
+  return fields;
+}
+
+void EditCamera(Impl& s, const Request& req, Response& res, const std::string& body) {
+  std::multimap<std::string, std::string> fields = req.params;
+  if (req.get_header_value("Content-Type").starts_with("application/x-www-form-urlencoded"))
+    fields.merge(FormFields(body));
+  const std::string error = s.profile->Edit(fields);
   Answer(res, error.empty() ? 200 : 400, error);
 }
 

@@ -180,6 +180,15 @@ TEST_F(ServeApi, FilesComeAndGoOnlyInTheCardsSystemFolder) {
   EXPECT_EQ(client_->Delete("/api/card/QR40V110.BIN")->status, 200);
   EXPECT_TRUE(CardNames().empty());
 
+  // The page's camera form sends its fields as a form body.
+  auto edit = client_->Post("/api/camera", "battery=3&region=%32", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(edit);
+  EXPECT_EQ(edit->status, 200) << edit->body;
+  auto state = client_->Get("/api/state");
+  ASSERT_TRUE(state);
+  EXPECT_NE(state->body.find("\"battery\":3,"), std::string::npos) << state->body.substr(0, 400);
+  EXPECT_NE(state->body.find("\"region\":2,"), std::string::npos) << state->body.substr(0, 400);
+
   auto flash = client_->Get("/api/flash.bin");
   ASSERT_TRUE(flash);
   EXPECT_EQ(flash->body.size(), 0x200000u);
