@@ -19,8 +19,9 @@ namespace serve {
 
 // What one HTTP client may hold of the server.
 struct HttpLimits {
-  std::size_t headerBytes = 16 * 1024;  // request line and headers together
-  std::size_t headerLines = 64;
+  std::size_t headerBytes =
+      32 * 1024;  // request line and headers together (cookies of other local pages too)
+  std::size_t headerLines = 100;
   std::chrono::milliseconds headerDeadline{5000};  // from a request's first byte to the end of its headers
   std::chrono::milliseconds bodyDeadline{30000};   // from the end of its headers to the end of its body
   std::chrono::milliseconds idle{2000};            // between two requests on one connection

@@ -410,7 +410,7 @@ const HostileRow kHostileRows[] = {
     {"HeadPastItsSize",
      [](ServeHostile& t) {
        const std::string line = "X-Filler: " + std::string(7000, 'y') + "\r\n";
-       return t.Exchange(t.Request("GET /api/state", line + line + line));
+       return t.Exchange(t.Request("GET /api/state", line + line + line + line + line));
      },
      "HTTP/1.1 431"},
     {"HeaderLinesDrippedPastTheDeadline",
