@@ -166,7 +166,11 @@ function connect() {
     document.body.dataset.shown = event.data.slice(0, space);
   });
   events.addEventListener('state', (event) => render(JSON.parse(event.data)));
-  events.onerror = () => setText('#status', 'connection lost, trying again…');
+  events.onerror = () => {
+    setText('#status', 'connection lost, trying again…');
+    // A refused stream (the server's cap on live views, a restart) is not retried by the browser itself.
+    if (events.readyState === EventSource.CLOSED) setTimeout(connect, 3000);
+  };
 }
 
 const keyButtons = { left: '#key-left', centre: '#key-centre', right: '#key-right', power: '#key-power', debug: '#key-debug' };

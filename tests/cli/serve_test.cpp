@@ -248,6 +248,47 @@ TEST(ServeCard, FilesAreKindsAsTheCameraSeesThem) {
   for (const auto& [name, kind] : rows) EXPECT_EQ(serve::CardFileKind(name), kind) << name;
 }
 
+// A card folder whose name reads as an option, given as a relative path: inspect still reads the file.
+TEST(ServeInspect, ACardFolderNamedLikeAnOption) {
+  const fs::path root = fs::temp_directory_path() / ("serve-dash-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "-card" / "SYSTEM");
+  const fs::path before = fs::current_path();
+  fs::current_path(root);
+  std::string output;
+  {
+    serve::Options options;
+    options.card = "-card";
+    options.inPlace = true;
+    options.flash = (root / "flash.bin").string();
+    options.port = 0;
+    options.vupdate = VUPDATE_PATH;
+    serve::Server server(options);
+    std::thread thread([&] { server.Run(); });
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_read_timeout(30, 0);
+    EXPECT_EQ(client.Put("/api/card/QR40V110.BIN", std::string(100, 'Z'), "application/octet-stream")->status,
+              200);
+    if (auto res = client.Post("/api/inspect", "", "text/plain")) output = res->body;
+    server.Stop();
+    thread.join();
+  }
+  fs::current_path(before);
+  fs::remove_all(root);
+  EXPECT_EQ(output.rfind("QR40V110.BIN: 100 bytes", 0), 0u) << output;
+}
+
+// Binding beyond these warns: anyone who reaches such an address drives the camera.
+TEST(ServeBind, LoopbackAddressesAreOnlyThisMachines) {
+  const std::pair<const char*, bool> rows[] = {
+      {"127.0.0.1", true},    {"127.0.0.2", true},        {"127.255.0.9", true},      {"::1", true},
+      {"localhost", true},    {"::ffff:127.0.0.1", true}, {"0.0.0.0", false},         {"::", false},
+      {"192.168.1.5", false}, {"127.example", false},     {"::ffff:10.0.0.1", false}, {"", false},
+  };
+  for (const auto& [address, loopback] : rows)
+    EXPECT_EQ(serve::IsLoopbackAddress(address), loopback) << address;
+}
+
 TEST_F(ServeHandOver, FindsVupdateServeOrSaysWhereItLooked) {
   enum class Put { kNothing, kServer, kPlainFile };
   struct Case {
