@@ -278,13 +278,12 @@ void Refuse(Response& res, int status, const std::string& message) {
 }
 
 // The names this server answers to: the loopback names, the address the request came in on, and the
-// machine's own name. Any other name in Host is a DNS name that someone pointed at this address.
-bool OwnHost(std::string_view host, const Request& req, int port) {
+// machine's own name. Any other name in Host is a DNS name that someone pointed at this address. The port
+// may be any: a forwarded one (ssh -L) reaches the same server.
+bool OwnHost(std::string_view host, const Request& req) {
   std::string_view name = host;
-  if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos && !host.ends_with("]")) {
-    if (host.substr(colon + 1) != std::to_string(port)) return false;
+  if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos && !host.ends_with("]"))
     name = host.substr(0, colon);
-  }
   std::string lower(name);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
   if (lower == "localhost" || lower == "127.0.0.1" || lower == "[::1]") return true;
@@ -313,8 +312,8 @@ bool IsDigits(std::string_view text) {
 }
 
 // Everything a request is refused for before its body is read; the status, or 0 to go on.
-int Screen(const Request& req, const Route* route, int port, std::string& why) {
-  if (req.get_header_value_count("Host") != 1 || !OwnHost(req.get_header_value("Host"), req, port)) {
+int Screen(const Request& req, const Route* route, std::string& why) {
+  if (req.get_header_value_count("Host") != 1 || !OwnHost(req.get_header_value("Host"), req)) {
     why = "this server answers only to its own address";
     return 403;
   }
@@ -392,7 +391,7 @@ void Server::Impl::Routes() {
         route = &kRoutes[i];
     }
     std::string why;
-    int status = Screen(req, route, port, why);
+    int status = Screen(req, route, why);
     if (status == 404 && pathKnown) {
       status = 405;
       why = "not with " + req.method;
