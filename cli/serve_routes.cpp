@@ -36,6 +36,8 @@ constexpr std::uint8_t kLowBattery = 3;  // anything but 7 is too low for the up
 constexpr std::size_t kServerThreads = 64;
 // Requests other than uploads carry their fields in the URL or a small form.
 constexpr std::size_t kSmallBody = 4096;
+// A quiet stream still writes this often, so that a closed tab is noticed and its live view freed.
+constexpr auto kStreamQuiet = 3s;
 // A tab gets at most this many updates a second; a slow one simply skips frames.
 constexpr auto kStreamPause = 40ms;
 
@@ -92,23 +94,23 @@ void GetEvents(Impl& s, const Request&, Response& res, const std::string&) {
   }
   res.set_header("Cache-Control", "no-store");
   auto seen = std::make_shared<std::pair<std::uint64_t, std::uint64_t>>(0, 0);  // version, frame
-  res.set_chunked_content_provider("text/event-stream",
-                                   [&s, seen, view](std::size_t, httplib::DataSink& sink) {
-                                     if (s.camera->closing()) return false;
-                                     const std::uint64_t version = s.camera->WaitForChange(seen->first, 10s);
-                                     if (s.camera->closing()) return false;
-                                     std::string out;
-                                     if (version == seen->first) {
-                                       out = ": still here\n\n";
-                                     } else {
-                                       seen->first = version;
-                                       out = s.FrameMessage(&seen->second);
-                                       out += "event: state\ndata: " + JsonText(s.StateJson()) + "\n\n";
-                                     }
-                                     if (!sink.write(out.data(), out.size())) return false;
-                                     std::this_thread::sleep_for(kStreamPause);
-                                     return true;
-                                   });
+  res.set_chunked_content_provider(
+      "text/event-stream", [&s, seen, view](std::size_t, httplib::DataSink& sink) {
+        if (s.camera->closing()) return false;
+        const std::uint64_t version = s.camera->WaitForChange(seen->first, kStreamQuiet);
+        if (s.camera->closing()) return false;
+        std::string out;
+        if (version == seen->first) {
+          out = ": still here\n\n";
+        } else {
+          seen->first = version;
+          out = s.FrameMessage(&seen->second);
+          out += "event: state\ndata: " + JsonText(s.StateJson()) + "\n\n";
+        }
+        if (!sink.write(out.data(), out.size())) return false;
+        std::this_thread::sleep_for(kStreamPause);
+        return true;
+      });
 }
 
 void PressKey(Impl& s, const Request& req, Response& res, const std::string&) {
