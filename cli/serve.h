@@ -1,6 +1,8 @@
 // vupdate serve: the simulated camera in a browser, one camera per server.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -15,6 +17,18 @@
 
 namespace serve {
 
+// What one HTTP client may hold of the server.
+struct HttpLimits {
+  std::size_t headerBytes =
+      32 * 1024;  // request line and headers together (cookies of other local pages too)
+  std::size_t headerLines = 100;
+  std::chrono::milliseconds headerDeadline{5000};  // from a request's first byte to the end of its headers
+  std::chrono::milliseconds bodyDeadline{30000};   // from the end of its headers to the end of its body
+  std::chrono::milliseconds idle{2000};            // between two requests on one connection
+  std::chrono::milliseconds writeTimeout{5000};    // for each part of an answer to leave
+  std::size_t requestsPerConnection = 100;
+};
+
 struct Options {
   std::string camera;  // profile file; empty: the US sample, or the built-in profile
   std::string card;    // card folder; empty: an empty card
@@ -24,11 +38,17 @@ struct Options {
   std::string bind = "127.0.0.1";
   std::filesystem::path samples;  // the folder of sample profiles offered on the page
   std::filesystem::path vupdate;  // this program, run for inspect (it needs a process of its own)
+  HttpLimits limits;
 };
 
 // The largest upload of an update file (header, the whole flash, a generous trailer) and of a profile.
 constexpr std::size_t kLargestUpdateFile = 64 + vestra::kFlashSize + 4096;
 constexpr std::size_t kLargestProfile = 16 * 1024;
+// Live views of the camera open at once (a tab holds one); more are answered 503.
+constexpr int kLiveViews = 8;
+
+// 127.0.0.0/8, ::1 (also IPv4-mapped) and localhost: addresses only this machine reaches.
+bool IsLoopbackAddress(std::string_view address);
 
 // A file name the card's SYSTEM folder may take from a browser: 1 to 64 of A-Z a-z 0-9 . _ -,
 // starting with a letter or digit.
@@ -79,8 +99,9 @@ class Server {
   void Run();                   // serves until Stop
   void Stop();                  // from any thread
 
+  struct Impl;  // the state the parts of the server share (cli/serve_impl.h)
+
  private:
-  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 

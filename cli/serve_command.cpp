@@ -14,8 +14,12 @@ void AddServeCommand(CLI::App& app, int* exitCode, ServeRunner run) {
   cmd->add_option("--card", options->card, "Card folder, copied unless --in-place");
   cmd->add_flag("--in-place", options->inPlace, "Use the card folder itself, not a copy");
   cmd->add_option("--flash", options->flash, "Flash ROM contents (2 MiB); created when missing");
-  cmd->add_option("--port", options->port, "TCP port (0: any free one)")->capture_default_str();
-  cmd->add_option("--bind", options->bind, "Address to listen on")->capture_default_str();
+  cmd->add_option("--port", options->port,
+                  "TCP port (0: any free one; one another server listens on is refused)")
+      ->capture_default_str();
+  cmd->add_option("--bind", options->bind,
+                  "Address to listen on; beyond loopback anyone who reaches it drives the camera (a warning)")
+      ->capture_default_str();
   cmd->footer(
       "Defaults: without --camera the US sample profile (or the built-in camera), without --card an empty\n"
       "card, without --flash a flash file in the working folder.\n"

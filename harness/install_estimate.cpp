@@ -6,6 +6,7 @@
 
 #include "install/flash_rom.h"
 #include "install/install.h"
+#include "panels/panels.h"
 #include "platform/kernel.h"
 
 namespace harness {
@@ -17,7 +18,7 @@ constexpr double kTick = 1.0 / vestra::kTicksPerSecond;
 constexpr double kEraseWait = kEraseWaitTicks * kTick;  // between status polls of the erase
 constexpr double kStatusPoll = 0.001;   // the device's answer to a busy poll lets at most this much pass
 constexpr double kEnableDelay = kTick;  // between opening the two write-enable gates
-constexpr double kSuccessPause = 1.0;
+constexpr double kSuccessPause = kSuccessPauseTenths / 10.0;
 constexpr std::uint32_t kEraseWaitLimit = kEraseWaits;
 // A word program spins on the status without sleeping, so its bound is a number of polls.
 constexpr double kWordWaitLimitUs = kWordReadyPolls * kStatusPoll * 1e6;
@@ -80,11 +81,13 @@ std::string InstallEstimateLine(const InstallEstimate& e) {
   } else if (!e.failure.empty()) {
     std::snprintf(line, sizeof line, "installation: would fail: %s", e.failure.c_str());
   } else {
-    std::snprintf(line, sizeof line,
-                  "installation: about %.1f s (erase %.1f s, programming %.1f s for %u words, "
-                  "card reads %.1f s at %.0f kB/s, pauses %.2f s)",
-                  e.totalSeconds(), e.eraseSeconds, e.programSeconds, static_cast<unsigned>(e.words),
-                  e.cardSeconds, kCardReadBytesPerSecond / 1000, e.pauseSeconds);
+    std::snprintf(
+        line, sizeof line,
+        "installation: about %.1f s on the camera's clock from the progress screen to the success "
+        "screen (erase %.1f s, programming %.1f s for %u words, pauses %.2f s); a real card's reads "
+        "add about %.1f s at %.0f kB/s",
+        e.deviceSeconds(), e.eraseSeconds, e.programSeconds, static_cast<unsigned>(e.words), e.pauseSeconds,
+        e.cardSeconds, kCardReadBytesPerSecond / 1000);
   }
   return line;
 }

@@ -8,7 +8,8 @@
 
 namespace harness {
 
-// A memory card of the camera's era reads about this fast; the simulated card takes no time at all.
+// A memory card of the camera's era reads about this fast; the simulated card takes no time at all, so the
+// card reads are an addition to what a simulated run measures.
 constexpr double kCardReadBytesPerSecond = 1'000'000;
 
 struct InstallEstimate {
@@ -23,7 +24,8 @@ struct InstallEstimate {
   // the installation finishes.
   std::string failure;
   bool fails() const { return deviceHangs || !failure.empty(); }
-  // What the simulated camera's clock shows for the installation, and with the card reads added.
+  // What the simulated camera's clock shows from the progress screen to the success screen (a run of the
+  // whole key script adds the key clicks before it), and with the card reads of a real card added.
   double deviceSeconds() const { return eraseSeconds + programSeconds + pauseSeconds; }
   double totalSeconds() const { return deviceSeconds() + cardSeconds; }
 };

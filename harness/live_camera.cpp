@@ -212,6 +212,8 @@ void LiveCamera::Run(sim::Profile profile) {
       frame_ = std::move(image);
       ++status_.frameIndex;
       status_.panel = gCurPanel;
+      for (std::size_t key = 0; key < status_.softKeys.size(); ++key)
+        status_.softKeys[key] = gCurPanel >= 0 && gCurPanel < kPanelCount ? gPanel[gCurPanel].label[key] : "";
       status_.installing = gUpdateInProgress != 0;
       status_.errCode = gErrCode;
       Changed();

@@ -3,6 +3,7 @@
 // whoever watches.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -37,6 +38,7 @@ struct LiveStatus {
   bool on = false;
   bool installing = false;
   int panel = -1;
+  std::array<std::string, 3> softKeys;  // the panel's labels, left to right; "" for a key without one
   int errCode = 0;
   int ledValue = -1;
   double virtualSeconds = 0;

@@ -12,6 +12,7 @@
 #include "app/module_state.h"
 #include "app/panel.h"
 #include "harness/log_recorder.h"
+#include "harness/names.h"
 #include "install/install.h"
 #include "package/camera_info.h"
 #include "package/file_set.h"
@@ -55,15 +56,25 @@ class FrameRecorder {
       std::string error;
       if (!pngs_.Write(frame, options_.shotsDir / name, &error)) result_.shotErrors.push_back(error);
     }
-    if (!progress && (options_.keepPanelImages || !options_.shotsDir.empty())) {
+    if (!options_.keepPanelImages && options_.shotsDir.empty()) return;
+    if (!progress) {
       sheet_.push_back(sim::FrameToRgb(frame));
+      result_.sheetCaptions.push_back(Caption(frame));
+      midProgressShown_ = false;
+    } else if (!midProgressShown_ && gProgressBarValue * 2 >= gProgressBarMax) {
+      // The progress panel's tile shows the bar half way, not the empty bar the panel is first drawn with.
+      midProgressShown_ = true;
+      if (!sheet_.empty()) {
+        sheet_.back() = sim::FrameToRgb(frame);
+        result_.sheetCaptions.back() = Caption(frame);
+      }
     }
   }
 
   void Finish() {
     if (!options_.shotsDir.empty() && !sheet_.empty()) {
       std::string error;
-      if (!WriteContactSheetPng(sheet_, options_.shotsDir / "sheet.png", &error)) {
+      if (!WriteContactSheetPng(sheet_, options_.shotsDir / "sheet.png", &error, result_.sheetCaptions)) {
         result_.shotErrors.push_back(error);
       }
     }
@@ -71,9 +82,14 @@ class FrameRecorder {
   }
 
  private:
+  static std::string Caption(const LcdFrame& frame) {
+    return std::string(vupdate::PanelName(gCurPanel)) + ", frame " + std::to_string(frame.index);
+  }
+
   const RunOptions& options_;
   RunResult& result_;
   std::vector<RgbImage> sheet_;
+  bool midProgressShown_ = false;
   sim::FramePngWriter pngs_;
 };
 

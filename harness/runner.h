@@ -22,7 +22,9 @@ using sim::SoundPlay;
 
 struct RunOptions {
   std::filesystem::path shotsDir;  // empty: no pictures; else frame-0001.png ... and sheet.png
-  bool keepPanelImages = false;    // keep each whole-panel draw in RunResult::panelImages
+  // Keep the contact sheet's tiles in RunResult::panelImages: each whole-panel draw, the progress panel's
+  // as its bar is half way.
+  bool keepPanelImages = false;
   // Every frame as the LCD shows it, on the thread that runs the module; the frame is valid only during the
   // call.
   std::function<void(const sim::LcdFrame&)> onFrame;
@@ -64,6 +66,8 @@ struct RunResult {
 
   std::vector<std::string> shotErrors;  // pictures that could not be written
   std::vector<RgbImage> panelImages;    // with RunOptions::keepPanelImages
+  // Under each tile of the contact sheet: its panel's name and its frame number ("progress, frame 9").
+  std::vector<std::string> sheetCaptions;
 };
 
 // Starts the module afresh on this camera (its globals as loading leaves them) and runs it until it powers

@@ -21,6 +21,8 @@ void Panel4DrawProc(PanelRec* panel, std::int32_t a, std::int32_t b);
 void Panel4ExitProc(PanelRec* panel, std::int32_t a, std::int32_t b);
 void Panel4DrawBar(PanelRec* panel, std::int32_t previous, std::int32_t value, std::int16_t maximum,
                    std::uint8_t updateLCD);
+// The full bar stays on show this long (DelayTime's tenths of a second) before the success panel.
+constexpr std::int16_t kSuccessPauseTenths = 10;
 void Panel5DrawProc(PanelRec* panel, std::int32_t a, std::int32_t b);
 void Panel5EventProc(PanelRec* panel, std::int32_t code, std::int32_t state);
 void Panel6DrawProc(PanelRec* panel, std::int32_t a, std::int32_t b);

@@ -59,7 +59,7 @@ void Panel4InitProc(PanelRec* panel, std::int32_t, std::int32_t) {
     return;
   }
   UpdateProgressInfo();
-  DelayTime(10);
+  DelayTime(kSuccessPauseTenths);
   AppSwapPanels(gCurPanel, kSuccessPanel);
   AppDraw();
   PlaySound(kUIIntroSnd, 0);

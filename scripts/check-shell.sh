@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh shellcheck
-mapfile -t files < <(git ls-files '*.sh' .ci/run)
+mapfile -t files < <(git ls-files '*.sh' '*.bash' .ci/run)
 shellcheck "${files[@]}"
 echo "shellcheck: ${#files[@]} scripts clean"

@@ -80,7 +80,7 @@ sheet() {
   rm "$dir/alien/SYSTEM/QR40V110.BIN"
   "$vupdate" pack --image "$work/image.bin" --out "$dir/alien/SYSTEM/QR40V110.BIN" --firmware 0x01100000 \
     --ccs 0x01000000 --region "$region" --installer 0x01000000 --vendor "Otherway Inc." \
-    --product "Calyte QR" --serial-min 0 --serial-max 0xFFFFFFFF >/dev/null
+    --product "Calyte QR" --serial-min 0 --serial-max 0xFFFFFFFF >/dev/null 2>&1  # pack warns: no such model
   card "$dir/debug" "$region" --debug "QA build 7"
 
   local shots=(

@@ -14,7 +14,7 @@ rm -rf "$out"
 mkdir -p "$out"
 cp -r samples/card "$out/card"
 
-# A recognisable image: 14 000 numbered text lines of 27 bytes, 378 000 bytes.
+# A recognisable image: 14000 numbered text lines of 27 bytes, 378000 bytes.
 seq -f 'firmware 1.1 line %08g' 1 14000 > "$out/image.bin"
 
 "$vupdate" pack --image "$out/image.bin" --out "$out/card/SYSTEM/QR40V110.BIN" \

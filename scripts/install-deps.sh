@@ -8,7 +8,8 @@ for w in "${want[@]}"; do
   case "$w" in
     host) pkgs+=(cmake ninja-build g++ pkg-config libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra
                  fonts-ipafont-gothic zlib1g-dev libtomlplusplus-dev nlohmann-json3-dev libcli11-dev
-                 libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev) ;;
+                 libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
+                 help2man) ;;
     browser) pkgs+=(chromium chromium-driver python3-selenium) ;;
     mips) pkgs+=(g++-mips-linux-gnu qemu-user googletest) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev) ;;

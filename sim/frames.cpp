@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "sim/fallback_font.h"
+
 #ifdef VESTRA_WITH_PNG
 #include "sim/png_writer.h"
 #endif
@@ -126,16 +128,18 @@ struct SheetLayout {
   int perRow = 1;
   int gap = 0;
   int cellWidth = 0;
-  int cellHeight = 0;
+  int cellHeight = 0;  // the tallest frame and, with captions, the caption's band under it
+  int pictureHeight = 0;
   int width = 0;
   int height = 0;
-  SheetLayout(std::span<const RgbImage> frames, int perRowWanted, int gapWanted)
+  SheetLayout(std::span<const RgbImage> frames, int perRowWanted, int gapWanted, bool captions)
       : perRow(std::max(perRowWanted, 1)), gap(std::max(gapWanted, 0)) {
     if (frames.empty()) return;
     for (const RgbImage& f : frames) {
       cellWidth = std::max(cellWidth, f.width);
-      cellHeight = std::max(cellHeight, f.height);
+      pictureHeight = std::max(pictureHeight, f.height);
     }
+    cellHeight = pictureHeight + (captions ? kSheetCaptionHeight - gap : 0);
     const int count = static_cast<int>(frames.size());
     const int cols = std::min(count, perRow);
     const int rows = (count + perRow - 1) / perRow;
@@ -144,8 +148,25 @@ struct SheetLayout {
   }
 };
 
+constexpr std::uint8_t kCaptionGrey = 224;
+
+// Row glyphRow (of the scaled glyphs) of a caption, from x0, within width pixels.
+void CaptionRow(std::string_view caption, int glyphRow, int width, std::uint8_t* out) {
+  constexpr int kAdvance = 6 * kSheetCaptionScale;  // five columns and one of space
+  for (std::size_t k = 0; k < caption.size(); ++k) {
+    const std::uint8_t bits =
+        FallbackBitmap(static_cast<unsigned char>(caption[k]))[glyphRow / kSheetCaptionScale];
+    for (int column = 0; column < 5 * kSheetCaptionScale; ++column) {
+      const int x = static_cast<int>(k) * kAdvance + column;
+      if (x >= width) return;
+      if ((bits >> (4 - column / kSheetCaptionScale)) & 1) std::fill_n(out + x * 3, 3, kCaptionGrey);
+    }
+  }
+}
+
 // Row y of the sheet, made on its own: a sheet is written a few rows at a time, never whole.
-void SheetRow(std::span<const RgbImage> frames, const SheetLayout& layout, int y, std::uint8_t* out) {
+void SheetRow(std::span<const RgbImage> frames, std::span<const std::string> captions,
+              const SheetLayout& layout, int y, std::uint8_t* out) {
   std::fill_n(out, static_cast<std::size_t>(layout.width) * 3, kSheetGrey);
   if (y < layout.gap) return;
   const int cellRow = (y - layout.gap) / (layout.cellHeight + layout.gap);
@@ -154,8 +175,13 @@ void SheetRow(std::span<const RgbImage> frames, const SheetLayout& layout, int y
     const auto i = static_cast<std::size_t>(cellRow) * layout.perRow + col;
     if (i >= frames.size()) break;
     const RgbImage& f = frames[i];
-    if (dy >= f.height || f.rgb.size() < static_cast<std::size_t>(f.width) * f.height * 3) continue;
     const int x0 = layout.gap + col * (layout.cellWidth + layout.gap);
+    const int glyphRow = dy - layout.pictureHeight - layout.gap;
+    if (i < captions.size() && glyphRow >= 0 && glyphRow < 9 * kSheetCaptionScale) {
+      CaptionRow(captions[i], glyphRow, layout.cellWidth, out + static_cast<std::size_t>(x0) * 3);
+      continue;
+    }
+    if (dy >= f.height || f.rgb.size() < static_cast<std::size_t>(f.width) * f.height * 3) continue;
     std::copy_n(f.rgb.data() + static_cast<std::size_t>(dy) * f.width * 3,
                 static_cast<std::size_t>(f.width) * 3, out + static_cast<std::size_t>(x0) * 3);
   }
@@ -163,15 +189,16 @@ void SheetRow(std::span<const RgbImage> frames, const SheetLayout& layout, int y
 
 }  // namespace
 
-RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow, int gap) {
-  const SheetLayout layout(frames, perRow, gap);
+RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow, int gap,
+                      std::span<const std::string> captions) {
+  const SheetLayout layout(frames, perRow, gap, !captions.empty());
   RgbImage sheet;
   if (layout.width <= 0 || layout.height <= 0) return sheet;
   sheet.width = layout.width;
   sheet.height = layout.height;
   const std::size_t stride = static_cast<std::size_t>(sheet.width) * 3;
   sheet.rgb.resize(stride * static_cast<std::size_t>(sheet.height));
-  for (int y = 0; y < sheet.height; ++y) SheetRow(frames, layout, y, sheet.rgb.data() + stride * y);
+  for (int y = 0; y < sheet.height; ++y) SheetRow(frames, captions, layout, y, sheet.rgb.data() + stride * y);
   return sheet;
 }
 
@@ -206,9 +233,9 @@ bool WriteFramePng(const LcdFrame& frame, const std::filesystem::path& path, std
 }
 
 bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesystem::path& path,
-                          std::string* error) {
+                          std::string* error, std::span<const std::string> captions) {
 #ifdef VESTRA_WITH_PNG
-  const SheetLayout layout(frames, kSheetPerRow, kSheetGap);
+  const SheetLayout layout(frames, kSheetPerRow, kSheetGap, !captions.empty());
   if (layout.width <= 0 || layout.height <= 0) {
     if (error) *error = "empty picture";
     return false;
@@ -221,13 +248,14 @@ bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesyste
       layout.width, layout.height,
       [&](int first, int count) {
         rows.resize(stride * static_cast<std::size_t>(count));
-        for (int r = 0; r < count; ++r) SheetRow(frames, layout, first + r, rows.data() + stride * r);
+        for (int r = 0; r < count; ++r)
+          SheetRow(frames, captions, layout, first + r, rows.data() + stride * r);
         return static_cast<const std::uint8_t*>(rows.data());
       },
       piece);
   return WriteRgbPng(path, layout.width, std::span(&piece, 1), error);
 #else
-  return WritePng(ContactSheet(frames), path, error);
+  return WritePng(ContactSheet(frames, kSheetPerRow, kSheetGap, captions), path, error);
 #endif
 }
 

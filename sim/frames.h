@@ -46,17 +46,21 @@ struct Rgb {
 Rgb YccToRgb(std::uint8_t y, std::uint8_t cb, std::uint8_t cr);
 RgbImage FrameToRgb(const LcdFrame& frame);
 
-// Frames side by side, at most perRow in a row, gap pixels of dark grey between and around them.
+// Frames side by side, at most perRow in a row, gap pixels of dark grey between and around them. With
+// captions (one a frame), each frame has its caption printed under it in the built-in face, printable ASCII.
 constexpr int kSheetPerRow = 5;
 constexpr int kSheetGap = 8;
-RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow = kSheetPerRow, int gap = kSheetGap);
+constexpr int kSheetCaptionScale = 2;  // of the built-in face's 5 x 9 glyphs
+constexpr int kSheetCaptionHeight = 9 * kSheetCaptionScale + 2 * kSheetGap;
+RgbImage ContactSheet(std::span<const RgbImage> frames, int perRow = kSheetPerRow, int gap = kSheetGap,
+                      std::span<const std::string> captions = {});
 
 // False (with a reason in *error when given) when the file cannot be written or this build has no PNG output.
 bool PngAvailable();
 bool WritePng(const RgbImage& image, const std::filesystem::path& path, std::string* error = nullptr);
 bool WriteFramePng(const LcdFrame& frame, const std::filesystem::path& path, std::string* error = nullptr);
 bool WriteContactSheetPng(std::span<const RgbImage> frames, const std::filesystem::path& path,
-                          std::string* error = nullptr);
+                          std::string* error = nullptr, std::span<const std::string> captions = {});
 
 // Writes a run's frames one after another, compressing again only the bands of rows that changed since the
 // frame before: most of a run's frames differ in a progress bar. The files are the same as WriteFramePng's.

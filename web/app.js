@@ -9,22 +9,24 @@ function say(text) {
   $('#message').textContent = text;
 }
 
-async function send(method, url, body, type) {
+// Answers the server's reason when it refuses (a sentence), or null when it did what was asked.
+async function request(method, url, body, type) {
   const init = { method, body: body ?? '' };
   if (type) init.headers = { 'Content-Type': type };
   try {
     const response = await fetch(url, init);
-    if (!response.ok) {
-      const answer = await response.json().catch(() => ({}));
-      say(answer.error || `${method} ${url}: ${response.status}`);
-      return false;
-    }
-    say('');
-    return true;
+    if (response.ok) return null;
+    const answer = await response.json().catch(() => ({}));
+    return answer.error || `The server refused this (HTTP ${response.status}).`;
   } catch (error) {
-    say(`${method} ${url}: ${error}`);
-    return false;
+    return 'The server cannot be reached; is vupdate serve still running?';
   }
+}
+
+async function send(method, url, body, type) {
+  const error = await request(method, url, body, type);
+  say(error ?? '');
+  return error === null;
 }
 
 const press = (key) => send('POST', `/api/key/${key}`);
@@ -94,11 +96,16 @@ function renderCamera(camera) {
 }
 
 function render(state) {
+  last.state = state;
   const power = state.on ? 'on' : `off${state.last_stop ? ' (' + state.last_stop + ')' : ''}`;
-  setText('#status', `power ${power} · panel ${state.panel} · error ${state.err_code}`);
+  const panel = state.panel < 0 ? 'none' : `${state.panel} ${state.panel_name}`;
+  setText('#status', `power ${power} · panel ${panel} · error ${state.err_code} ${state.err_name}`);
   setText('#clock', `camera clock ${state.virtual_seconds.toFixed(1)} s`);
   $('#led').classList.toggle('lit', state.on && state.led > 0);
-  $('#led').title = `LED ${state.led}`;
+  $('#led').title = `LED ${state.led} (${state.led_name})`;
+  ['#key-left', '#key-centre', '#key-right'].forEach((selector, i) => {
+    setText(selector, state.on ? state.soft_keys[i] : '');
+  });
   for (const button of document.querySelectorAll('.speed')) {
     button.classList.toggle('active', Number(button.dataset.factor) === state.speed);
   }
@@ -120,17 +127,35 @@ async function refreshInspect() {
   if (inspecting) return;
   inspecting = true;
   try {
-    const response = await fetch('/api/inspect');
+    const response = await fetch('/api/inspect', { method: 'POST' });
     setText('#inspect', await response.text());
   } finally {
     inspecting = false;
   }
 }
 
+// The same rule as the server's: a name the card takes.
+const cardName = /^[A-Za-z0-9][A-Za-z0-9._-]{0,63}$/;
+
 async function upload(files) {
+  const problems = [];
   for (const file of files) {
-    await send('PUT', `/api/card/${encodeURIComponent(file.name)}`, file, 'application/octet-stream');
+    const largest = last.state?.camera.largest_card_file;
+    let error = null;
+    if (!cardName.test(file.name)) {
+      error = `${file.name} cannot go on the card: the card takes names of 1 to 64 letters, digits, '.', '_' ` +
+        `and '-' that start with a letter or digit (the camera reads QR40V110.BIN, UPDATE.CAM, UPDATE.CRS).`;
+    } else if (largest !== undefined && file.size > largest) {
+      error = `${file.name} is ${file.size} bytes; a file for the card is at most ${largest} bytes ` +
+        '(a header, the whole 2 MiB flash and a trailer).';
+    } else {
+      const reason = await request('PUT', `/api/card/${encodeURIComponent(file.name)}`, file,
+                                   'application/octet-stream');
+      if (reason !== null) error = `${file.name} was not put on the card. ${reason}`;
+    }
+    if (error !== null) problems.push(error);
   }
+  say(problems.join(' '));
 }
 
 function connect() {
@@ -141,7 +166,11 @@ function connect() {
     document.body.dataset.shown = event.data.slice(0, space);
   });
   events.addEventListener('state', (event) => render(JSON.parse(event.data)));
-  events.onerror = () => setText('#status', 'connection lost, trying again…');
+  events.onerror = () => {
+    setText('#status', 'connection lost, trying again…');
+    // A refused stream (the server's cap on live views, a restart) is not retried by the browser itself.
+    if (events.readyState === EventSource.CLOSED) setTimeout(connect, 3000);
+  };
 }
 
 const keyButtons = { left: '#key-left', centre: '#key-centre', right: '#key-right', power: '#key-power', debug: '#key-debug' };
@@ -183,12 +212,20 @@ $('#profile-select').onchange = (event) => {
 };
 $('#profile-upload').onchange = async (event) => {
   const file = event.target.files[0];
-  if (file) await send('PUT', `/api/profile?name=${encodeURIComponent(file.name)}`, file, 'text/plain');
+  const largest = last.state?.camera.largest_profile;
+  if (file && largest !== undefined && file.size > largest) {
+    say(`${file.name} is ${file.size} bytes; a camera profile is at most ${largest} bytes.`);
+  } else if (file) {
+    const reason = await request('PUT', `/api/profile?name=${encodeURIComponent(file.name)}`, file, 'text/plain');
+    say(reason === null ? '' : `${file.name} was not taken as the camera's profile. ${reason}`);
+  }
   event.target.value = '';
 };
 $('#camera-form').onsubmit = (event) => {
   event.preventDefault();
-  send('POST', '/api/camera', new URLSearchParams(new FormData(event.target)));
+  // An empty field leaves that value as the profile has it.
+  const fields = [...new FormData(event.target)].filter(([, value]) => value.trim() !== '');
+  send('POST', '/api/camera', new URLSearchParams(fields));
 };
 $('#inspect-refresh').onclick = refreshInspect;
 

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The camera page in a real browser (headless Chromium through Selenium), against a real `vupdate serve`.
 
-One browser session for the whole file: a good update, a file with a wrong checksum, a power cut during the
-installation. Exits 77 (CTest's skip) only when Chromium cannot be started at all.
+One browser session for the whole file: a good update dropped on the card pane, a file with a wrong checksum,
+files the card refuses, the camera form, a power cut during the installation; and no error in the console. Exits 77 (CTest's skip) only when Chromium cannot be started at all.
 
     camera_page_test.py --vupdate build/default/vupdate --samples samples
     camera_page_test.py --vupdate build/default/vupdate --samples samples --screenshot docs/serve.png
@@ -80,6 +80,35 @@ class Page:
         names = [os.path.basename(p) for p in paths]
         self.wait(lambda: all(n in self.card_files() for n in names), f"{names} on the card")
 
+    def drop(self, *paths):
+        """Drops files on the card pane as a file manager would: a drop event carrying them."""
+        from selenium.webdriver.common.by import By
+        holder = self.driver.execute_script(
+            "const input = document.createElement('input'); input.type = 'file'; input.multiple = true;"
+            "document.body.append(input); return input;")
+        holder.send_keys("\n".join(paths))
+        self.driver.execute_script(
+            "const [input, zone] = arguments; const data = new DataTransfer();"
+            "for (const file of input.files) data.items.add(file);"
+            "zone.dispatchEvent(new DragEvent('dragover', {dataTransfer: data, bubbles: true, cancelable: true}));"
+            "zone.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));"
+            "input.remove();", holder, self.find("#drop-zone"))
+
+    def soft_keys(self):
+        return [self.text(k) for k in ("#key-left", "#key-centre", "#key-right")]
+
+    def apply_camera(self, **fields):
+        """Fills the camera form and presses Apply; answers whether the form let it go."""
+        form = self.find("#camera-form")
+        for name, value in fields.items():
+            self.driver.execute_script("arguments[0].elements[arguments[1]].value = arguments[2]", form, name, value)
+        valid = self.driver.execute_script("return arguments[0].checkValidity()", form)
+        self.find("#camera-form button[type=submit]").click()
+        return valid
+
+    def upload_only(self, *paths):
+        self.find("#card-upload").send_keys("\n".join(paths))
+
     def power_cycle(self):
         self.click("#key-power")
         self.wait_status("power off")
@@ -106,6 +135,7 @@ def start_browser():
     except ImportError as error:
         sys.exit(f"selenium is missing ({error}): scripts/install-deps.sh browser installs it")
     options = webdriver.ChromeOptions()
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=1500,1000", "--hide-scrollbars"):
         options.add_argument(argument)
@@ -136,12 +166,31 @@ def test_page(page, work, samples, image_length, flash):
     good = os.path.join(work, "QR40V110.BIN")
     bad = os.path.join(work, "QR40V111.BIN")
 
-    # A good update on the page's own keys, at ten times real time.
-    page.upload(good)
+    # Files the card refuses, said as sentences before anything is sent.
+    odd = os.path.join(work, "QR40 V110.BIN")
+    shutil.copy(good, odd)
+    page.drop(odd)
+    page.wait(lambda: "cannot go on the card" in page.text("#message"), "the refused name said")
+    assert "letters, digits" in page.text("#message"), page.text("#message")
+    huge = os.path.join(work, "QR40HUGE.BIN")
+    with open(huge, "wb") as f:
+        f.write(b"\0" * (3 * 1024 * 1024))
+    page.upload_only(huge)
+    page.wait(lambda: "is 3145728 bytes; a file for the card is at most" in page.text("#message"),
+              "the size limit said")
+    assert not {"QR40 V110.BIN", "QR40HUGE.BIN"} & set(page.card_files()), page.card_files()
+
+    # A good update dropped on the card pane, run on the page's own keys at ten times real time.
+    page.drop(good)
+    page.wait(lambda: "QR40V110.BIN" in page.card_files(), "the dropped file on the card")
     page.wait(lambda: "camera: accepted" in page.text("#inspect"), "inspect's verdict on the file")
     assert "installation: about" in page.text("#inspect"), page.text("#inspect")
+    assert "vupdate-serve-" not in page.text("#inspect"), page.text("#inspect")
+    assert page.text("#inspect").startswith("QR40V110.BIN:"), page.text("#inspect")
     page.power_cycle()
     page.wait_colour("green")
+    page.wait_status("panel 0 splash · error 0 accepted")
+    page.wait(lambda: page.soft_keys() == ["Start", "", "Abort"], "the splash's soft keys")
     page.click(".speed[data-factor='10']")
     page.press_through_to_update()
     page.wait_colour("progress", timeout=10)
@@ -155,8 +204,18 @@ def test_page(page, work, samples, image_length, flash):
     page.wait_colour("red")
     page.wait(lambda: "image checksum doesn't match" in page.text("#log"), "the checksum line in the log")
     assert "CHKSUM: requiredChecksum=" in page.text("#log")
+    page.wait_status("panel 8 error")
     page.find(f"#card-files tbody tr:first-child .remove").click()
     page.wait(lambda: "QR40V111.BIN" not in page.card_files(), "the bad file removed")
+
+    # The camera form: a battery state the platform cannot report goes nowhere; a low one ends on panel 7.
+    assert not page.apply_camera(battery="300"), "the form let 300 through"
+    assert "(edited)" not in page.text("#camera-profile"), page.text("#camera-profile")
+    assert page.apply_camera(battery="3", region="", serial="")
+    page.wait(lambda: "(edited)" in page.text("#camera-profile"), "the edited profile")
+    page.power_cycle()
+    page.wait_status("panel 7 battery")
+    page.wait(lambda: page.soft_keys() == ["", "", "Abort"], "the battery panel's soft keys")
 
     # The power cut during the installation, on a camera with a slow flash: partly written, files kept.
     slow = os.path.join(work, "slow.toml")
@@ -226,6 +285,8 @@ def main():
                 screenshot(page, work, os.path.abspath(args.screenshot))
             else:
                 test_page(page, work, samples, image_length, flash)
+                errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+                assert not errors, f"console errors: {errors}"
         finally:
             driver.quit()
             server.terminate()

@@ -564,4 +564,65 @@ TEST_F(PackInspect, InterruptedReleaseCheckLeavesNoCopyBehind) {
   EXPECT_FALSE(TemporariesLeft());
 }
 
+// A file no known camera would take, or whose version the screen would show with letters, draws a warning:
+// written all the same, refused under --strict.
+struct PackWarningRow {
+  const char* name;
+  std::vector<std::string> args;  // replacing PackArgs' defaults
+  const char* warns;              // nullptr: no warning
+};
+
+const PackWarningRow kPackWarnings[] = {
+    {"FitsTheUsCamera", {}, nullptr},
+    {"VersionWithDigitsOnly", {"--firmware", "0x01100000"}, nullptr},
+    {"RegionOfTheEuropeanCamera", {"--region", "3"}, nullptr},
+    {"DebugFileSkipsRegionAndVersion",
+     {"--debug", "bench", "--region", "5", "--firmware", "0x012A0000"},
+     nullptr},
+    {"UnknownVendor",
+     {"--vendor", "Acme"},
+     "vendor \"Acme\" and product \"Calyte QR\" are no camera model the updater knows"},
+    {"UnknownProduct",
+     {"--product", "Calyte QX"},
+     "product \"Calyte QX\" are no camera model the updater knows"},
+    {"RegionNoRuleTakes", {"--region", "5"}, "region 5 is refused by the region rule of every known camera"},
+    {"DebugFileOfAnUnknownModel",
+     {"--debug", "bench", "--vendor", "Acme"},
+     "are no camera model the updater knows"},
+    {"SerialRangeOfNoCamera",
+     {"--serial-min", "0x20000", "--serial-max", "0x20001"},
+     "no known camera takes it: camera-us: Camera incompible with files."},
+    {"VersionShownWithALetter", {"--firmware", "0x012A0000"}, "shows as \"Update to version 1.2A\""},
+    {"MajorShownWithALetter", {"--firmware", "0x0A000000"}, "shows as \"Update to version A.0\""},
+};
+
+void PrintTo(const PackWarningRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class PackWarnings : public PackInspect, public ::testing::WithParamInterface<PackWarningRow> {};
+
+TEST_P(PackWarnings, WarnButWriteAndStrictRefuses) {
+  const PackWarningRow& row = GetParam();
+  const Outcome o = Vupdate(PackArgs(row.args));
+  EXPECT_EQ(o.exit, 0) << o.err;
+  EXPECT_TRUE(fs::exists(out_)) << "written despite a warning";
+  if (row.warns == nullptr) {
+    EXPECT_EQ(o.err, "");
+  } else {
+    EXPECT_EQ(o.err.rfind("vupdate pack: warning: ", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(row.warns), std::string::npos) << o.err;
+  }
+
+  fs::remove(out_);
+  std::vector<std::string> strict = PackArgs(row.args);
+  strict.emplace_back("--strict");
+  const Outcome s = Vupdate(strict);
+  EXPECT_EQ(s.exit, row.warns == nullptr ? 0 : 2) << s.err;
+  EXPECT_EQ(fs::exists(out_), row.warns == nullptr) << "--strict writes only a file without warnings";
+  EXPECT_FALSE(TemporariesLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PackWarnings, ::testing::ValuesIn(kPackWarnings), RowName);
+
 }  // namespace

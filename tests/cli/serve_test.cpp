@@ -4,14 +4,17 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <tuple>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,7 +26,9 @@ namespace fs = std::filesystem;
 namespace {
 
 class ServeApi : public ::testing::Test {
- protected:
+ public:
+  virtual void Configure(serve::Options&) {}
+
   void SetUp() override {
     root_ = fs::temp_directory_path() / ("serve-test-" + std::to_string(::getpid()));
     fs::remove_all(root_);
@@ -33,14 +38,16 @@ class ServeApi : public ::testing::Test {
     options.flash = (root_ / "flash.bin").string();
     options.port = 0;
     options.vupdate = VUPDATE_PATH;
+    Configure(options);
+    host_ = options.bind;
     server_ = std::make_unique<serve::Server>(options);
     thread_ = std::thread([this] { server_->Run(); });
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
+    client_ = std::make_unique<httplib::Client>(host_, server_->port());
     client_->set_read_timeout(10, 0);
   }
   void TearDown() override {
-    server_->Stop();
-    thread_.join();
+    if (server_) server_->Stop();
+    if (thread_.joinable()) thread_.join();
     server_.reset();
     fs::remove_all(root_);
   }
@@ -79,6 +86,7 @@ class ServeApi : public ::testing::Test {
   }
 
   fs::path root_;
+  std::string host_;
   std::unique_ptr<serve::Server> server_;
   std::thread thread_;
   std::unique_ptr<httplib::Client> client_;
@@ -109,8 +117,10 @@ TEST_F(ServeApi, RefusesWhatItMustAndStaysUp) {
       {"POST", "/api/speed?factor=7", "", 400},
       {"POST", "/api/camera?battery=lots", "", 400},
       {"POST", "/api/camera?region=99999999999", "", 400},
+      {"POST", "/api/camera?battery=256", "", 400},
+      {"POST", "/api/camera?serial=-1", "", 400},
       {"POST", "/api/fault/meteor", "", 404},
-      {"GET", "/api/inspect?file=..%2Fflash.bin", "", 400},
+      {"POST", "/api/inspect?file=..%2Fflash.bin", "", 400},
       {"GET", "/api/nothing", "", 404},
   };
   for (const Row& row : rows) {
@@ -152,6 +162,11 @@ TEST_F(ServeApi, FilesComeAndGoOnlyInTheCardsSystemFolder) {
   ASSERT_TRUE(put);
   EXPECT_EQ(put->status, 200);
   EXPECT_EQ(CardNames(), std::vector<std::string>{"QR40V110.BIN"});
+  // Inspect names the file as the page does, with no path of the server's working folder.
+  auto inspect = client_->Post("/api/inspect", "", "text/plain");
+  ASSERT_TRUE(inspect);
+  EXPECT_EQ(inspect->body.rfind("QR40V110.BIN: 100 bytes", 0), 0u) << inspect->body;
+  EXPECT_EQ(inspect->body.find("vupdate-serve-"), std::string::npos) << inspect->body;
   // --card was copied: the original folder is untouched.
   EXPECT_FALSE(fs::exists(root_ / "card" / "SYSTEM" / "QR40V110.BIN"));
 
@@ -164,6 +179,15 @@ TEST_F(ServeApi, FilesComeAndGoOnlyInTheCardsSystemFolder) {
 
   EXPECT_EQ(client_->Delete("/api/card/QR40V110.BIN")->status, 200);
   EXPECT_TRUE(CardNames().empty());
+
+  // The page's camera form sends its fields as a form body.
+  auto edit = client_->Post("/api/camera", "battery=3&region=%32", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(edit);
+  EXPECT_EQ(edit->status, 200) << edit->body;
+  auto state = client_->Get("/api/state");
+  ASSERT_TRUE(state);
+  EXPECT_NE(state->body.find("\"battery\":3,"), std::string::npos) << state->body.substr(0, 400);
+  EXPECT_NE(state->body.find("\"region\":2,"), std::string::npos) << state->body.substr(0, 400);
 
   auto flash = client_->Get("/api/flash.bin");
   ASSERT_TRUE(flash);
@@ -224,6 +248,47 @@ TEST(ServeCard, FilesAreKindsAsTheCameraSeesThem) {
   for (const auto& [name, kind] : rows) EXPECT_EQ(serve::CardFileKind(name), kind) << name;
 }
 
+// A card folder whose name reads as an option, given as a relative path: inspect still reads the file.
+TEST(ServeInspect, ACardFolderNamedLikeAnOption) {
+  const fs::path root = fs::temp_directory_path() / ("serve-dash-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "-card" / "SYSTEM");
+  const fs::path before = fs::current_path();
+  fs::current_path(root);
+  std::string output;
+  {
+    serve::Options options;
+    options.card = "-card";
+    options.inPlace = true;
+    options.flash = (root / "flash.bin").string();
+    options.port = 0;
+    options.vupdate = VUPDATE_PATH;
+    serve::Server server(options);
+    std::thread thread([&] { server.Run(); });
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_read_timeout(30, 0);
+    EXPECT_EQ(client.Put("/api/card/QR40V110.BIN", std::string(100, 'Z'), "application/octet-stream")->status,
+              200);
+    if (auto res = client.Post("/api/inspect", "", "text/plain")) output = res->body;
+    server.Stop();
+    thread.join();
+  }
+  fs::current_path(before);
+  fs::remove_all(root);
+  EXPECT_EQ(output.rfind("QR40V110.BIN: 100 bytes", 0), 0u) << output;
+}
+
+// Binding beyond these warns: anyone who reaches such an address drives the camera.
+TEST(ServeBind, LoopbackAddressesAreOnlyThisMachines) {
+  const std::pair<const char*, bool> rows[] = {
+      {"127.0.0.1", true},    {"127.0.0.2", true},        {"127.255.0.9", true},      {"::1", true},
+      {"localhost", true},    {"::ffff:127.0.0.1", true}, {"0.0.0.0", false},         {"::", false},
+      {"192.168.1.5", false}, {"127.example", false},     {"::ffff:10.0.0.1", false}, {"", false},
+  };
+  for (const auto& [address, loopback] : rows)
+    EXPECT_EQ(serve::IsLoopbackAddress(address), loopback) << address;
+}
+
 TEST_F(ServeHandOver, FindsVupdateServeOrSaysWhereItLooked) {
   enum class Put { kNothing, kServer, kPlainFile };
   struct Case {
@@ -263,5 +328,242 @@ TEST_F(ServeHandOver, FindsVupdateServeOrSaysWhereItLooked) {
     EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
   }
 }
+
+// A client that does what no browser does: each row is one way to hold, fill or fool the server, and what
+// the client saw of it. Every row runs against a fresh server bound to 127.0.0.2, a loopback address that
+// is not the usual one, with deadlines short enough for a test.
+class ServeHostile;
+struct HostileRow {
+  const char* name;
+  std::function<std::string(ServeHostile&)> act;
+  const char* seen;  // a part of what act answers
+};
+
+void PrintTo(const HostileRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class ServeHostile : public ServeApi, public ::testing::WithParamInterface<HostileRow> {
+ public:
+  void Configure(serve::Options& options) override {
+    options.bind = "127.0.0.2";
+    options.limits.headerDeadline = std::chrono::milliseconds(1000);
+    options.limits.bodyDeadline = std::chrono::milliseconds(1500);
+  }
+
+  int Connect() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server_->port()));
+    ::inet_pton(AF_INET, host_.c_str(), &address.sin_addr);
+    const timeval wait{4, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "connect";
+    return fd;
+  }
+  static void Send(int fd, std::string_view bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      sent += static_cast<std::size_t>(n);
+    }
+  }
+  // The reply's status line and headers, or "" when none came within the socket's wait.
+  static std::string Head(int fd) {
+    std::string reply;
+    char c = 0;
+    while (reply.find("\r\n\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1) reply += c;
+    return reply;
+  }
+  std::string Request(const std::string& line, const std::string& headers = "",
+                      const std::string& body = "") {
+    return line + " HTTP/1.1\r\nHost: " + host_ + ":" + std::to_string(server_->port()) + "\r\n" + headers +
+           "\r\n" + body;
+  }
+  std::string Exchange(const std::string& bytes) {
+    const int fd = Connect();
+    Send(fd, bytes);
+    std::string head = Head(fd);
+    ::close(fd);
+    return head;
+  }
+  // Sends the request's start, then one piece every quarter second until an answer comes or 3 s pass.
+  std::string Drip(const std::string& start, const std::string& piece) {
+    const int fd = Connect();
+    Send(fd, start);
+    for (int i = 0; i < 12; ++i) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 250) > 0) break;
+      Send(fd, piece);
+    }
+    std::string head = Head(fd);
+    ::close(fd);
+    return head;
+  }
+};
+
+std::string Gzip100000x() {
+  const char start[] =
+      "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xed\xc1\x31\x01\x00\x00\x00\xc2\xa0\xda\x8b\x6f\x0d\x0f\xa0";
+  const char end[] = "\x80\x57\x03\x71\x11\x07\xfe\xa0\x86\x01\x00";
+  return std::string(start, 25) + std::string(96, '\0') + std::string(end, 11);
+}
+
+const HostileRow kHostileRows[] = {
+    {"ChunkedUploadPastTheLimit",
+     [](ServeHostile& t) {
+       std::string chunks;
+       const std::string chunk(64 * 1024, 'x');
+       for (std::size_t sent = 0; sent <= serve::kLargestUpdateFile; sent += chunk.size())
+         chunks += "10000\r\n" + chunk + "\r\n";
+       return t.Exchange(
+           t.Request("PUT /api/card/QR40BIG.BIN", "Transfer-Encoding: chunked\r\n", chunks + "0\r\n\r\n"));
+     },
+     "HTTP/1.1 413"},
+    {"CompressedBody",
+     [](ServeHostile& t) {
+       const std::string body = Gzip100000x();
+       return t.Exchange(t.Request(
+           "PUT /api/card/QR40GZ.BIN",
+           "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(body.size()) + "\r\n", body));
+     },
+     "HTTP/1.1 415"},
+    {"ProfileLengthPastTheLimitAnsweredBeforeTheBody",
+     [](ServeHostile& t) {
+       return t.Exchange(t.Request("PUT /api/profile", "Content-Length: 100000000\r\n"));
+     },
+     "HTTP/1.1 413"},
+    {"ManyRangesOfTheFlash",
+     [](ServeHostile& t) {
+       std::string ranges = "Range: bytes=0-2097151";
+       for (int i = 0; i < 300; ++i) ranges += ",0-2097151";
+       return t.Exchange(t.Request("GET /api/flash.bin", ranges + "\r\n"));
+     },
+     "HTTP/1.1 416"},
+    {"HundredThousandHeaderLines",
+     [](ServeHostile& t) {
+       std::string lines;
+       for (int i = 0; i < 100000; ++i) lines += "X-Filler: 0\r\n";
+       return t.Exchange(t.Request("GET /api/state", lines));
+     },
+     "HTTP/1.1 431"},
+    {"HeadPastItsSize",
+     [](ServeHostile& t) {
+       const std::string line = "X-Filler: " + std::string(7000, 'y') + "\r\n";
+       return t.Exchange(t.Request("GET /api/state", line + line + line + line + line));
+     },
+     "HTTP/1.1 431"},
+    {"HeaderLinesDrippedPastTheDeadline",
+     [](ServeHostile& t) {
+       const std::string start = t.Request("GET /api/state");
+       return t.Drip(start.substr(0, start.size() - 2), "X-Slow: 1\r\n");
+     },
+     "HTTP/1.1 408"},
+    {"BodyDrippedPastTheDeadline",
+     [](ServeHostile& t) {
+       return t.Drip(t.Request("PUT /api/card/QR40SLOW.BIN", "Content-Length: 100\r\n"), "x");
+     },
+     "HTTP/1.1 408"},
+    {"LiveViewsPastTheCap",
+     [](ServeHostile& t) {
+       std::vector<int> views;
+       std::string seen;
+       for (int i = 0; i < serve::kLiveViews; ++i) {
+         views.push_back(t.Connect());
+         ServeHostile::Send(views.back(), t.Request("GET /api/events"));
+         if (ServeHostile::Head(views.back()).starts_with("HTTP/1.1 200")) seen += "+";
+       }
+       seen += t.Exchange(t.Request("GET /api/events"));
+       for (int fd : views) ::close(fd);
+       return seen;
+     },
+     "++++++++HTTP/1.1 503"},
+    {"SlowClientsDoNotStarveThePage",
+     [](ServeHostile& t) {
+       std::vector<int> slow;
+       for (int i = 0; i < 40; ++i) {
+         slow.push_back(t.Connect());
+         ServeHostile::Send(slow.back(), "GET /api/state HTTP/1.1\r\n");
+       }
+       const std::string seen = t.Exchange(t.Request("GET /api/state"));
+       for (int fd : slow) ::close(fd);
+       return seen;
+     },
+     "HTTP/1.1 200"},
+    {"AnotherNameForThisAddress",
+     [](ServeHostile& t) { return t.Exchange("GET /api/state HTTP/1.1\r\nHost: evil.example\r\n\r\n"); },
+     "HTTP/1.1 403"},
+    {"AnotherNameWithItsOwnOrigin",
+     [](ServeHostile& t) {
+       return t.Exchange(
+           "DELETE /api/card/QR40.BIN HTTP/1.1\r\nHost: evil.example\r\nOrigin: http://evil.example\r\n\r\n");
+     },
+     "HTTP/1.1 403"},
+    {"CrossSiteWithoutOrigin",
+     [](ServeHostile& t) {
+       return t.Exchange(t.Request("POST /api/key/power", "Sec-Fetch-Site: cross-site\r\n"));
+     },
+     "HTTP/1.1 403"},
+    {"ForeignReferer",
+     [](ServeHostile& t) {
+       return t.Exchange(t.Request("POST /api/key/power", "Referer: http://evil.example/page\r\n"));
+     },
+     "HTTP/1.1 403"},
+    {"PageRefusesToBeFramed", [](ServeHostile& t) { return t.Exchange(t.Request("GET /")); },
+     "Content-Security-Policy: frame-ancestors 'none'"},
+    {"InspectIsNotAGet", [](ServeHostile& t) { return t.Exchange(t.Request("GET /api/inspect")); },
+     "HTTP/1.1 405"},
+    {"PortAlreadyInUse",
+     [](ServeHostile& t) {
+       serve::Options options;
+       options.bind = t.host_;
+       options.port = t.server_->port();
+       try {
+         serve::Server second(options);
+         return std::string("a second server started");
+       } catch (const std::exception& e) {
+         return std::string(e.what());
+       }
+     },
+     "is in use: another server listens there"},
+    {"StopDoesNotWaitForASlowClient",
+     [](ServeHostile& t) {
+       const int fd = t.Connect();
+       ServeHostile::Send(fd, t.Request("PUT /api/card/QR40SLOW.BIN", "Content-Length: 1000\r\n", "x"));
+       std::atomic<bool> done{false};
+       std::thread drip([&] {
+         for (int i = 0; i < 25 && !done; ++i) {
+           std::this_thread::sleep_for(std::chrono::milliseconds(200));
+           ServeHostile::Send(fd, "x");
+         }
+       });
+       std::this_thread::sleep_for(std::chrono::milliseconds(300));
+       const auto start = std::chrono::steady_clock::now();
+       t.server_->Stop();
+       t.thread_.join();
+       const auto took = std::chrono::steady_clock::now() - start;
+       done = true;
+       drip.join();
+       ::close(fd);
+       t.server_.reset();
+       // Sooner than the body's own deadline: the server cut the client instead of waiting for it.
+       return std::string(took < std::chrono::milliseconds(1000) ? "stopped at once" : "waited");
+     },
+     "stopped at once"},
+};
+
+TEST_P(ServeHostile, RefusesAndStaysUp) {
+  const std::string seen = GetParam().act(*this);
+  EXPECT_NE(seen.find(GetParam().seen), std::string::npos) << seen.substr(0, 300);
+  if (!server_) return;
+  EXPECT_TRUE(CardNames().empty()) << "nothing reached the card";
+  auto state = client_->Get("/api/state");
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->status, 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ServeHostile, ::testing::ValuesIn(kHostileRows),
+                         [](const ::testing::TestParamInfo<HostileRow>& info) { return info.param.name; });
 
 }  // namespace

@@ -275,5 +275,39 @@ TEST(FramePngWriterTest, ContactSheetHoldsEachFrameInItsCell) {
   }
 }
 
+// Captions go in a band of their own under each frame, in the built-in face; the frames stay as they are.
+TEST(FramePngWriterTest, ContactSheetCaptionsGoUnderTheirFrames) {
+  sim_test::TempDir dir;
+  std::vector<sim::RgbImage> frames;
+  for (int i = 0; i < 3; ++i) frames.push_back(Picture(60 + 9 * i, 20 + 4 * i, static_cast<unsigned>(i)));
+  const std::vector<std::string> captions = {"splash, frame 1", "", "W"};
+  const fs::path file = dir.path() / "sheet.png";
+  std::string error;
+  ASSERT_TRUE(sim::WriteContactSheetPng(frames, file, &error, captions)) << error;
+  const sim::RgbImage sheet = ReadPng(file);
+  EXPECT_EQ(FirstRowDiffering(sheet, sim::ContactSheet(frames, sim::kSheetPerRow, sim::kSheetGap, captions)),
+            -1);
+  const int gap = sim::kSheetGap;
+  const int cellWidth = 78;
+  const int pictureHeight = 28;
+  ASSERT_EQ(sheet.height, pictureHeight + sim::kSheetCaptionHeight + gap);
+  for (int i = 0; i < 3; ++i) {
+    const int x = gap + i * (cellWidth + gap);
+    const sim::RgbImage& f = frames[static_cast<std::size_t>(i)];
+    EXPECT_EQ(PixelOf(sheet, x + f.width - 1, gap + f.height - 1), PixelOf(f, f.width - 1, f.height - 1))
+        << i;
+    // Caption pixels under the frame: a column of lit pixels per drawn column of the caption's glyphs.
+    int lit = 0;
+    for (int y = gap + pictureHeight; y < sheet.height; ++y) {
+      for (int dx = 0; dx < cellWidth; ++dx) lit += PixelOf(sheet, x + dx, y) == sim::Rgb{224, 224, 224};
+    }
+    EXPECT_EQ(lit > 0, !captions[static_cast<std::size_t>(i)].empty()) << i;
+  }
+  // "W" in the third cell: the 5 x 9 glyph at twice its size, left column lit from the top of the band.
+  const int band = gap + pictureHeight + gap;
+  EXPECT_EQ(PixelOf(sheet, gap + 2 * (cellWidth + gap), band), (sim::Rgb{224, 224, 224}));
+  EXPECT_EQ(PixelOf(sheet, gap + 2 * (cellWidth + gap), band - 1), (sim::Rgb{40, 40, 40}));
+}
+
 }  // namespace
 #endif
