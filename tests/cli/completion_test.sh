@@ -30,7 +30,7 @@ row "every command" "run pack inspect sweep serve" ""
 row "vupdate's own option" "--version" --vers
 row "a command's option" "--strict" pack --st
 row "an option after values" "--serial-min --serial-max" pack --image x.raw --out y.bin --ser
-row "the option of the right command" "--json" inspect FILE --j
+row "the option of the right command" "--json" inspect FILE --js
 row "no command after a command" "" run r
 row "no option a command lacks" "" run --strict
 

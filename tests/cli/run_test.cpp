@@ -381,7 +381,10 @@ TEST_F(RunCommand, SignalAfterThePowerDownLeavesTheOutcomeAndTheReport) {
   for (int i = 0; i < 1000 && !fs::exists(report_); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(fs::exists(report_));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Blocked in the write of its summary, where the kernel says so.
+  const fs::path wchan = fs::path("/proc") / std::to_string(pid) / "wchan";
+  for (int i = 0; i < 500 && ReadFile(wchan).find("pipe_write") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ::kill(pid, SIGTERM);
   char buffer[4096];
   while (::read(pipeFds[0], buffer, sizeof buffer) > 0) {
