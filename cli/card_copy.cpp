@@ -17,14 +17,6 @@ namespace cardcopy {
 
 namespace {
 
-std::string KindOf(const struct stat& st) {
-  if (S_ISFIFO(st.st_mode)) return "a fifo";
-  if (S_ISCHR(st.st_mode)) return "a character device";
-  if (S_ISBLK(st.st_mode)) return "a block device";
-  if (S_ISSOCK(st.st_mode)) return "a socket";
-  return "neither a file nor a folder";
-}
-
 paths::Problem NotCopied(const fs::path& root, const std::string& rel, const std::string& why) {
   return "--card " + paths::Shown(root) + ": " + paths::Shown(rel) + " " + why +
          "; a copy of the card holds files and folders only (--in-place runs on the folder as it is)";
@@ -106,7 +98,7 @@ paths::Problem Read(const fs::path& root, sim::MemoryCard* card, Walk* walk) {
       }
       if (S_ISDIR(st.st_mode)) return NotCopied(root, rel, "is a symbolic link to a folder");
     }
-    if (!S_ISREG(st.st_mode)) return NotCopied(root, rel, "is " + KindOf(st));
+    if (!S_ISREG(st.st_mode)) return NotCopied(root, rel, "is " + paths::KindOf(st));
     total += static_cast<std::uintmax_t>(st.st_size);
     if (total > kLargestCopy) {
       return "--card " + paths::Shown(root) +

@@ -17,16 +17,6 @@ namespace paths {
 
 namespace {
 
-// What a path names other than a regular file, in words.
-std::string KindOf(const struct stat& st) {
-  if (S_ISDIR(st.st_mode)) return "a folder";
-  if (S_ISFIFO(st.st_mode)) return "a fifo";
-  if (S_ISCHR(st.st_mode)) return "a character device";
-  if (S_ISBLK(st.st_mode)) return "a block device";
-  if (S_ISSOCK(st.st_mode)) return "a socket";
-  return "a file";
-}
-
 std::string Named(std::string_view what, const std::string& path) {
   return std::string(what) + " " + Shown(path);
 }
@@ -66,6 +56,15 @@ fs::path Resolved(const fs::path& path) {
 }
 
 }  // namespace
+
+std::string KindOf(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISFIFO(st.st_mode)) return "a fifo";
+  if (S_ISCHR(st.st_mode)) return "a character device";
+  if (S_ISBLK(st.st_mode)) return "a block device";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return "a file";
+}
 
 std::string Shown(const fs::path& path) {
   return "'" + vupdate::EscapeBytes(path.string()) + "'";

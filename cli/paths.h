@@ -2,6 +2,7 @@
 // one line that names the problem, or nothing when the path will do.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -12,6 +13,9 @@
 namespace paths {
 
 using Problem = std::optional<std::string>;
+
+// What a path names, in words: "a folder", "a fifo", "a socket", …
+std::string KindOf(const struct stat& st);
 
 // The path as it is shown in messages: quoted, any bytes escaped.
 std::string Shown(const std::filesystem::path& path);
