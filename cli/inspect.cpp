@@ -428,17 +428,22 @@ void AddInspectCommand(CLI::App& app, int* exitCode) {
   CLI::App* inspect = app.add_subcommand(
       "inspect", "Show an update file's header, trailer and checksums, and a camera's verdict");
   inspect->add_option("FILE", args->file, "Update file")->required();
-  inspect->add_option(
-      "--camera", args->cameras,
-      "Camera profile (TOML), or a folder of them; repeatable. Runs each camera's own "
-      "verification and estimates the installation; exit 0 only when every camera accepts. Default: "
-      "none, the file alone");
+  inspect
+      ->add_option(
+          "--camera", args->cameras,
+          "Camera profile (TOML), or a folder of them; repeatable. Runs each camera's own "
+          "verification and estimates the installation; exit 0 only when every camera accepts. Default: "
+          "none, the file alone")
+      // One value per --camera: a vector option otherwise takes the words after it, up to and past `--`.
+      ->allow_extra_args(false);
   inspect->add_flag("--json", args->json, "Print JSON. Default: text");
-  inspect->add_option(
-      "--expect", args->expect,
-      "What a camera must answer, PROFILE=VERDICT: a profile's file name (with or without .toml) "
-      "or * for every camera not named, and accepted, refused, fails or stopped; repeatable. "
-      "Exit 0 exactly when every camera answers as expected. Default: every camera accepts");
+  inspect
+      ->add_option(
+          "--expect", args->expect,
+          "What a camera must answer, PROFILE=VERDICT: a profile's file name (with or without .toml) "
+          "or * for every camera not named, and accepted, refused, fails or stopped; repeatable. "
+          "Exit 0 exactly when every camera answers as expected. Default: every camera accepts")
+      ->allow_extra_args(false);
   inspect->add_option("--expect-file", args->expectFile,
                       "A file of PROFILE=VERDICT lines, as --expect ('#' starts a comment). Default: none");
   inspect->add_option(

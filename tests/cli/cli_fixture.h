@@ -56,6 +56,7 @@ class CliTest : public ::testing::Test {
     posix_spawn_file_actions_init(&io);
     posix_spawn_file_actions_addopen(&io, 1, (io_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&io, 2, (io_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!cwd_.empty()) posix_spawn_file_actions_addchdir_np(&io, cwd_.c_str());
     pid_t pid = -1;
     EXPECT_EQ(posix_spawn(&pid, program_.c_str(), &io, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&io);
@@ -90,6 +91,7 @@ class CliTest : public ::testing::Test {
   sim_test::TempDir dir_;
   fs::path program_ = VUPDATE_PATH;
   fs::path work_ = dir_.path() / "work", io_ = dir_.path(), tmp_ = dir_.path() / "tmp";
+  fs::path cwd_;  // where vupdate starts; empty: here
 };
 
 // Makes what a row names at `path`: a fifo, a device node (false where mknod is not allowed), a folder.

@@ -321,6 +321,12 @@ TEST_F(PackInspect, ReleaseCheckGivesEveryCameraARowAndTheFirstRefusingLine) {
   EXPECT_EQ(both.exit, 0) << both.out;
   const auto second = both.out.find("accepted   about");
   EXPECT_NE(both.out.find("accepted   about", second + 1), std::string::npos) << both.out;
+  // After `--` the file may start with '-', whatever options come before it.
+  fs::copy_file(out_, work_ / "-QR40100.BIN");
+  cwd_ = work_;
+  const Outcome dashed = Vupdate({"inspect", "--camera", us, "--", "-QR40100.BIN"});
+  cwd_.clear();
+  EXPECT_EQ(dashed.exit, 0) << dashed.err;
   EXPECT_FALSE(TemporariesLeft());
 }
 
