@@ -13,7 +13,7 @@
 
 namespace fs = std::filesystem;
 
-namespace cardcopy {
+namespace vupdate::cardcopy {
 
 namespace {
 
@@ -130,4 +130,4 @@ Contents Describe(sim::CardStorage& card) {
   return out;
 }
 
-}  // namespace cardcopy
+}  // namespace vupdate::cardcopy

@@ -12,7 +12,7 @@
 #include "cli/paths.h"
 #include "sim/card_storage.h"
 
-namespace cardcopy {
+namespace vupdate::cardcopy {
 
 // Far beyond any camera's card of update files; a folder holding more is not a card.
 constexpr std::uintmax_t kLargestCopy = 1ULL << 30;
@@ -43,4 +43,4 @@ std::vector<std::string> Lines(std::string_view text);
 // What the card holds, through the camera's own view of it.
 Contents Describe(sim::CardStorage& card);
 
-}  // namespace cardcopy
+}  // namespace vupdate::cardcopy

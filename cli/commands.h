@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 
+namespace vupdate {
+
 namespace serve {
 struct Options;
 }
@@ -27,3 +29,5 @@ void AddSweepCommand(CLI::App& app, int* exitCode);
 int Serve(const serve::Options& options, char** argv);
 using ServeRunner = std::function<int(const serve::Options&)>;
 void AddServeCommand(CLI::App& app, int* exitCode, ServeRunner run);
+
+}  // namespace vupdate

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <utility>
 
-namespace cli {
+namespace vupdate {
 
 // A mapped file's pages are the page cache's: nothing is zeroed or copied, which halves what reading a whole
 // update file costs. The price is that a page the file no longer reaches (someone truncated it) raises a bus
@@ -158,4 +158,4 @@ std::optional<FileBytes> FileBytes::Read(const std::string& path, std::size_t la
   return file;
 }
 
-}  // namespace cli
+}  // namespace vupdate

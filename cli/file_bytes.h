@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace cli {
+namespace vupdate {
 
 class FileBytes {
  public:
@@ -40,4 +40,4 @@ class FileBytes {
   std::uint8_t* copy_ = nullptr;  // or a copy, where the file cannot be mapped
 };
 
-}  // namespace cli
+}  // namespace vupdate

@@ -26,6 +26,8 @@
 #include "sim/profile_toml.h"
 #include "updatefile/inspect_file.h"
 
+namespace vupdate {
+
 namespace {
 
 // Far beyond any update file (64 + 0x1FFFFF + a few hundred bytes); nothing larger is read.
@@ -108,7 +110,7 @@ void PrintCamera(const CameraRow& row) {
   }
   if (word == "refused") {
     std::printf("camera: refused, error code %d (%s)\n", camera.errCode,
-                std::string(vupdate::ErrorCodeName(camera.errCode)).c_str());
+                std::string(harness::ErrorCodeName(camera.errCode)).c_str());
     // The file search gives up silently on a camera of another model or without its card drive.
     if (camera.logLines.empty()) {
       std::printf("  (the camera did not get as far as the file: unknown model or no card)\n");
@@ -211,7 +213,7 @@ nlohmann::ordered_json CameraJson(const CameraRow& row) {
       {"verdict", row.word()},
       {"accepted", row.good()},
       {"err_code", v.errCode},
-      {"err_code_name", vupdate::ErrorCodeName(v.errCode)},
+      {"err_code_name", harness::ErrorCodeName(v.errCode)},
       {"debug_mode", v.debugMode},
       {"first_refusal",
        row.good() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(FirstRefusal(row))},
@@ -372,11 +374,11 @@ int RunInspect(const InspectArgs& args) {
   }
 
   std::string error;
-  cli::FileBytes::Failure failure{};
-  const std::optional<cli::FileBytes> file = cli::FileBytes::Read(
+  vupdate::FileBytes::Failure failure{};
+  const std::optional<vupdate::FileBytes> file = vupdate::FileBytes::Read(
       args.file, kLargestReadable, &error, &failure,
       "vupdate inspect: " + paths::Shown(args.file) + " was cut short while it was read");
-  if (failure == cli::FileBytes::Failure::kTooLarge) {
+  if (failure == vupdate::FileBytes::Failure::kTooLarge) {
     std::cerr << "vupdate inspect: " << paths::Shown(args.file) << " " << error << "\n";
     return kExitFailed;
   }
@@ -458,3 +460,5 @@ void AddInspectCommand(CLI::App& app, int* exitCode) {
       "or the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   inspect->callback([args, exitCode] { *exitCode = RunInspect(*args); });
 }
+
+}  // namespace vupdate

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-namespace interrupt {
+namespace vupdate::interrupt {
 
 namespace {
 
@@ -104,4 +104,4 @@ int DivertedSignal() {
   return gDiverted.load();
 }
 
-}  // namespace interrupt
+}  // namespace vupdate::interrupt

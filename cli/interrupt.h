@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-namespace interrupt {
+namespace vupdate::interrupt {
 
 // Blocks the signals in the calling thread, and so in every thread started later, and starts the thread
 // that takes them. Called once, first thing in main.
@@ -37,4 +37,4 @@ class DivertSignal {
 // The signal taken while a DivertSignal existed, 0 for none.
 int DivertedSignal();
 
-}  // namespace interrupt
+}  // namespace vupdate::interrupt

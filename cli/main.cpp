@@ -12,6 +12,7 @@
 #include "cli/interrupt.h"
 #include "updatefile/inspect_file.h"
 
+namespace vupdate {
 namespace {
 
 // Edits (insert, delete, replace, swap of neighbours) from one word to the other.
@@ -113,16 +114,17 @@ int Run(int argc, char** argv) {
 }
 
 }  // namespace
+}  // namespace vupdate
 
 int main(int argc, char** argv) {
-  interrupt::Start();
+  vupdate::interrupt::Start();
   // Whatever a command did not expect still ends with a message and a failure, never an abort.
   try {
-    return Run(argc, argv);
+    return vupdate::Run(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vupdate: %s\n", vupdate::EscapeBytes(e.what()).c_str());
   } catch (...) {
     std::fputs("vupdate: unexpected failure\n", stderr);
   }
-  return kExitFailed;
+  return vupdate::kExitFailed;
 }

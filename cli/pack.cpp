@@ -22,6 +22,8 @@
 #include "updatefile/inspect_file.h"
 #include "updatefile/update_file.h"
 
+namespace vupdate {
+
 namespace {
 
 struct PackArgs {
@@ -286,3 +288,5 @@ void AddPackCommand(CLI::App& app, int* exitCode) {
     *exitCode = RunPack(*args);
   });
 }
+
+}  // namespace vupdate

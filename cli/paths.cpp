@@ -13,7 +13,7 @@
 
 namespace fs = std::filesystem;
 
-namespace paths {
+namespace vupdate::paths {
 
 namespace {
 
@@ -170,4 +170,4 @@ bool Inside(const fs::path& path, const fs::path& folder) {
   }
 }
 
-}  // namespace paths
+}  // namespace vupdate::paths

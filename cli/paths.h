@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace paths {
+namespace vupdate::paths {
 
 using Problem = std::optional<std::string>;
 
@@ -51,4 +51,4 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // Whether `path` lies inside `folder` (or is the folder), by the folders it passes through, not their names.
 bool Inside(const std::filesystem::path& path, const std::filesystem::path& folder);
 
-}  // namespace paths
+}  // namespace vupdate::paths

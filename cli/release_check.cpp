@@ -6,7 +6,7 @@
 
 #include "updatefile/inspect_file.h"
 
-namespace release {
+namespace vupdate::release {
 
 namespace {
 
@@ -89,4 +89,4 @@ paths::Problem Assign(const std::vector<std::string>& profiles, const std::vecto
   return std::nullopt;
 }
 
-}  // namespace release
+}  // namespace vupdate::release

@@ -8,7 +8,7 @@
 
 #include "cli/paths.h"
 
-namespace release {
+namespace vupdate::release {
 
 // The words of the release check, as inspect gives them.
 inline constexpr std::string_view kVerdicts[] = {"accepted", "refused", "fails", "stopped"};
@@ -29,4 +29,4 @@ paths::Problem ReadFile(const std::string& path, std::vector<Expectation>* out);
 paths::Problem Assign(const std::vector<std::string>& profiles, const std::vector<Expectation>& expectations,
                       std::vector<std::string>* expected);
 
-}  // namespace release
+}  // namespace vupdate::release

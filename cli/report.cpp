@@ -6,6 +6,8 @@
 #include "harness/names.h"
 #include "updatefile/inspect_file.h"
 
+namespace vupdate {
+
 using nlohmann::json;
 
 namespace {
@@ -32,9 +34,9 @@ json CardJson(const RunFacts& facts) {
 json RunReport(const harness::RunResult& r, const RunFacts& facts) {
   json sounds = json::array();
   for (const auto& s : r.sounds)
-    sounds.push_back({{"id", s.id}, {"name", vupdate::SoundName(s.id)}, {"wait", s.wait}});
+    sounds.push_back({{"id", s.id}, {"name", harness::SoundName(s.id)}, {"wait", s.wait}});
   json panelNames = json::array();
-  for (const PanelId p : r.panels) panelNames.push_back(vupdate::PanelName(p));
+  for (const PanelId p : r.panels) panelNames.push_back(harness::PanelName(p));
   json flash = nullptr;
   if (r.flash) {
     flash = {{"erases", r.flash->erases},
@@ -51,14 +53,14 @@ json RunReport(const harness::RunResult& r, const RunFacts& facts) {
                                       {"virtual_seconds", r.cutAt.virtualSeconds},
                                       {"bus_op", r.cutAt.busOp},
                                       {"panel", r.cutAt.panel},
-                                      {"panel_name", vupdate::PanelName(r.cutAt.panel)}}
+                                      {"panel_name", harness::PanelName(r.cutAt.panel)}}
                                : json(nullptr)},
       {"final_panel", r.finalPanel},
-      {"final_panel_name", vupdate::PanelName(r.finalPanel)},
+      {"final_panel_name", harness::PanelName(r.finalPanel)},
       {"panels", r.panels},
       {"panel_names", panelNames},
       {"err_code", r.errCode},
-      {"err_code_name", vupdate::ErrorCodeName(r.errCode)},
+      {"err_code_name", harness::ErrorCodeName(r.errCode)},
       {"debug_mode", r.debugMode},
       {"sounds", sounds},
       {"log_lines", vupdate::EscapeEach(r.logLines)},
@@ -69,7 +71,7 @@ json RunReport(const harness::RunResult& r, const RunFacts& facts) {
       {"progress_frames", r.progressFrames},
       {"virtual_seconds", r.virtualSeconds},
       {"led", r.ledValue},
-      {"led_name", vupdate::LedName(r.ledValue)},
+      {"led_name", harness::LedName(r.ledValue)},
       {"card", CardJson(facts)},
       {"faults",
        {{"inside_interrupt_lock", r.faultsInsideLock},
@@ -94,27 +96,27 @@ std::string RunSummary(const harness::RunResult& r, const RunFacts& facts) {
     std::snprintf(line, sizeof line,
                   "power cut (%s) at %.6f virtual seconds, flash bus operation %llu, panel %s\n",
                   facts.cutBy.c_str(), r.cutAt.virtualSeconds, static_cast<unsigned long long>(r.cutAt.busOp),
-                  Named(vupdate::PanelName(r.cutAt.panel), r.cutAt.panel).c_str());
+                  Named(harness::PanelName(r.cutAt.panel), r.cutAt.panel).c_str());
     out += line;
   } else {
     out += r.poweredDown ? "camera powered down" : "key script ran out";
     out += "\n";
   }
   std::snprintf(line, sizeof line, "final panel %s, error code %s%s, %.2f virtual seconds, %llu frames\n",
-                Named(vupdate::PanelName(r.finalPanel), r.finalPanel).c_str(),
-                Named(vupdate::ErrorCodeName(r.errCode), r.errCode).c_str(),
+                Named(harness::PanelName(r.finalPanel), r.finalPanel).c_str(),
+                Named(harness::ErrorCodeName(r.errCode), r.errCode).c_str(),
                 r.debugMode ? ", debug mode" : "", r.virtualSeconds,
                 static_cast<unsigned long long>(r.frames));
   out += line;
   out += "panels:";
-  for (const PanelId p : r.panels) out += " " + Named(vupdate::PanelName(p), p);
+  for (const PanelId p : r.panels) out += " " + Named(harness::PanelName(p), p);
   out += "\n";
   if (!r.sounds.empty()) {
     out += "sounds:";
-    for (const auto& s : r.sounds) out += " " + Named(vupdate::SoundName(s.id), s.id);
+    for (const auto& s : r.sounds) out += " " + Named(harness::SoundName(s.id), s.id);
     out += "\n";
   }
-  out += "LED: " + Named(vupdate::LedName(r.ledValue), r.ledValue) + "\n";
+  out += "LED: " + Named(harness::LedName(r.ledValue), r.ledValue) + "\n";
   if (r.flash) {
     std::snprintf(line, sizeof line,
                   "flash: %llu erases, %llu words programmed, %llu write-enable violations\n",
@@ -153,3 +155,5 @@ std::string RunSummary(const harness::RunResult& r, const RunFacts& facts) {
   if (r.openFiles != 0 && !r.powerCut) out += "fault: files left open\n";
   return out;
 }
+
+}  // namespace vupdate

@@ -9,6 +9,8 @@
 #include "cli/card_copy.h"
 #include "harness/runner.h"
 
+namespace vupdate {
+
 // What the command knows about a run beyond the run itself.
 struct RunFacts {
   std::string cameraProfile;                   // empty: the built-in camera
@@ -24,3 +26,5 @@ std::string RunSummary(const harness::RunResult& result, const RunFacts& facts);
 
 // The report as text; never throws on a text that is not UTF-8.
 std::string Dump(const nlohmann::json& report);
+
+}  // namespace vupdate

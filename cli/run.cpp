@@ -27,6 +27,8 @@
 
 namespace fs = std::filesystem;
 
+namespace vupdate {
+
 namespace {
 
 struct RunArgs {
@@ -56,7 +58,7 @@ constexpr int kEndPanels[] = {kSplashPanel,       kVersionPanel,  kLicencePanel,
 std::string EndPanelNames() {
   std::string names;
   for (const int panel : kEndPanels)
-    names += (names.empty() ? "" : "|") + std::string(vupdate::PanelName(panel));
+    names += (names.empty() ? "" : "|") + std::string(harness::PanelName(panel));
   return names;
 }
 
@@ -169,7 +171,7 @@ Problem Validate(const RunArgs& a, Prepared* prepared) {
   if (auto problem = paths::CheckInputFolder("--card", a.card)) return problem;
   if (auto problem = CheckCardTop(a.card)) return problem;
   if (a.expect && std::none_of(std::begin(kEndPanels), std::end(kEndPanels),
-                               [&](int panel) { return vupdate::PanelName(panel) == *a.expect; })) {
+                               [&](int panel) { return harness::PanelName(panel) == *a.expect; })) {
     return "--expect '" + vupdate::EscapeBytes(*a.expect) + "' is not a panel: one of " + EndPanelNames();
   }
   if (a.camera) {
@@ -307,8 +309,8 @@ int Run(const RunArgs& args) {
   const int cutBy = power->Finish();
 
   int exit = result.powerCut ? kExitPowerCut : result.ended() ? kExitOk : kExitFailed;
-  if (exit == kExitOk && args.expect && vupdate::PanelName(result.finalPanel) != *args.expect) {
-    std::cerr << "vupdate run: the camera ended on the " << vupdate::PanelName(result.finalPanel)
+  if (exit == kExitOk && args.expect && harness::PanelName(result.finalPanel) != *args.expect) {
+    std::cerr << "vupdate run: the camera ended on the " << harness::PanelName(result.finalPanel)
               << " panel (" << static_cast<int>(result.finalPanel) << "), not " << *args.expect << "\n";
     exit = kExitUnexpected;
   }
@@ -377,3 +379,5 @@ void AddRunCommand(CLI::App& app, int* exitCode) {
       "Texts from the camera: bytes that are not printable UTF-8, and a backslash, are shown as \\xHH.");
   run->callback([args, exitCode] { *exitCode = Run(*args); });
 }
+
+}  // namespace vupdate

@@ -17,7 +17,7 @@
 
 namespace fs = std::filesystem;
 
-namespace serve {
+namespace vupdate::serve {
 
 namespace {
 
@@ -124,7 +124,9 @@ void Server::Stop() {
   impl_->http->StopNow();
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve
+
+namespace vupdate {
 
 // vupdate-serve's own serve: the server in this process, until a signal stops it.
 int Serve(const serve::Options& options, char** /*argv*/) {
@@ -148,3 +150,5 @@ int Serve(const serve::Options& options, char** /*argv*/) {
   server.reset();
   return kExitOk;
 }
+
+}  // namespace vupdate

@@ -15,7 +15,7 @@
 
 #include "platform/hardware.h"
 
-namespace serve {
+namespace vupdate::serve {
 
 // What one HTTP client may hold of the server.
 struct HttpLimits {
@@ -105,4 +105,4 @@ class Server {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace serve
+}  // namespace vupdate::serve

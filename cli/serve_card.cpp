@@ -12,7 +12,7 @@
 
 namespace fs = std::filesystem;
 
-namespace serve {
+namespace vupdate::serve {
 
 namespace {
 
@@ -166,4 +166,4 @@ std::string CardSlot::Insert() {
   return {};
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

@@ -7,6 +7,8 @@
 #include "cli/commands.h"
 #include "cli/serve.h"
 
+namespace vupdate {
+
 void AddServeCommand(CLI::App& app, int* exitCode, ServeRunner run) {
   auto options = std::make_shared<serve::Options>();
   CLI::App* cmd = app.add_subcommand("serve", "Hold the simulated camera in a browser");
@@ -32,3 +34,5 @@ void AddServeCommand(CLI::App& app, int* exitCode, ServeRunner run) {
     *exitCode = run(*options);
   });
 }
+
+}  // namespace vupdate

@@ -14,6 +14,8 @@
 
 namespace fs = std::filesystem;
 
+namespace vupdate {
+
 int Serve(const serve::Options& /*options*/, char** argv) {
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
@@ -32,3 +34,5 @@ int Serve(const serve::Options& /*options*/, char** argv) {
   std::cerr << "vupdate serve: vupdate-serve not found next to vupdate or in ../libexec/vestra-updater\n";
   return kExitUsage;
 }
+
+}  // namespace vupdate

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace serve {
+namespace vupdate::serve {
 
 std::string EncodeFrame(const sim::RgbImage& image) {
   std::string runs;
@@ -33,4 +33,4 @@ std::string EncodeFrame(const sim::RgbImage& image) {
   return out;
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

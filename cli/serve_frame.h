@@ -5,10 +5,10 @@
 
 #include "sim/frames.h"
 
-namespace serve {
+namespace vupdate::serve {
 
 // Pixels as runs, each a count less one (1 to 256) and the colour, in base64. LCD pictures are mostly flat,
 // so a frame is a few kilobytes instead of three hundred.
 std::string EncodeFrame(const sim::RgbImage& image);
 
-}  // namespace serve
+}  // namespace vupdate::serve

@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace serve {
+namespace vupdate::serve {
 
 namespace {
 
@@ -255,4 +255,4 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock) {
   return ok;
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

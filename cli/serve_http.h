@@ -13,7 +13,7 @@
 
 #include "cli/serve.h"
 
-namespace serve {
+namespace vupdate::serve {
 
 class GuardedHttpServer : public httplib::Server {
  public:
@@ -43,4 +43,4 @@ class GuardedHttpServer : public httplib::Server {
   bool stopping_ = false;
 };
 
-}  // namespace serve
+}  // namespace vupdate::serve

@@ -16,7 +16,7 @@
 #include "cli/serve_profile.h"
 #include "harness/live_camera.h"
 
-namespace serve {
+namespace vupdate::serve {
 
 struct Server::Impl {
   Options options;
@@ -50,4 +50,4 @@ struct Server::Impl {
   std::string Inspect(const std::string& name);
 };
 
-}  // namespace serve
+}  // namespace vupdate::serve

@@ -16,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-namespace serve {
+namespace vupdate::serve {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::string Server::Impl::Inspect(const std::string& name) {
   return output;
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

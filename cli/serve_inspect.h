@@ -10,7 +10,7 @@
 
 #include <sys/types.h>
 
-namespace serve {
+namespace vupdate::serve {
 
 // Runs a program with its standard output and error captured, up to max bytes, with no signal blocked (the
 // server blocks its stop signals for its own waiter) and none of the server's descriptors but the pipe.
@@ -18,4 +18,4 @@ namespace serve {
 std::string RunCapturing(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
                          std::size_t max, std::atomic<pid_t>* running);
 
-}  // namespace serve
+}  // namespace vupdate::serve

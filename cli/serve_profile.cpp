@@ -11,7 +11,7 @@
 #include "cli/numbers.h"
 #include "sim/profile_toml.h"
 
-namespace serve {
+namespace vupdate::serve {
 
 std::string ReadTextFile(const std::filesystem::path& path, std::size_t max) {
   std::ifstream in(path, std::ios::binary);
@@ -82,4 +82,4 @@ std::string ProfileSlot::Edit(const std::multimap<std::string, std::string>& fie
   return Use(name.ends_with(" (edited)") ? name : name + " (edited)", out.str());
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

@@ -11,7 +11,7 @@
 
 #include "harness/live_camera.h"
 
-namespace serve {
+namespace vupdate::serve {
 
 // A text file of at most max bytes; throws std::runtime_error naming the problem.
 std::string ReadTextFile(const std::filesystem::path& path, std::size_t max);
@@ -34,4 +34,4 @@ class ProfileSlot {
   std::string text_;
 };
 
-}  // namespace serve
+}  // namespace vupdate::serve

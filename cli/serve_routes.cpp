@@ -21,7 +21,7 @@
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-namespace serve {
+namespace vupdate::serve {
 
 namespace {
 
@@ -446,4 +446,4 @@ void Server::Impl::Routes() {
   });
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

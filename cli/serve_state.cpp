@@ -9,7 +9,7 @@
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-namespace serve {
+namespace vupdate::serve {
 
 namespace {
 
@@ -47,12 +47,12 @@ json Server::Impl::StateJson() const {
   return {{"on", s.on},
           {"installing", s.installing},
           {"panel", s.panel},
-          {"panel_name", vupdate::PanelName(s.panel)},
+          {"panel_name", harness::PanelName(s.panel)},
           {"soft_keys", s.softKeys},
           {"err_code", s.errCode},
-          {"err_name", vupdate::ErrorCodeName(s.errCode)},
+          {"err_name", harness::ErrorCodeName(s.errCode)},
           {"led", s.ledValue},
-          {"led_name", vupdate::LedName(s.ledValue)},
+          {"led_name", harness::LedName(s.ledValue)},
           {"virtual_seconds", s.virtualSeconds},
           {"speed", s.speed},
           {"last_stop", s.lastStop},
@@ -82,4 +82,4 @@ std::string Server::Impl::FrameMessage(std::uint64_t* seen) {
   return "event: frame\ndata: " + std::to_string(encodedIndex) + " " + encodedFrame + "\n\n";
 }
 
-}  // namespace serve
+}  // namespace vupdate::serve

@@ -16,6 +16,8 @@
 #include "sim/profile_toml.h"
 #include "updatefile/inspect_file.h"
 
+namespace vupdate {
+
 namespace {
 
 using vupdate::FlashAfterCut;
@@ -282,3 +284,5 @@ void AddSweepCommand(CLI::App& app, int* exitCode) {
       "the uncut run did not install the update.");
   sweep->callback([args, exitCode] { *exitCode = Sweep(*args); });
 }
+
+}  // namespace vupdate

@@ -8,7 +8,7 @@
 #include "package/file_set.h"
 #include "services/sound.h"
 
-namespace vupdate {
+namespace harness {
 namespace {
 
 template <std::size_t N>
@@ -70,4 +70,4 @@ std::string_view LedName(int value) {
   return Lookup(kLed, value);
 }
 
-}  // namespace vupdate
+}  // namespace harness

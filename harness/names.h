@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace vupdate {
+namespace harness {
 
 // "splash", "version", "licence", "warning", "progress", "success", "cancelled", "battery", "error";
 // "none" before the first panel, "unknown" for anything else.
@@ -19,4 +19,4 @@ std::string_view SoundName(int id);
 // What the LED value means ("ready", "off"); "unknown" for any other value.
 std::string_view LedName(int value);
 
-}  // namespace vupdate
+}  // namespace harness

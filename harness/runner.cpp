@@ -83,7 +83,7 @@ class FrameRecorder {
 
  private:
   static std::string Caption(const LcdFrame& frame) {
-    return std::string(vupdate::PanelName(gCurPanel)) + ", frame " + std::to_string(frame.index);
+    return std::string(harness::PanelName(gCurPanel)) + ", frame " + std::to_string(frame.index);
   }
 
   const RunOptions& options_;

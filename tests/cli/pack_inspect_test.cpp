@@ -167,7 +167,7 @@ TEST_F(PackInspect, AMappedFileReadsAsTheFileAndOneCutShortEndsWithAMessage) {
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + (i >> 8));
   WriteFile(out_, content);
   std::string error;
-  const auto file = cli::FileBytes::Read(out_.string(), 1 << 20, &error, nullptr, "the file went away");
+  const auto file = vupdate::FileBytes::Read(out_.string(), 1 << 20, &error, nullptr, "the file went away");
   ASSERT_TRUE(file) << error;
   EXPECT_TRUE(file->mapped());
   EXPECT_EQ(std::string(file->bytes().begin(), file->bytes().end()), content);
@@ -175,7 +175,7 @@ TEST_F(PackInspect, AMappedFileReadsAsTheFileAndOneCutShortEndsWithAMessage) {
   // A fifo in the file's place is refused, not waited on.
   const fs::path fifo = work_ / "fifo";
   if (::mkfifo(fifo.c_str(), 0600) == 0) {
-    EXPECT_FALSE(cli::FileBytes::Read(fifo.string(), 1 << 20, &error));
+    EXPECT_FALSE(vupdate::FileBytes::Read(fifo.string(), 1 << 20, &error));
     EXPECT_EQ(error, "not a regular file");
   }
 

@@ -27,20 +27,20 @@ namespace {
 
 class ServeApi : public ::testing::Test {
  public:
-  virtual void Configure(serve::Options&) {}
+  virtual void Configure(vupdate::serve::Options&) {}
 
   void SetUp() override {
     root_ = fs::temp_directory_path() / ("serve-test-" + std::to_string(::getpid()));
     fs::remove_all(root_);
     fs::create_directories(root_ / "card" / "SYSTEM");
-    serve::Options options;
+    vupdate::serve::Options options;
     options.card = (root_ / "card").string();
     options.flash = (root_ / "flash.bin").string();
     options.port = 0;
     options.vupdate = VUPDATE_PATH;
     Configure(options);
     host_ = options.bind;
-    server_ = std::make_unique<serve::Server>(options);
+    server_ = std::make_unique<vupdate::serve::Server>(options);
     thread_ = std::thread([this] { server_->Run(); });
     client_ = std::make_unique<httplib::Client>(host_, server_->port());
     client_->set_read_timeout(10, 0);
@@ -87,7 +87,7 @@ class ServeApi : public ::testing::Test {
 
   fs::path root_;
   std::string host_;
-  std::unique_ptr<serve::Server> server_;
+  std::unique_ptr<vupdate::serve::Server> server_;
   std::thread thread_;
   std::unique_ptr<httplib::Client> client_;
 };
@@ -99,8 +99,8 @@ TEST_F(ServeApi, RefusesWhatItMustAndStaysUp) {
     std::string body;
     int status;
   };
-  const std::string tooLarge(serve::kLargestUpdateFile + 1, 'x');
-  const std::string largeProfile(serve::kLargestProfile + 1, '#');
+  const std::string tooLarge(vupdate::serve::kLargestUpdateFile + 1, 'x');
+  const std::string largeProfile(vupdate::serve::kLargestProfile + 1, '#');
   const Row rows[] = {
       {"PUT", "/api/card/..%2F..%2Fescaped", "x", 404},
       {"PUT", "/api/card/..", "x", 400},
@@ -245,7 +245,7 @@ TEST(ServeCard, FilesAreKindsAsTheCameraSeesThem) {
       {"QR40X.bin", "other"},           {"QR4.BIN", "other"},         {"UPDATE.CRS", "font file"},
       {"UPDATE.CAM", "companion file"}, {"UPDATE.LOG", "update log"}, {"update.log", "other"},
   };
-  for (const auto& [name, kind] : rows) EXPECT_EQ(serve::CardFileKind(name), kind) << name;
+  for (const auto& [name, kind] : rows) EXPECT_EQ(vupdate::serve::CardFileKind(name), kind) << name;
 }
 
 // A card folder whose name reads as an option, given as a relative path: inspect still reads the file.
@@ -257,13 +257,13 @@ TEST(ServeInspect, ACardFolderNamedLikeAnOption) {
   fs::current_path(root);
   std::string output;
   {
-    serve::Options options;
+    vupdate::serve::Options options;
     options.card = "-card";
     options.inPlace = true;
     options.flash = (root / "flash.bin").string();
     options.port = 0;
     options.vupdate = VUPDATE_PATH;
-    serve::Server server(options);
+    vupdate::serve::Server server(options);
     std::thread thread([&] { server.Run(); });
     httplib::Client client("127.0.0.1", server.port());
     client.set_read_timeout(30, 0);
@@ -286,7 +286,7 @@ TEST(ServeBind, LoopbackAddressesAreOnlyThisMachines) {
       {"192.168.1.5", false}, {"127.example", false},     {"::ffff:10.0.0.1", false}, {"", false},
   };
   for (const auto& [address, loopback] : rows)
-    EXPECT_EQ(serve::IsLoopbackAddress(address), loopback) << address;
+    EXPECT_EQ(vupdate::serve::IsLoopbackAddress(address), loopback) << address;
 }
 
 TEST_F(ServeHandOver, FindsVupdateServeOrSaysWhereItLooked) {
@@ -345,7 +345,7 @@ void PrintTo(const HostileRow& row, std::ostream* out) {
 
 class ServeHostile : public ServeApi, public ::testing::WithParamInterface<HostileRow> {
  public:
-  void Configure(serve::Options& options) override {
+  void Configure(vupdate::serve::Options& options) override {
     options.bind = "127.0.0.2";
     options.limits.headerDeadline = std::chrono::milliseconds(1000);
     options.limits.bodyDeadline = std::chrono::milliseconds(1500);
@@ -415,7 +415,7 @@ const HostileRow kHostileRows[] = {
      [](ServeHostile& t) {
        std::string chunks;
        const std::string chunk(64 * 1024, 'x');
-       for (std::size_t sent = 0; sent <= serve::kLargestUpdateFile; sent += chunk.size())
+       for (std::size_t sent = 0; sent <= vupdate::serve::kLargestUpdateFile; sent += chunk.size())
          chunks += "10000\r\n" + chunk + "\r\n";
        return t.Exchange(
            t.Request("PUT /api/card/QR40BIG.BIN", "Transfer-Encoding: chunked\r\n", chunks + "0\r\n\r\n"));
@@ -469,7 +469,7 @@ const HostileRow kHostileRows[] = {
      [](ServeHostile& t) {
        std::vector<int> views;
        std::string seen;
-       for (int i = 0; i < serve::kLiveViews; ++i) {
+       for (int i = 0; i < vupdate::serve::kLiveViews; ++i) {
          views.push_back(t.Connect());
          ServeHostile::Send(views.back(), t.Request("GET /api/events"));
          if (ServeHostile::Head(views.back()).starts_with("HTTP/1.1 200")) seen += "+";
@@ -516,11 +516,11 @@ const HostileRow kHostileRows[] = {
      "HTTP/1.1 405"},
     {"PortAlreadyInUse",
      [](ServeHostile& t) {
-       serve::Options options;
+       vupdate::serve::Options options;
        options.bind = t.host_;
        options.port = t.server_->port();
        try {
-         serve::Server second(options);
+         vupdate::serve::Server second(options);
          return std::string("a second server started");
        } catch (const std::exception& e) {
          return std::string(e.what());
