@@ -36,6 +36,8 @@ struct SweepArgs {
   std::optional<std::string> retryKeys;
   unsigned jobs = 1;
   bool json = false;
+  bool verifyClasses = false;
+  bool bruteForce = false;
 };
 
 // Every input, before anything is read: a fifo would block the sweep, a bad number would run forever.
@@ -85,30 +87,51 @@ void PrintPoints(const vupdate::SweepResult& r) {
   };
   std::vector<std::pair<vupdate::Phase, Row>> rows;
   std::size_t unreached = 0;
-  for (const auto& p : r.points) {
+  auto add = [&](const vupdate::SweepPoint& p, std::size_t count) {
     if (!p.cutHappened) {
-      ++unreached;
-      continue;
+      unreached += count;
+      return;
     }
     auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& e) { return e.first == p.phase; });
     if (it == rows.end()) it = rows.insert(rows.end(), {p.phase, Row{}});
     Row& row = it->second;
-    ++row.points;
+    row.points += count;
     (p.flash == FlashAfterCut::kOld       ? row.old
      : p.flash == FlashAfterCut::kErased  ? row.erased
      : p.flash == FlashAfterCut::kPartial ? row.partial
-                                          : row.fresh)++;
-    row.kept += p.filesLeft == r.updateFiles ? 1 : 0;
-    row.restored += (p.cleanRun ? p.afterClean.flash == FlashAfterCut::kNew : p.retryRestored) ? 1 : 0;
-    row.lost += p.Lost(r.updateFiles) ? 1 : 0;
+                                          : row.fresh) += count;
+    row.kept += p.filesLeft == r.updateFiles ? count : 0;
+    row.restored += (p.cleanRun ? p.afterClean.flash == FlashAfterCut::kNew : p.retryRestored) ? count : 0;
+    row.lost += p.Lost(r.updateFiles) ? count : 0;
+  };
+  for (const auto& range : r.ranges) add(range.point, range.lastOp - range.point.busOp + 1);
+  for (const auto& p : r.points) {
+    // With the classes, the bus operations are theirs; the points run beside them are the cross-check's.
+    if (r.ranges.empty() || p.cut.at != sim::PowerCutPoint::At::kBusOp) add(p, 1);
   }
-  std::printf("%-20s %6s %5s %6s %7s %5s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
+  std::printf("%-20s %8s %8s %7s %8s %8s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
               "new", "files kept", "restored", "lost");
   for (const auto& [phase, row] : rows) {
-    std::printf("%-20s %6zu %5zu %6zu %7zu %5zu %10zu %9zu %5zu\n", vupdate::PhaseName(phase), row.points,
+    std::printf("%-20s %8zu %8zu %7zu %8zu %8zu %10zu %9zu %5zu\n", vupdate::PhaseName(phase), row.points,
                 row.old, row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
   }
   if (unreached != 0) std::printf("%zu points never reached: the update ended before them\n", unreached);
+  if (!r.ranges.empty()) {
+    std::size_t own = 0;
+    for (const auto& c : r.classes) own += c.shareable ? 0 : 1;
+    std::printf("every one of %llu bus operations judged: %zu classes of cut states, %zu cut and retried for real",
+                static_cast<unsigned long long>(r.operations), r.classes.size(), r.classes.size());
+    if (own != 0) std::printf(" (%zu with a verdict of their own)", own);
+    std::printf("\n");
+  }
+}
+
+// The cross-check: every point run for real, compared with the verdict of its class.
+void PrintCrossCheck(const vupdate::SweepResult& r) {
+  std::printf("cross-check: %llu points run for real, %zu disagree with their class\n",
+              static_cast<unsigned long long>(r.verified), r.disagreements.size());
+  for (std::size_t i = 0; i < r.disagreements.size() && i < 20; ++i)
+    std::printf("  %s\n", vupdate::EscapeBytes(r.disagreements[i]).c_str());
 }
 
 // Cut by kind of retry fault: how many pairs lose the update, of how many.
@@ -145,6 +168,7 @@ void PrintRetryFaults(const vupdate::SweepResult& r) {
 nlohmann::json Json(const vupdate::SweepResult& r) {
   nlohmann::json points = nlohmann::json::array();
   for (const auto& p : r.points) {
+    if (!r.ranges.empty() && p.cut.at == sim::PowerCutPoint::At::kBusOp) continue;
     nlohmann::json point = {{"phase", vupdate::PhaseName(p.phase)},
                             {"cut", p.cutHappened},
                             {"bus_op", p.busOp},
@@ -177,6 +201,31 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
                        {"false_success", x.falseSuccess},
                        {"lost", x.Lost()}});
   }
+  nlohmann::json ranges = nlohmann::json::array();
+  for (const auto& range : r.ranges) {
+    const auto& p = range.point;
+    nlohmann::json j = {{"first_op", p.busOp},
+                        {"last_op", range.lastOp},
+                        {"class", range.cutClass},
+                        {"phase", vupdate::PhaseName(p.phase)},
+                        {"flash", FlashName(p.flash)},
+                        {"files_left", p.filesLeft},
+                        {"retry_restored", p.retryRestored},
+                        {"false_success", p.falseSuccess},
+                        {"lost", p.Lost(r.updateFiles)}};
+    if (p.cleanRun) {
+      j["after_retry"] = HeldJson(p.afterRetry);
+      j["after_clean"] = HeldJson(p.afterClean);
+    }
+    ranges.push_back(std::move(j));
+  }
+  nlohmann::json classes = nlohmann::json::array();
+  for (const auto& c : r.classes) {
+    classes.push_back({{"founder_op", c.founder},
+                       {"points", c.points},
+                       {"dependencies", c.dependencies},
+                       {"shared", c.shareable}});
+  }
   nlohmann::json cuts = nlohmann::json::array();
   for (const auto& c : r.crossCuts) cuts.push_back({{"cut", c.name}, {"reached", c.reached}});
   nlohmann::json window = nullptr;
@@ -186,17 +235,23 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
               {"first_seconds", r.brickWindow->firstSeconds},
               {"last_seconds", r.brickWindow->lastSeconds}};
   }
-  return {{"swept", true},
+  nlohmann::json j = {{"swept", true},
           {"installed", true},
           {"code_file", vupdate::EscapeBytes(r.codeFile)},
           {"operations", r.operations},
           {"seconds", r.seconds},
           {"update_files", r.updateFiles},
           {"points", points},
+          {"operation_ranges", ranges},
+          {"classes", classes},
           {"retry_cuts", cuts},
           {"retry_faults", retries},
           {"brick_window", window},
           {"lost", r.lost}};
+  if (r.verified != 0) {
+    j["cross_check"] = {{"points", r.verified}, {"disagreements", r.disagreements}};
+  }
+  return j;
 }
 
 int Sweep(const SweepArgs& a) {
@@ -212,6 +267,8 @@ int Sweep(const SweepArgs& a) {
   o.points = a.points;
   o.retryFaults = a.retryFaults;
   o.jobs = a.jobs;
+  o.verifyClasses = a.verifyClasses;
+  o.reduce = !a.bruteForce;
   o.progress = !a.json && ::isatty(2) != 0;
   try {
     o.profile = sim::LoadProfile(a.camera);
@@ -240,9 +297,10 @@ int Sweep(const SweepArgs& a) {
           r.brickWindow->lastSeconds);
     }
     if (!r.retryFaults.empty()) PrintRetryFaults(r);
+    if (a.verifyClasses) PrintCrossCheck(r);
     std::printf(r.lost ? "LOST: some cut loses the update\n" : "no cut loses the update\n");
   }
-  return r.lost ? kExitFailed : kExitOk;
+  return r.lost || !r.disagreements.empty() ? kExitFailed : kExitOk;
 }
 
 }  // namespace
@@ -268,6 +326,10 @@ void AddSweepCommand(CLI::App& app, int* exitCode) {
       ->capture_default_str();
   sweep->add_option("--jobs", args->jobs, "Parallel jobs")->check(CLI::Range(1u, 64u))->capture_default_str();
   sweep->add_flag("--json", args->json, "JSON instead of the tables");
+  sweep->add_flag("--verify-classes", args->verifyClasses,
+                  "With --points all: run every point for real too and compare it with its class's verdict");
+  sweep->add_flag("--brute-force", args->bruteForce,
+                  "With --points all: run every point for real instead of classing the cut states");
   sweep->footer(
       "Retry fault kinds, each crossed with a cut before, during and after the erase, at the first, a "
       "middle\n"
@@ -277,7 +339,8 @@ void AddSweepCommand(CLI::App& app, int* exitCode) {
       "card (pulled at power-on, during verification, the erase or programming), cut (a second cut at each\n"
       "phase). The profile's [faults.retry] applies to every power-up after a cut.\n"
       "Exit status: 0 no cut loses the update; 1 some cut, or cut and retry fault, loses it, or a success\n"
-      "panel stands over a flash without the new image; 2 bad arguments, inputs or profile; 4 nothing "
+      "panel stands over a flash without the new image, or --verify-classes found a point whose class\n"
+      "says otherwise; 2 bad arguments, inputs or profile; 4 nothing "
       "swept:\n"
       "the uncut run did not install the update.");
   sweep->callback([args, exitCode] { *exitCode = Sweep(*args); });

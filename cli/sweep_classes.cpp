@@ -1,0 +1,220 @@
+// The classes of cut states of vupdate sweep --points all, and the taint that finds what a class depends on.
+#include "cli/sweep_classes.h"
+
+#include <algorithm>
+
+#include "app/panel.h"
+
+namespace vupdate::sweep {
+
+namespace {
+
+// The cells of a class's dependencies that fall in [offset, offset + length).
+template <typename F>
+void DepsIn(const CutClass& c, std::uint32_t offset, std::uint32_t length, F&& each) {
+  if (c.depOffsets.empty() || offset > c.depOffsets.back() || offset + length <= c.depOffsets.front()) return;
+  auto it = std::lower_bound(c.depOffsets.begin(), c.depOffsets.end(), offset);
+  for (; it != c.depOffsets.end() && *it < offset + length; ++it)
+    each(*it, c.depValues[static_cast<std::size_t>(it - c.depOffsets.begin())]);
+}
+
+FlashAfterCut KindOf(std::uint32_t diffOld, std::uint32_t diffNew, std::uint32_t diffErased) {
+  return diffOld == 0     ? FlashAfterCut::kOld
+         : diffNew == 0   ? FlashAfterCut::kNew
+         : diffErased == 0 ? FlashAfterCut::kErased
+                           : FlashAfterCut::kPartial;
+}
+
+// What the flash held after a power-up of the class, for a cut state whose own differences are `seen`; and
+// whether it was the new image.
+std::pair<FlashAfterCut, bool> FlashAfter(const FlashFate& fate, const CutClass& c,
+                                          const ClassTable::Seen& seen) {
+  if (fate.kind == FlashFate::Kind::kKnown) return {fate.flash, fate.isNew};
+  // The cells the class knows hold what the class says; every other cell holds what the cut left.
+  const bool old = fate.sameOld && seen.diffOld == c.depDiffOld;
+  const bool fresh = fate.sameNew && seen.diffNew == c.depDiffNew;
+  const bool erased = fate.sameErased && seen.diffErased == c.depDiffErased;
+  return {KindOf(old ? 0 : 1, fresh ? 0 : 1, erased ? 0 : 1), fresh};
+}
+
+}  // namespace
+
+FlashAfterCut Classify(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
+                       std::span<const std::uint8_t> fresh) {
+  if (std::equal(flash.begin(), flash.end(), old.begin(), old.end())) return FlashAfterCut::kOld;
+  if (std::equal(flash.begin(), flash.end(), fresh.begin(), fresh.end())) return FlashAfterCut::kNew;
+  if (std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }))
+    return FlashAfterCut::kErased;
+  return FlashAfterCut::kPartial;
+}
+
+Taint::Taint()
+    : state_(sim::kFlashBusSize, kUntouched), initial_(sim::kFlashBusSize), untouched_(sim::kFlashBusSize) {}
+
+void Taint::Depend(std::uint32_t offset) {
+  if (state_[offset] != kUntouched) return;
+  initial_[offset] = cells_[offset];
+  state_[offset] = kRead;
+  --untouched_;
+}
+
+void Taint::CellsRead(std::uint32_t offset, std::uint32_t length) {
+  for (std::uint32_t b = offset; b < offset + length; ++b) Depend(b);
+}
+
+void Taint::CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) {
+  for (std::uint32_t b = offset; b < offset + length; ++b) {
+    // A program ANDs into what the cell holds, a torn one clears some of its bits: both read it.
+    if (!erase) Depend(b);
+    if (state_[b] == kRead) {
+      state_[b] = kReadThenSet;
+    } else if (state_[b] == kUntouched) {
+      state_[b] = kSetUnread;
+      --untouched_;
+      ++setUnread_;
+    }
+  }
+}
+
+std::vector<std::uint32_t> Taint::DependencyOffsets() const {
+  std::vector<std::uint32_t> offsets;
+  for (std::uint32_t b = 0; b < state_.size(); ++b) {
+    if (state_[b] == kRead || state_[b] == kReadThenSet) offsets.push_back(b);
+  }
+  return offsets;
+}
+
+std::vector<std::uint8_t> Taint::DependencyValues(const std::vector<std::uint32_t>& offsets) const {
+  std::vector<std::uint8_t> values;
+  values.reserve(offsets.size());
+  for (std::uint32_t b : offsets) values.push_back(initial_[b]);
+  return values;
+}
+
+FlashFate Taint::Fate(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
+                      std::span<const std::uint8_t> fresh) const {
+  FlashFate fate;
+  if (untouched_ == 0) {
+    fate.kind = FlashFate::Kind::kKnown;
+    fate.flash = Classify(flash, old, fresh);
+    fate.isNew = std::equal(flash.begin(), flash.end(), fresh.begin(), fresh.end());
+    return fate;
+  }
+  if (setUnread_ != 0) return fate;
+  fate.kind = FlashFate::Kind::kWithDeps;
+  fate.sameOld = fate.sameNew = fate.sameErased = true;
+  for (std::uint32_t b = 0; b < state_.size(); ++b) {
+    if (state_[b] == kUntouched) continue;
+    fate.sameOld = fate.sameOld && flash[b] == old[b];
+    fate.sameNew = fate.sameNew && flash[b] == fresh[b];
+    fate.sameErased = fate.sameErased && flash[b] == 0xFF;
+  }
+  return fate;
+}
+
+void ClassTable::Attach(std::span<const std::uint8_t> cells) {
+  cells_ = cells;
+  diffOld_ = diffNew_ = diffErased_ = 0;
+  for (auto& m : mismatches_) m = 0;
+  Count(0, static_cast<std::uint32_t>(cells.size()), 1);
+}
+
+void ClassTable::Count(std::uint32_t offset, std::uint32_t length, int sign) {
+  std::int64_t old = 0, fresh = 0, erased = 0;
+  for (std::uint32_t b = offset; b < offset + length; ++b) {
+    old += cells_[b] != old_[b] ? 1 : 0;
+    fresh += cells_[b] != fresh_[b] ? 1 : 0;
+    erased += cells_[b] != 0xFF ? 1 : 0;
+  }
+  diffOld_ = static_cast<std::uint32_t>(diffOld_ + sign * old);
+  diffNew_ = static_cast<std::uint32_t>(diffNew_ + sign * fresh);
+  diffErased_ = static_cast<std::uint32_t>(diffErased_ + sign * erased);
+  for (std::size_t c = 0; c < classes_.size(); ++c) {
+    DepsIn(classes_[c], offset, length, [&](std::uint32_t b, std::uint8_t v) {
+      mismatches_[c] += sign * (cells_[b] != v ? 1 : 0);
+    });
+  }
+}
+
+void ClassTable::CellsChanging(std::uint32_t offset, std::uint32_t length, bool /*erase*/) {
+  Count(offset, length, -1);
+}
+
+void ClassTable::CellsChanged(std::uint32_t offset, std::uint32_t length) {
+  Count(offset, length, 1);
+}
+
+ClassTable::Seen ClassTable::Look(const sim::CutPreview& preview, std::uint64_t cardEpoch,
+                                  std::optional<std::uint32_t> region) const {
+  Seen seen{.diffOld = diffOld_, .diffNew = diffNew_, .diffErased = diffErased_};
+  const auto length = static_cast<std::uint32_t>(preview.before.size());
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const std::uint32_t b = preview.offset + i;
+    const std::uint8_t was = preview.before[i], now = cells_[b];
+    seen.diffOld += (now != old_[b] ? 1u : 0u) - (was != old_[b] ? 1u : 0u);
+    seen.diffNew += (now != fresh_[b] ? 1u : 0u) - (was != fresh_[b] ? 1u : 0u);
+    seen.diffErased += (now != 0xFF ? 1u : 0u) - (was != 0xFF ? 1u : 0u);
+  }
+  seen.flash = KindOf(seen.diffOld, seen.diffNew, seen.diffErased);
+  for (std::size_t c = 0; c < classes_.size(); ++c) {
+    const CutClass& k = classes_[c];
+    if (!k.Shareable() || k.region != region) continue;
+    if (fault_ != KeyFault::kCard && k.cardEpoch != cardEpoch) continue;
+    std::int64_t mismatches = mismatches_[c];
+    DepsIn(k, preview.offset, length, [&](std::uint32_t b, std::uint8_t v) {
+      mismatches += (cells_[b] != v ? 1 : 0) - (preview.before[b - preview.offset] != v ? 1 : 0);
+    });
+    if (mismatches == 0) {
+      seen.cutClass = static_cast<std::uint32_t>(c);
+      break;
+    }
+  }
+  return seen;
+}
+
+std::uint32_t ClassTable::Add(CutClass c, const sim::CutPreview& preview) {
+  if (fault_ == KeyFault::kFlashBeyondFirstBlock) {
+    // The planted fault: the key forgets every cell past the first 64 KiB block.
+    const auto end = std::lower_bound(c.depOffsets.begin(), c.depOffsets.end(), 0x10000u);
+    c.depValues.resize(static_cast<std::size_t>(end - c.depOffsets.begin()));
+    c.depOffsets.erase(end, c.depOffsets.end());
+  }
+  std::int64_t mismatches = 0;
+  for (std::size_t i = 0; i < c.depOffsets.size(); ++i) {
+    const std::uint32_t b = c.depOffsets[i];
+    const std::uint8_t v = c.depValues[i];
+    c.depDiffOld += v != old_[b] ? 1 : 0;
+    c.depDiffNew += v != fresh_[b] ? 1 : 0;
+    c.depDiffErased += v != 0xFF ? 1 : 0;
+    // Against the uncut run's cells, not the preview's.
+    const bool previewed = b >= preview.offset && b - preview.offset < preview.before.size();
+    mismatches += (previewed ? preview.before[b - preview.offset] : cells_[b]) != v ? 1 : 0;
+  }
+  classes_.push_back(std::move(c));
+  mismatches_.push_back(mismatches);
+  return static_cast<std::uint32_t>(classes_.size() - 1);
+}
+
+SweepPoint ClassTable::Verdict(const Seen& seen, std::uint32_t filesLeft) const {
+  const CutClass& c = classes_[*seen.cutClass];
+  SweepPoint p{};
+  p.cutHappened = true;
+  p.flash = seen.flash;
+  p.filesLeft = filesLeft;
+  const auto [retryFlash, retryNew] = FlashAfter(c.retryFate, c, seen);
+  p.retryRestored = retryNew;
+  p.afterRetry = {retryFlash, c.retryFiles};
+  p.retryTrace = c.retry;
+  bool falseSuccess = c.retry.panel == kSuccessPanel && !retryNew;
+  if (c.cleanRun) {
+    const auto [cleanFlash, cleanNew] = FlashAfter(c.cleanFate, c, seen);
+    p.cleanRun = true;
+    p.afterClean = {cleanFlash, c.cleanFiles};
+    p.cleanTrace = c.clean;
+    falseSuccess = falseSuccess || (c.clean.panel == kSuccessPanel && !cleanNew);
+  }
+  p.falseSuccess = falseSuccess;
+  return p;
+}
+
+}  // namespace vupdate::sweep

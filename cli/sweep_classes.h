@@ -1,0 +1,124 @@
+// vupdate sweep --points all without running every cut: the cut states of the uncut run are walked in order,
+// and a power-up after a cut runs only when no earlier one read the same things from its state.
+//
+// The simulated camera is deterministic: a power-up starts its clock at zero and nothing in the module or the
+// simulator depends on real time or on another thread. So two cut states that answer every question the
+// power-ups after the cut ask of them identically (each cell of the flash they read, or program on top of,
+// before they set it themselves; the card; the EEPROM) lead to identical power-ups. A class is such a set of
+// answers with what the power-ups did; a cut state belongs to it when it gives the same answers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "cli/sweep.h"
+#include "sim/flash.h"
+
+namespace vupdate::sweep {
+
+// The flash's contents: the old image, the new one, blank, or anything else.
+FlashAfterCut Classify(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
+                       std::span<const std::uint8_t> fresh);
+
+// What the flash holds after a power-up, as far as the state before the first power-up decides it.
+struct FlashFate {
+  enum class Kind : std::uint8_t {
+    kKnown,     // every cell was read or set: `flash` holds for every state of the class
+    kWithDeps,  // the cells set were read first; the rest hold what the cut left
+    kUnknown,   // cells set unread and cells never touched: only a run can say
+  };
+  Kind kind = Kind::kUnknown;
+  FlashAfterCut flash = FlashAfterCut::kOld;
+  bool isNew = false;  // kKnown: the new image, byte for byte
+  bool sameOld = false, sameNew = false, sameErased = false;  // kWithDeps: on the cells the class knows
+};
+
+// Watches the flash through the power-ups after a cut: what they read of the cut state before they set it.
+class Taint final : public sim::FlashObserver {
+ public:
+  Taint();
+  // The cells of the camera now running; the taint carries over from one power-up to the next.
+  void Attach(std::span<const std::uint8_t> cells) { cells_ = cells; }
+
+  void CellsRead(std::uint32_t offset, std::uint32_t length) override;
+  void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override;
+  void CellsChanged(std::uint32_t /*offset*/, std::uint32_t /*length*/) override {}
+
+  // The cells read before they were set, with what they held after the cut, by offset.
+  std::vector<std::uint32_t> DependencyOffsets() const;
+  std::vector<std::uint8_t> DependencyValues(const std::vector<std::uint32_t>& offsets) const;
+  // What `flash`, the cells at the end of a power-up, says of every state of the class.
+  FlashFate Fate(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
+                 std::span<const std::uint8_t> fresh) const;
+
+ private:
+  enum State : std::uint8_t { kUntouched, kRead, kReadThenSet, kSetUnread };
+  void Depend(std::uint32_t offset);
+  std::vector<State> state_;
+  std::vector<std::uint8_t> initial_;  // of the cells read before they were set
+  std::span<const std::uint8_t> cells_;
+  std::uint32_t untouched_;
+  std::uint32_t setUnread_ = 0;
+};
+
+// A class of cut states and what the power-ups after any of them do.
+struct CutClass {
+  std::uint64_t cardEpoch = 0;
+  std::optional<std::uint32_t> region;  // the EEPROM's
+  std::vector<std::uint32_t> depOffsets;
+  std::vector<std::uint8_t> depValues;
+  // What the power-ups did: the retry, and the clean one after it when there is one.
+  PowerUpTrace retry, clean;
+  bool cleanRun = false;
+  std::uint32_t retryFiles = 0, cleanFiles = 0;
+  FlashFate retryFate, cleanFate;
+  std::uint64_t founder = 0;  // the bus operation whose cut was run
+  std::uint64_t points = 0;   // cut states in the class
+  // Filled by ClassTable::Add: of the dependencies, how many differ from the old image, the new, 0xFF.
+  std::uint32_t depDiffOld = 0, depDiffNew = 0, depDiffErased = 0;
+  bool Shareable() const {
+    return retryFate.kind != FlashFate::Kind::kUnknown && (!cleanRun || cleanFate.kind != FlashFate::Kind::kUnknown);
+  }
+};
+
+// The walk's view of the flash: the cells of the uncut run and, for each class, how many of its dependencies
+// they answer differently; kept up to date as the cells change, so a cut state is matched in O(classes).
+class ClassTable final : public sim::FlashObserver {
+ public:
+  ClassTable(std::span<const std::uint8_t> old, std::span<const std::uint8_t> fresh, KeyFault fault)
+      : old_(old), fresh_(fresh), fault_(fault) {}
+  // The uncut run's cells, as they are when the walk starts.
+  void Attach(std::span<const std::uint8_t> cells);
+
+  void CellsRead(std::uint32_t /*offset*/, std::uint32_t /*length*/) override {}
+  void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override;
+  void CellsChanged(std::uint32_t offset, std::uint32_t length) override;
+
+  // The cut state the preview shows, with the card and EEPROM the walk is at: its own flash kind, and its
+  // class if one is known.
+  struct Seen {
+    FlashAfterCut flash = FlashAfterCut::kOld;
+    std::uint32_t diffOld = 0, diffNew = 0, diffErased = 0;
+    std::optional<std::uint32_t> cutClass;
+  };
+  Seen Look(const sim::CutPreview& preview, std::uint64_t cardEpoch, std::optional<std::uint32_t> region) const;
+  // A class founded by the cut state the preview shows (`preview` as at Look).
+  std::uint32_t Add(CutClass c, const sim::CutPreview& preview);
+
+  std::vector<CutClass>& classes() { return classes_; }
+  const std::vector<CutClass>& classes() const { return classes_; }
+  // The verdict of a cut state of a class.
+  SweepPoint Verdict(const Seen& seen, std::uint32_t filesLeft) const;
+
+ private:
+  void Count(std::uint32_t offset, std::uint32_t length, int sign);
+  std::span<const std::uint8_t> old_, fresh_, cells_;
+  KeyFault fault_;
+  std::uint32_t diffOld_ = 0, diffNew_ = 0, diffErased_ = 0;
+  std::vector<CutClass> classes_;
+  std::vector<std::int64_t> mismatches_;  // per class, of the uncut run's cells
+};
+
+}  // namespace vupdate::sweep
