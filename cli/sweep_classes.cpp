@@ -27,13 +27,12 @@ FlashAfterCut KindOf(std::uint32_t diffOld, std::uint32_t diffNew, std::uint32_t
 
 // What the flash held after a power-up of the class, for a cut state whose own differences are `seen`; and
 // whether it was the new image.
-std::pair<FlashAfterCut, bool> FlashAfter(const FlashFate& fate, const CutClass& c,
-                                          const ClassTable::Seen& seen) {
+std::pair<FlashAfterCut, bool> FlashAfter(const FlashFate& fate, const ClassTable::Seen& seen) {
   if (fate.kind == FlashFate::Kind::kKnown) return {fate.flash, fate.isNew};
   // The cells the class knows hold what the class says; every other cell holds what the cut left.
-  const bool old = fate.sameOld && seen.diffOld == c.depDiffOld;
-  const bool fresh = fate.sameNew && seen.diffNew == c.depDiffNew;
-  const bool erased = fate.sameErased && seen.diffErased == c.depDiffErased;
+  const bool old = fate.sameOld && seen.diffOld == fate.depDiffOld;
+  const bool fresh = fate.sameNew && seen.diffNew == fate.depDiffNew;
+  const bool erased = fate.sameErased && seen.diffErased == fate.depDiffErased;
   return {KindOf(old ? 0 : 1, fresh ? 0 : 1, erased ? 0 : 1), fresh};
 }
 
@@ -108,6 +107,9 @@ FlashFate Taint::Fate(std::span<const std::uint8_t> flash, std::span<const std::
     fate.sameOld = fate.sameOld && flash[b] == old[b];
     fate.sameNew = fate.sameNew && flash[b] == fresh[b];
     fate.sameErased = fate.sameErased && flash[b] == 0xFF;
+    fate.depDiffOld += initial_[b] != old[b] ? 1 : 0;
+    fate.depDiffNew += initial_[b] != fresh[b] ? 1 : 0;
+    fate.depDiffErased += initial_[b] != 0xFF ? 1 : 0;
   }
   return fate;
 }
@@ -183,9 +185,6 @@ std::uint32_t ClassTable::Add(CutClass c, const sim::CutPreview& preview) {
   for (std::size_t i = 0; i < c.depOffsets.size(); ++i) {
     const std::uint32_t b = c.depOffsets[i];
     const std::uint8_t v = c.depValues[i];
-    c.depDiffOld += v != old_[b] ? 1 : 0;
-    c.depDiffNew += v != fresh_[b] ? 1 : 0;
-    c.depDiffErased += v != 0xFF ? 1 : 0;
     // Against the uncut run's cells, not the preview's.
     const bool previewed = b >= preview.offset && b - preview.offset < preview.before.size();
     mismatches += (previewed ? preview.before[b - preview.offset] : cells_[b]) != v ? 1 : 0;
@@ -201,13 +200,13 @@ SweepPoint ClassTable::Verdict(const Seen& seen, std::uint32_t filesLeft) const 
   p.cutHappened = true;
   p.flash = seen.flash;
   p.filesLeft = filesLeft;
-  const auto [retryFlash, retryNew] = FlashAfter(c.retryFate, c, seen);
+  const auto [retryFlash, retryNew] = FlashAfter(c.retryFate, seen);
   p.retryRestored = retryNew;
   p.afterRetry = {retryFlash, c.retryFiles};
   p.retryTrace = c.retry;
   bool falseSuccess = c.retry.panel == kSuccessPanel && !retryNew;
   if (c.cleanRun) {
-    const auto [cleanFlash, cleanNew] = FlashAfter(c.cleanFate, c, seen);
+    const auto [cleanFlash, cleanNew] = FlashAfter(c.cleanFate, seen);
     p.cleanRun = true;
     p.afterClean = {cleanFlash, c.cleanFiles};
     p.cleanTrace = c.clean;

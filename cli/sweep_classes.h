@@ -32,7 +32,10 @@ struct FlashFate {
   Kind kind = Kind::kUnknown;
   FlashAfterCut flash = FlashAfterCut::kOld;
   bool isNew = false;  // kKnown: the new image, byte for byte
-  bool sameOld = false, sameNew = false, sameErased = false;  // kWithDeps: on the cells the class knows
+  // kWithDeps: whether the cells read or set so far hold the old image, the new one, 0xFF; and how many of
+  // them differed from each when the cut left them.
+  bool sameOld = false, sameNew = false, sameErased = false;
+  std::uint32_t depDiffOld = 0, depDiffNew = 0, depDiffErased = 0;
 };
 
 // Watches the flash through the power-ups after a cut: what they read of the cut state before they set it.
@@ -76,8 +79,6 @@ struct CutClass {
   FlashFate retryFate, cleanFate;
   std::uint64_t founder = 0;  // the bus operation whose cut was run
   std::uint64_t points = 0;   // cut states in the class
-  // Filled by ClassTable::Add: of the dependencies, how many differ from the old image, the new, 0xFF.
-  std::uint32_t depDiffOld = 0, depDiffNew = 0, depDiffErased = 0;
   bool Shareable() const {
     return retryFate.kind != FlashFate::Kind::kUnknown && (!cleanRun || cleanFate.kind != FlashFate::Kind::kUnknown);
   }
