@@ -353,7 +353,7 @@ struct Record {
   double seconds;
 };
 
-void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
+void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r, const RetryFault* fault = nullptr) {
   Run cut = RunOnce(plan.First(p.cut), plan.card.Make(), plan.old);
   r.cutHappened = cut.result.powerCut;
   r.busOp = cut.result.cutAt.busOp;
@@ -363,7 +363,7 @@ void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
   r.filesLeft = afterCut.filesLeft;
   bool falseSuccess = !cut.result.powerCut && plan.FalseSuccess(cut);
   // The owner starts the updater again from the card, on the camera as the cut left it.
-  Run retry = RunOnce(plan.Retry(nullptr, cut.region), cut.card, cut.flash);
+  Run retry = RunOnce(plan.Retry(fault, cut.region), cut.card, cut.flash);
   r.retryTrace = TraceOf(retry);
   falseSuccess = falseSuccess || plan.FalseSuccess(retry);
   r.retryRestored = retry.flash == plan.fresh;
@@ -371,7 +371,7 @@ void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
   r.retryFlash = static_cast<std::uint8_t>(afterRetry.flash);
   r.retryFiles = afterRetry.filesLeft;
   r.retryPanel = retry.result.finalPanel;
-  if (plan.RetryDiffers()) {
+  if (plan.RetryDiffers() || fault != nullptr) {
     // The retry met faults or keys of its own: a clean power-up must still end with the new image.
     Run clean = RunOnce(plan.Clean(retry), retry.card, retry.flash);
     r.cleanTrace = TraceOf(clean);
@@ -401,8 +401,8 @@ void RetryFaultJob(const Plan& plan, const RetryFault& fault, const Plan::CutSta
 }
 
 void Store(const Record& r, SweepResult& out) {
-  if (r.cross == 0) {
-    SweepPoint& p = out.points[r.index];
+  if (r.cross != 1) {
+    SweepPoint& p = r.cross == 0 ? out.points[r.index] : out.faultChecks[r.index].point;
     p.cutHappened = r.cutHappened != 0;
     p.busOp = r.busOp;
     p.seconds = r.seconds;
@@ -447,7 +447,7 @@ std::optional<std::vector<std::uint8_t>> ImageOf(const std::string& bytes, sweep
 // Runs the work items over `jobs` processes: each is a process of its own, since the module's globals are the
 // camera's, one camera at a time.
 void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
-  const std::size_t items = out.points.size() + out.retryOutcomes.size();
+  const std::size_t items = out.points.size() + out.retryOutcomes.size() + out.faultChecks.size();
   jobs = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(std::max<std::size_t>(items, 1))));
   std::vector<int> readers;
   std::vector<pid_t> children;
@@ -467,11 +467,16 @@ void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
           if (i < out.points.size()) {
             r.index = static_cast<std::uint32_t>(i);
             SweepPointJob(plan, out.points[i], r);
-          } else {
+          } else if (i < out.points.size() + out.retryOutcomes.size()) {
             r.index = static_cast<std::uint32_t>(i - out.points.size());
             r.cross = 1;
             const RetryOutcome& x = out.retryOutcomes[r.index];
             RetryFaultJob(plan, out.retryFaults[x.fault], plan.crossStates[x.cut], r);
+          } else {
+            r.index = static_cast<std::uint32_t>(i - out.points.size() - out.retryOutcomes.size());
+            r.cross = 2;
+            const SweepResult::FaultCheck& check = out.faultChecks[r.index];
+            SweepPointJob(plan, check.point, r, &out.retryFaults[check.fault]);
           }
           if (::write(fds[1], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) ::_exit(1);
         }
@@ -545,8 +550,9 @@ struct ClassWire {
   std::uint64_t dependencies;
 };
 
-// The power-ups after one cut state, watched by a taint: what they did and what of the state they read.
-sweep::CutClass RunClass(const Plan& plan, const Run& cut) {
+// The power-ups after one cut state, watched by a taint: what they did and what of the state they read. A
+// retry that meets a fault, or faults or keys of its own, is followed by a clean power-up.
+sweep::CutClass RunClass(const Plan& plan, const Run& cut, const RetryFault* fault) {
   sweep::Taint taint;
   auto watch = [&taint](sim::Camera& camera, CardWatch&) {
     // Only a power-up that starts where every other starts can stand for them.
@@ -555,13 +561,13 @@ sweep::CutClass RunClass(const Plan& plan, const Run& cut) {
     camera.flash().Observe(&taint);
   };
   sweep::CutClass c;
-  PowerUp retryUp = plan.Retry(nullptr, cut.region);
+  PowerUp retryUp = plan.Retry(fault, cut.region);
   retryUp.onCamera = watch;
   Run retry = RunOnce(retryUp, cut.card, cut.flash);
   c.retry = TraceOf(retry);
   c.retryFiles = plan.HeldBy(retry).filesLeft;
   c.retryFate = taint.Fate(retry.flash, plan.old, plan.fresh);
-  if (plan.RetryDiffers()) {
+  if (plan.RetryDiffers() || fault != nullptr) {
     PowerUp cleanUp = plan.Clean(retry);
     cleanUp.onCamera = watch;
     Run clean = RunOnce(cleanUp, retry.card, retry.flash);
@@ -584,25 +590,41 @@ bool SameVerdict(const SweepPoint& a, const SweepPoint& b) {
          a.cleanTrace == b.cleanTrace;
 }
 
+// What the power-ups after a cut are: a plain retry, or one meeting a retry fault; each has classes of its own.
+struct Sequence {
+  const RetryFault* fault;
+  sweep::ClassTable table;
+  std::vector<SweepResult::PointRange>* ranges;
+  std::optional<std::uint32_t> last;  // the class of the last state: the likeliest for the next
+};
+
 // The uncut run once more, stopping at every bus operation to class the state a cut there leaves. A state no
 // class knows is cut for real in a child process (a fork at that operation is that state exactly), whose
 // power-ups found a new class.
 class Walk final : public sim::FlashObserver {
  public:
-  Walk(const Plan& plan, const std::vector<Phase>& phases, SweepResult& out)
-      : plan_(plan), phases_(phases), out_(out), table_(plan.old, plan.fresh, plan.o.keyFault) {}
+  Walk(const Plan& plan, const std::vector<Phase>& phases, SweepResult& out) : plan_(plan), phases_(phases) {
+    sequences_.push_back({nullptr, {plan.old, plan.fresh, plan.o.keyFault}, &out.ranges, std::nullopt});
+    out.faultSweeps.resize(out.retryFaults.size());
+    for (std::size_t f = 0; f < out.retryFaults.size(); ++f) {
+      sequences_.push_back(
+          {&out.retryFaults[f], {plan.old, plan.fresh, plan.o.keyFault}, &out.faultSweeps[f].ranges, std::nullopt});
+    }
+  }
 
   void Start(sim::Camera& camera, CardWatch& watch) {
     camera_ = &camera;
     watch_ = &watch;
-    table_.Attach(camera.flash().contents());
+    for (Sequence& s : sequences_) s.table.Attach(camera.flash().contents());
     camera.flash().Observe(this);
     camera.flash().WatchEveryOp();
   }
   bool child() const { return childFd_ >= 0; }
   int childFd() const { return childFd_; }
+  const RetryFault* childFault() const { return sequences_[childSequence_].fault; }
   const std::string& error() const { return error_; }
-  const sweep::ClassTable& table() const { return table_; }
+  const std::vector<Sequence>& sequences() const { return sequences_; }
+  void SetCard(const sim::MemoryCard* card) { card_ = card; }
 
   bool OpBegins(std::uint64_t op) override {
     if (!error_.empty()) return false;
@@ -613,103 +635,131 @@ class Walk final : public sim::FlashObserver {
       for (const auto& f : plan_.updateFiles) filesLeft_ += card_->Get(f).has_value() ? 1 : 0;
     }
     const std::optional<std::uint32_t> region = camera_->eepromRegion;
-    sweep::ClassTable::Seen seen;
+    seen_.resize(sequences_.size());
     double seconds = 0;
+    std::vector<std::size_t> unknown;
     camera_->flash().PreviewCut([&](const sim::CutPreview& p) {
-      seen = table_.Look(p, epoch_, region);
       seconds = static_cast<double>(p.nanoseconds) / 1e9;
+      for (std::size_t i = 0; i < sequences_.size(); ++i) {
+        seen_[i] = sequences_[i].table.Look(p, epoch_, region, sequences_[i].last);
+        if (!seen_[i].cutClass) unknown.push_back(i);
+      }
     });
-    if (!seen.cutClass) {
-      std::optional<sweep::CutClass> c = Found();
+    if (!unknown.empty()) {
+      std::vector<std::optional<sweep::CutClass>> found = Found(unknown);
       if (child()) return true;
-      if (!c) return false;
-      c->cardEpoch = epoch_;
-      c->region = region;
-      c->founder = op;
+      if (!error_.empty()) return false;
       camera_->flash().PreviewCut([&](const sim::CutPreview& p) {
-        table_.Add(std::move(*c), p);
-        seen = table_.Look(p, epoch_, region);
+        for (std::size_t k = 0; k < unknown.size(); ++k) {
+          Sequence& s = sequences_[unknown[k]];
+          sweep::CutClass& c = *found[k];
+          c.cardEpoch = epoch_;
+          c.region = region;
+          c.founder = op;
+          const std::uint32_t added = s.table.Add(std::move(c), p);
+          seen_[unknown[k]] = s.table.Look(p, epoch_, region, added);
+          if (!seen_[unknown[k]].cutClass) {
+            if (s.table.classes().back().Shareable()) error_ = "a cut state does not answer its own class";
+            // The power-ups left cells the class cannot tell apart: this state has its own verdict.
+            seen_[unknown[k]].cutClass = added;
+          }
+        }
       });
-      if (!seen.cutClass && table_.classes().back().Shareable()) {
-        error_ = "a cut state does not answer its own class";
-        return false;
-      }
-      if (!seen.cutClass) {
-        // The power-ups left cells the class cannot tell apart: this state has its own verdict.
-        seen.cutClass = static_cast<std::uint32_t>(table_.classes().size() - 1);
-      }
+      if (!error_.empty()) return false;
     }
-    ++table_.classes()[*seen.cutClass].points;
-    SweepPoint p = table_.Verdict(seen, filesLeft_);
-    p.cut = {sim::PowerCutPoint::At::kBusOp, op};
-    p.phase = op - 1 < phases_.size() ? phases_[op - 1] : Phase::kAfterProgramming;
-    p.busOp = op;
-    p.seconds = seconds;
-    auto& ranges = out_.ranges;
-    if (!ranges.empty() && ranges.back().lastOp + 1 == op && ranges.back().cutClass == *seen.cutClass &&
-        SameVerdict(ranges.back().point, p)) {
-      ranges.back().lastOp = op;
-    } else {
-      ranges.push_back({p, op, *seen.cutClass});
+    const Phase phase = op - 1 < phases_.size() ? phases_[op - 1] : Phase::kAfterProgramming;
+    for (std::size_t i = 0; i < sequences_.size(); ++i) {
+      Sequence& s = sequences_[i];
+      const std::uint32_t cls = *seen_[i].cutClass;
+      s.last = cls;
+      ++s.table.classes()[cls].points;
+      SweepPoint p = s.table.Verdict(seen_[i], filesLeft_);
+      p.cut = {sim::PowerCutPoint::At::kBusOp, op};
+      p.phase = phase;
+      p.busOp = op;
+      p.seconds = seconds;
+      auto& ranges = *s.ranges;
+      if (!ranges.empty() && ranges.back().lastOp + 1 == op && ranges.back().cutClass == cls &&
+          SameVerdict(ranges.back().point, p)) {
+        ranges.back().lastOp = op;
+      } else {
+        ranges.push_back({p, op, cls});
+      }
     }
     return false;
   }
   void CellsRead(std::uint32_t, std::uint32_t) override {}
   void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override {
-    table_.CellsChanging(offset, length, erase);
+    for (Sequence& s : sequences_) s.table.CellsChanging(offset, length, erase);
   }
-  void CellsChanged(std::uint32_t offset, std::uint32_t length) override { table_.CellsChanged(offset, length); }
-
-  void SetCard(const sim::MemoryCard* card) { card_ = card; }
+  void CellsChanged(std::uint32_t offset, std::uint32_t length) override {
+    for (Sequence& s : sequences_) s.table.CellsChanged(offset, length);
+  }
 
  private:
-  // Forks: the child goes on to be cut here; the parent waits for the class the child's power-ups found.
-  std::optional<sweep::CutClass> Found() {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-      error_ = "cannot start a job";
-      return std::nullopt;
-    }
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(fds[0]);
-      childFd_ = fds[1];
-      return std::nullopt;
-    }
-    ::close(fds[1]);
-    std::optional<sweep::CutClass> c;
-    ClassWire wire{};
-    if (pid > 0 && ReadAll(fds[0], &wire, sizeof wire)) {
-      c.emplace();
-      c->retry = wire.retry;
-      c->clean = wire.clean;
-      c->cleanRun = wire.cleanRun != 0;
-      c->retryFiles = wire.retryFiles;
-      c->cleanFiles = wire.cleanFiles;
-      c->retryFate = wire.retryFate;
-      c->cleanFate = wire.cleanFate;
-      c->depOffsets.resize(wire.dependencies);
-      c->depValues.resize(wire.dependencies);
-      if (!ReadAll(fds[0], c->depOffsets.data(), c->depOffsets.size() * sizeof(std::uint32_t)) ||
-          !ReadAll(fds[0], c->depValues.data(), c->depValues.size())) {
-        c.reset();
+  // Forks a child for each sequence without a class, `jobs` at a time: each child goes on to be cut here; the
+  // parent waits for the classes their power-ups found.
+  std::vector<std::optional<sweep::CutClass>> Found(const std::vector<std::size_t>& unknown) {
+    std::vector<std::optional<sweep::CutClass>> found(unknown.size());
+    const std::size_t jobs = std::max(1u, plan_.o.jobs);
+    for (std::size_t from = 0; from < unknown.size() && error_.empty(); from += jobs) {
+      std::vector<std::pair<pid_t, int>> children;
+      for (std::size_t k = from; k < std::min(unknown.size(), from + jobs); ++k) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+          error_ = "cannot start a job";
+          break;
+        }
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+          ::close(fds[0]);
+          for (const auto& [other, fd] : children) ::close(fd);
+          childFd_ = fds[1];
+          childSequence_ = unknown[k];
+          return {};
+        }
+        ::close(fds[1]);
+        if (pid < 0) {
+          ::close(fds[0]);
+          error_ = "cannot start a job";
+          break;
+        }
+        children.emplace_back(pid, fds[0]);
+      }
+      for (std::size_t c = 0; c < children.size(); ++c) {
+        const auto [pid, fd] = children[c];
+        std::optional<sweep::CutClass>& out = found[from + c];
+        ClassWire wire{};
+        if (ReadAll(fd, &wire, sizeof wire)) {
+          out.emplace();
+          out->retry = wire.retry;
+          out->clean = wire.clean;
+          out->cleanRun = wire.cleanRun != 0;
+          out->retryFiles = wire.retryFiles;
+          out->cleanFiles = wire.cleanFiles;
+          out->retryFate = wire.retryFate;
+          out->cleanFate = wire.cleanFate;
+          out->depOffsets.resize(wire.dependencies);
+          out->depValues.resize(wire.dependencies);
+          if (!ReadAll(fd, out->depOffsets.data(), out->depOffsets.size() * sizeof(std::uint32_t)) ||
+              !ReadAll(fd, out->depValues.data(), out->depValues.size())) {
+            out.reset();
+          }
+        }
+        ::close(fd);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!out || !WIFEXITED(status) || WEXITSTATUS(status) != 0) error_ = "a sweep job failed";
       }
     }
-    ::close(fds[0]);
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    if (!c || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      error_ = "a sweep job failed";
-      return std::nullopt;
-    }
-    return c;
+    return found;
   }
 
   const Plan& plan_;
   const std::vector<Phase>& phases_;
-  SweepResult& out_;
-  sweep::ClassTable table_;
+  std::vector<Sequence> sequences_;
+  std::vector<sweep::ClassTable::Seen> seen_;
   sim::Camera* camera_ = nullptr;
   CardWatch* watch_ = nullptr;
   const sim::MemoryCard* card_ = nullptr;
@@ -717,13 +767,14 @@ class Walk final : public sim::FlashObserver {
   bool counted_ = false;
   std::uint32_t filesLeft_ = 0;
   int childFd_ = -1;
+  std::size_t childSequence_ = 0;
   std::string error_;
 };
 
 // The child's part of Walk::Found, once its run has been cut: the class, down the pipe.
-[[noreturn]] void FinishFounder(const Plan& plan, const Run& cut, int fd) {
+[[noreturn]] void FinishFounder(const Plan& plan, const Run& cut, int fd, const RetryFault* fault) {
   try {
-    const sweep::CutClass c = RunClass(plan, cut);
+    const sweep::CutClass c = RunClass(plan, cut, fault);
     const ClassWire wire{.retry = c.retry,
                          .clean = c.clean,
                          .cleanRun = c.cleanRun ? std::uint8_t{1} : std::uint8_t{0},
@@ -742,7 +793,16 @@ class Walk final : public sim::FlashObserver {
   ::_exit(1);
 }
 
-// Every bus operation of the update classed, and each class's first cut run.
+std::vector<SweepResult::ClassSummary> Summaries(const sweep::ClassTable& table) {
+  std::vector<SweepResult::ClassSummary> out;
+  for (const sweep::CutClass& c : table.classes()) {
+    out.push_back(
+        {.founder = c.founder, .points = c.points, .dependencies = c.depOffsets.size(), .shareable = c.Shareable()});
+  }
+  return out;
+}
+
+// Every bus operation of the update classed, for the plain retry and for each retry fault.
 void WalkEveryOperation(const Plan& plan, const std::vector<Phase>& phases, std::uint64_t operations,
                         const std::vector<std::uint8_t>& uncutFlash, SweepResult& out) {
   Walk walk(plan, phases, out);
@@ -751,7 +811,7 @@ void WalkEveryOperation(const Plan& plan, const std::vector<Phase>& phases, std:
   PowerUp up = plan.First({});
   up.onCamera = [&walk](sim::Camera& camera, CardWatch& watch) { walk.Start(camera, watch); };
   Run run = RunOnce(up, card, plan.old);
-  if (walk.child()) FinishFounder(plan, run, walk.childFd());
+  if (walk.child()) FinishFounder(plan, run, walk.childFd(), walk.childFault());
   if (!walk.error().empty()) {
     out.error = walk.error();
     return;
@@ -762,10 +822,9 @@ void WalkEveryOperation(const Plan& plan, const std::vector<Phase>& phases, std:
     out.error = "the update did not repeat itself operation for operation; the camera is not deterministic";
     return;
   }
-  for (const sweep::CutClass& c : walk.table().classes()) {
-    out.classes.push_back(
-        {.founder = c.founder, .points = c.points, .dependencies = c.depOffsets.size(), .shareable = c.Shareable()});
-  }
+  out.classes = Summaries(walk.sequences()[0].table);
+  for (std::size_t f = 0; f < out.faultSweeps.size(); ++f)
+    out.faultSweeps[f].classes = Summaries(walk.sequences()[f + 1].table);
 }
 
 std::string Describe(const SweepPoint& p, std::uint32_t updateFiles) {
@@ -786,22 +845,27 @@ std::string Describe(const SweepPoint& p, std::uint32_t updateFiles) {
 
 // Every point run for real against the verdict its class gave it.
 void CrossCheck(SweepResult& out) {
-  for (const SweepPoint& p : out.points) {
-    if (p.cut.at != At::kBusOp) continue;
-    const auto it = std::upper_bound(out.ranges.begin(), out.ranges.end(), p.cut.value,
+  auto check = [&out](const SweepPoint& p, const std::vector<SweepResult::PointRange>& ranges,
+                      const std::string& what) {
+    const auto it = std::upper_bound(ranges.begin(), ranges.end(), p.cut.value,
                                      [](std::uint64_t op, const auto& r) { return op < r.point.busOp; });
     ++out.verified;
-    if (it == out.ranges.begin() || std::prev(it)->lastOp < p.cut.value) {
-      out.disagreements.push_back("operation " + std::to_string(p.cut.value) + ": no class");
-      continue;
+    const std::string at = "operation " + std::to_string(p.cut.value) + what;
+    if (it == ranges.begin() || std::prev(it)->lastOp < p.cut.value) {
+      out.disagreements.push_back(at + ": no class");
+      return;
     }
     const SweepPoint& q = std::prev(it)->point;
     if (!p.cutHappened || !SameVerdict(p, q) || p.Lost(out.updateFiles) != q.Lost(out.updateFiles)) {
-      out.disagreements.push_back("operation " + std::to_string(p.cut.value) + ": run " +
-                                  Describe(p, out.updateFiles) + "; class " +
+      out.disagreements.push_back(at + ": run " + Describe(p, out.updateFiles) + "; class " +
                                   std::to_string(std::prev(it)->cutClass) + " " + Describe(q, out.updateFiles));
     }
+  };
+  for (const SweepPoint& p : out.points) {
+    if (p.cut.at == At::kBusOp) check(p, out.ranges, "");
   }
+  for (const SweepResult::FaultCheck& c : out.faultChecks)
+    check(c.point, out.faultSweeps[c.fault].ranges, ", " + out.retryFaults[c.fault].name);
 }
 }  // namespace
 
@@ -874,10 +938,18 @@ SweepResult RunSweep(const SweepOptions& o) {
   plan.updateKey = reference.updateKey;
   out.brickWindow = sweep::FindBrickWindow(reference.ops, reference.opNanoseconds);
   const bool reduced = o.points == "all" && o.reduce;
+  out.retryFaults = sweep::MakeRetryFaults(o.retryFaults, l);
   {
     const std::vector<Phase> phases = sweep::Phases(reference.ops);
     out.points = !reduced || o.verifyClasses ? sweep::ChoosePoints(o.points, reference.ops, phases)
                                              : sweep::CardPoints();
+    if (reduced && o.verifyClasses && !out.retryFaults.empty()) {
+      // Every fault after each default point, run for real: every point would be too many runs for a check.
+      for (const SweepPoint& p : sweep::ChoosePoints("default", reference.ops, phases)) {
+        if (p.cut.at != At::kBusOp) continue;
+        for (std::uint32_t f = 0; f < out.retryFaults.size(); ++f) out.faultChecks.push_back({p, f});
+      }
+    }
     const std::vector<std::uint8_t> uncutFlash = std::move(reference.flash);
     reference = {};  // a large update's recording is hundreds of megabytes: the jobs need none of it
     if (reduced) {
@@ -888,10 +960,15 @@ SweepResult RunSweep(const SweepOptions& o) {
     }
   }
 
-  // Each cut that retry faults are crossed with runs once; every fault starts from what it left.
-  out.retryFaults = sweep::MakeRetryFaults(o.retryFaults, l);
+  // Each cut that retry faults are crossed with runs once; every fault starts from what it left. With the
+  // classes, every bus operation's cut has met every fault already: only the card's cuts are left.
   if (!out.retryFaults.empty()) {
     out.crossCuts = sweep::CrossCuts(l.words);
+    if (reduced) {
+      std::erase_if(out.crossCuts, [](const CrossCut& c) {
+        return c.cut.at != At::kBetweenDeletes && c.cut.at != At::kLogWrite && c.cut.at != At::kBeforeDelete;
+      });
+    }
     for (std::uint32_t c = 0; c < out.crossCuts.size(); ++c) {
       CrossCut& cut = out.crossCuts[c];
       Run run = RunOnce(plan.First(cut.cut), plan.card.Make(), plan.old);
@@ -917,6 +994,9 @@ SweepResult RunSweep(const SweepOptions& o) {
   if (reduced && o.verifyClasses) CrossCheck(out);
   for (const SweepPoint& p : out.points) out.lost = out.lost || p.Lost(out.updateFiles);
   for (const auto& range : out.ranges) out.lost = out.lost || range.point.Lost(out.updateFiles);
+  for (const auto& sweep : out.faultSweeps) {
+    for (const auto& range : sweep.ranges) out.lost = out.lost || range.point.Lost(out.updateFiles);
+  }
   for (const RetryOutcome& x : out.retryOutcomes) out.lost = out.lost || x.Lost();
   return out;
 }

@@ -155,6 +155,19 @@ struct SweepResult {
     bool shareable = true;
   };
   std::vector<ClassSummary> classes;
+  // --points all with retry faults, reduced: for each fault, every bus operation's cut followed by a retry
+  // meeting that fault and a clean power-up.
+  struct FaultSweep {
+    std::vector<PointRange> ranges;
+    std::vector<ClassSummary> classes;
+  };
+  std::vector<FaultSweep> faultSweeps;  // by RetryFault index
+  // --verify-classes with retry faults: cut, retry with the fault and clean power-up run for real.
+  struct FaultCheck {
+    SweepPoint point;
+    std::uint32_t fault = 0;
+  };
+  std::vector<FaultCheck> faultChecks;
   // --verify-classes: the points run both ways, and where the verdicts differ.
   std::uint64_t verified = 0;
   std::vector<std::string> disagreements;

@@ -147,7 +147,7 @@ void ClassTable::CellsChanged(std::uint32_t offset, std::uint32_t length) {
 }
 
 ClassTable::Seen ClassTable::Look(const sim::CutPreview& preview, std::uint64_t cardEpoch,
-                                  std::optional<std::uint32_t> region) const {
+                                  std::optional<std::uint32_t> region, std::optional<std::uint32_t> hint) const {
   Seen seen{.diffOld = diffOld_, .diffNew = diffNew_, .diffErased = diffErased_};
   const auto length = static_cast<std::uint32_t>(preview.before.size());
   for (std::uint32_t i = 0; i < length; ++i) {
@@ -158,15 +158,24 @@ ClassTable::Seen ClassTable::Look(const sim::CutPreview& preview, std::uint64_t 
     seen.diffErased += (now != 0xFF ? 1u : 0u) - (was != 0xFF ? 1u : 0u);
   }
   seen.flash = KindOf(seen.diffOld, seen.diffNew, seen.diffErased);
-  for (std::size_t c = 0; c < classes_.size(); ++c) {
+  auto answers = [&](std::size_t c) {
     const CutClass& k = classes_[c];
-    if (!k.Shareable() || k.region != region) continue;
-    if (fault_ != KeyFault::kCard && k.cardEpoch != cardEpoch) continue;
+    if (!k.Shareable() || k.region != region) return false;
+    if (fault_ != KeyFault::kCard && k.cardEpoch != cardEpoch) return false;
     std::int64_t mismatches = mismatches_[c];
     DepsIn(k, preview.offset, length, [&](std::uint32_t b, std::uint8_t v) {
       mismatches += (cells_[b] != v ? 1 : 0) - (preview.before[b - preview.offset] != v ? 1 : 0);
     });
-    if (mismatches == 0) {
+    return mismatches == 0;
+  };
+  // A state answers at most one class: two classes it answered would be the same power-ups reading the same
+  // cells.
+  if (hint && *hint < classes_.size() && answers(*hint)) {
+    seen.cutClass = *hint;
+    return seen;
+  }
+  for (std::size_t c = 0; c < classes_.size(); ++c) {
+    if (answers(c)) {
       seen.cutClass = static_cast<std::uint32_t>(c);
       break;
     }

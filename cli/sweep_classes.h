@@ -104,7 +104,9 @@ class ClassTable final : public sim::FlashObserver {
     std::uint32_t diffOld = 0, diffNew = 0, diffErased = 0;
     std::optional<std::uint32_t> cutClass;
   };
-  Seen Look(const sim::CutPreview& preview, std::uint64_t cardEpoch, std::optional<std::uint32_t> region) const;
+  // `hint`, a class to try first: the last state's, which the next usually shares.
+  Seen Look(const sim::CutPreview& preview, std::uint64_t cardEpoch, std::optional<std::uint32_t> region,
+            std::optional<std::uint32_t> hint = std::nullopt) const;
   // A class founded by the cut state the preview shows (`preview` as at Look).
   std::uint32_t Add(CutClass c, const sim::CutPreview& preview);
 

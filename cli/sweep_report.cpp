@@ -126,6 +126,33 @@ void PrintPoints(const vupdate::SweepResult& r) {
   }
 }
 
+// With the classes: every bus operation's cut followed by each retry fault, lost operations by fault kind.
+void PrintFaultSweeps(const vupdate::SweepResult& r) {
+  struct Row {
+    std::uint64_t lost = 0, operations = 0;
+    std::size_t faults = 0, classes = 0;
+  };
+  std::vector<std::pair<vupdate::RetryFaultKind, Row>> rows;
+  for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
+    const auto kind = r.retryFaults[f].kind;
+    auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& e) { return e.first == kind; });
+    if (it == rows.end()) it = rows.insert(rows.end(), {kind, Row{}});
+    ++it->second.faults;
+    it->second.classes += r.faultSweeps[f].classes.size();
+    for (const auto& range : r.faultSweeps[f].ranges) {
+      const std::uint64_t count = range.lastOp - range.point.busOp + 1;
+      it->second.operations += count;
+      it->second.lost += range.point.Lost(r.updateFiles) ? count : 0;
+    }
+  }
+  std::printf("\nevery bus operation's cut, then each retry fault and a clean power-up\n");
+  std::printf("%-8s %6s %8s %14s %10s\n", "kind", "faults", "classes", "cuts x faults", "lost");
+  for (const auto& [kind, row] : rows) {
+    std::printf("%-8s %6zu %8zu %14llu %10llu\n", vupdate::KindName(kind), row.faults, row.classes,
+                static_cast<unsigned long long>(row.operations), static_cast<unsigned long long>(row.lost));
+  }
+}
+
 // The cross-check: every point run for real, compared with the verdict of its class.
 void PrintCrossCheck(const vupdate::SweepResult& r) {
   std::printf("cross-check: %llu points run for real, %zu disagree with their class\n",
@@ -226,6 +253,21 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
                        {"dependencies", c.dependencies},
                        {"shared", c.shareable}});
   }
+  nlohmann::json faultSweeps = nlohmann::json::array();
+  for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
+    std::uint64_t lost = 0;
+    nlohmann::json lostRanges = nlohmann::json::array();
+    for (const auto& range : r.faultSweeps[f].ranges) {
+      if (!range.point.Lost(r.updateFiles)) continue;
+      lost += range.lastOp - range.point.busOp + 1;
+      lostRanges.push_back({{"first_op", range.point.busOp}, {"last_op", range.lastOp}, {"class", range.cutClass}});
+    }
+    faultSweeps.push_back({{"fault_kind", vupdate::KindName(r.retryFaults[f].kind)},
+                           {"fault", vupdate::EscapeBytes(r.retryFaults[f].name)},
+                           {"classes", r.faultSweeps[f].classes.size()},
+                           {"lost_operations", lost},
+                           {"lost_ranges", lostRanges}});
+  }
   nlohmann::json cuts = nlohmann::json::array();
   for (const auto& c : r.crossCuts) cuts.push_back({{"cut", c.name}, {"reached", c.reached}});
   nlohmann::json window = nullptr;
@@ -244,6 +286,7 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
           {"points", points},
           {"operation_ranges", ranges},
           {"classes", classes},
+          {"every_operation_retry_faults", faultSweeps},
           {"retry_cuts", cuts},
           {"retry_faults", retries},
           {"brick_window", window},
@@ -296,6 +339,7 @@ int Sweep(const SweepArgs& a) {
           static_cast<unsigned long long>(r.brickWindow->lastOp), r.brickWindow->firstSeconds,
           r.brickWindow->lastSeconds);
     }
+    if (!r.faultSweeps.empty()) PrintFaultSweeps(r);
     if (!r.retryFaults.empty()) PrintRetryFaults(r);
     if (a.verifyClasses) PrintCrossCheck(r);
     std::printf(r.lost ? "LOST: some cut loses the update\n" : "no cut loses the update\n");
