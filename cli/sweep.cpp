@@ -615,7 +615,8 @@ class Walk final : public sim::FlashObserver {
   void Start(sim::Camera& camera, CardWatch& watch) {
     camera_ = &camera;
     watch_ = &watch;
-    for (Sequence& s : sequences_) s.table.Attach(camera.flash().contents());
+    sums_.Reset(camera.flash().contents(), plan_.old, plan_.fresh);
+    for (Sequence& s : sequences_) s.table.Attach(camera.flash().contents(), &sums_);
     camera.flash().Observe(this);
     camera.flash().WatchEveryOp();
   }
@@ -690,9 +691,11 @@ class Walk final : public sim::FlashObserver {
   }
   void CellsRead(std::uint32_t, std::uint32_t) override {}
   void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override {
+    sums_.Changing(offset, length);
     for (Sequence& s : sequences_) s.table.CellsChanging(offset, length, erase);
   }
   void CellsChanged(std::uint32_t offset, std::uint32_t length) override {
+    sums_.Changed(offset, length);
     for (Sequence& s : sequences_) s.table.CellsChanged(offset, length);
   }
 
@@ -759,6 +762,7 @@ class Walk final : public sim::FlashObserver {
   const Plan& plan_;
   const std::vector<Phase>& phases_;
   std::vector<Sequence> sequences_;
+  sweep::CellDiffs sums_;
   std::vector<sweep::ClassTable::Seen> seen_;
   sim::Camera* camera_ = nullptr;
   CardWatch* watch_ = nullptr;

@@ -27,12 +27,14 @@ FlashAfterCut KindOf(std::uint32_t diffOld, std::uint32_t diffNew, std::uint32_t
 
 // What the flash held after a power-up of the class, for a cut state whose own differences are `seen`; and
 // whether it was the new image.
-std::pair<FlashAfterCut, bool> FlashAfter(const FlashFate& fate, const ClassTable::Seen& seen) {
-  if (fate.kind == FlashFate::Kind::kKnown) return {fate.flash, fate.isNew};
-  // The cells the class knows hold what the class says; every other cell holds what the cut left.
-  const bool old = fate.sameOld && seen.diffOld == fate.depDiffOld;
-  const bool fresh = fate.sameNew && seen.diffNew == fate.depDiffNew;
-  const bool erased = fate.sameErased && seen.diffErased == fate.depDiffErased;
+std::pair<FlashAfterCut, bool> FlashAfter(const FlashFate& fate, const ClassTable::Seen& seen,
+                                          const CellDiffs::Counts& unread) {
+  if (fate.kind != FlashFate::Kind::kPartly) return {fate.flash, fate.isNew};
+  // The cells the class touched hold what the class says; every other cell holds what the cut left, so the
+  // state's own differences outside them decide.
+  const bool old = fate.sameOld && seen.diffOld == fate.depDiffOld + unread.old;
+  const bool fresh = fate.sameNew && seen.diffNew == fate.depDiffNew + unread.fresh;
+  const bool erased = fate.sameErased && seen.diffErased == fate.depDiffErased + unread.erased;
   return {KindOf(old ? 0 : 1, fresh ? 0 : 1, erased ? 0 : 1), fresh};
 }
 
@@ -93,29 +95,83 @@ std::vector<std::uint8_t> Taint::DependencyValues(const std::vector<std::uint32_
 FlashFate Taint::Fate(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
                       std::span<const std::uint8_t> fresh) const {
   FlashFate fate;
+  fate.flash = Classify(flash, old, fresh);
+  fate.isNew = std::equal(flash.begin(), flash.end(), fresh.begin(), fresh.end());
   if (untouched_ == 0) {
     fate.kind = FlashFate::Kind::kKnown;
-    fate.flash = Classify(flash, old, fresh);
-    fate.isNew = std::equal(flash.begin(), flash.end(), fresh.begin(), fresh.end());
     return fate;
   }
-  if (setUnread_ != 0) return fate;
-  fate.kind = FlashFate::Kind::kWithDeps;
   fate.sameOld = fate.sameNew = fate.sameErased = true;
   for (std::uint32_t b = 0; b < state_.size(); ++b) {
     if (state_[b] == kUntouched) continue;
     fate.sameOld = fate.sameOld && flash[b] == old[b];
     fate.sameNew = fate.sameNew && flash[b] == fresh[b];
     fate.sameErased = fate.sameErased && flash[b] == 0xFF;
+    if (state_[b] == kSetUnread) {
+      if (fate.unreadCount != 0 && fate.unread[fate.unreadCount - 1].second == b) {
+        ++fate.unread[fate.unreadCount - 1].second;
+      } else if (fate.unreadCount == FlashFate::kMaxUnread) {
+        return fate;  // kUnknown
+      } else {
+        fate.unread[fate.unreadCount++] = {b, b + 1};
+      }
+      continue;
+    }
     fate.depDiffOld += initial_[b] != old[b] ? 1 : 0;
     fate.depDiffNew += initial_[b] != fresh[b] ? 1 : 0;
     fate.depDiffErased += initial_[b] != 0xFF ? 1 : 0;
   }
+  fate.kind = FlashFate::Kind::kPartly;
   return fate;
 }
 
-void ClassTable::Attach(std::span<const std::uint8_t> cells) {
+void CellDiffs::Reset(std::span<const std::uint8_t> cells, std::span<const std::uint8_t> old,
+                      std::span<const std::uint8_t> fresh) {
   cells_ = cells;
+  old_ = old;
+  fresh_ = fresh;
+  for (auto* tree : {&old2_, &fresh2_, &erased2_}) tree->assign(cells.size() + 1, 0);
+  Add(0, static_cast<std::uint32_t>(cells.size()), 1);
+}
+
+void CellDiffs::Add(std::uint32_t offset, std::uint32_t length, int sign) {
+  const auto n = static_cast<std::uint32_t>(cells_.size());
+  for (std::uint32_t b = offset; b < offset + length; ++b) {
+    const int o = cells_[b] != old_[b] ? sign : 0, f = cells_[b] != fresh_[b] ? sign : 0,
+              e = cells_[b] != 0xFF ? sign : 0;
+    if (o == 0 && f == 0 && e == 0) continue;
+    for (std::uint32_t i = b + 1; i <= n; i += i & (~i + 1)) {
+      old2_[i] += o;
+      fresh2_[i] += f;
+      erased2_[i] += e;
+    }
+  }
+}
+
+std::int64_t CellDiffs::Prefix(const std::vector<std::int32_t>& tree, std::uint32_t end) const {
+  std::int64_t sum = 0;
+  for (std::uint32_t i = end; i > 0; i -= i & (~i + 1)) sum += tree[i];
+  return sum;
+}
+
+CellDiffs::Counts CellDiffs::Sum(std::uint32_t from, std::uint32_t to, const sim::CutPreview& preview) const {
+  Counts c{Prefix(old2_, to) - Prefix(old2_, from), Prefix(fresh2_, to) - Prefix(fresh2_, from),
+           Prefix(erased2_, to) - Prefix(erased2_, from)};
+  // The cells the cut changes, as it leaves them.
+  const std::uint32_t lo = std::max(from, preview.offset);
+  const auto hi = std::min<std::uint64_t>(to, preview.offset + std::uint64_t{preview.before.size()});
+  for (std::uint32_t b = lo; b < hi; ++b) {
+    const std::uint8_t was = preview.before[b - preview.offset], now = cells_[b];
+    c.old += (now != old_[b] ? 1 : 0) - (was != old_[b] ? 1 : 0);
+    c.fresh += (now != fresh_[b] ? 1 : 0) - (was != fresh_[b] ? 1 : 0);
+    c.erased += (now != 0xFF ? 1 : 0) - (was != 0xFF ? 1 : 0);
+  }
+  return c;
+}
+
+void ClassTable::Attach(std::span<const std::uint8_t> cells, const CellDiffs* sums) {
+  cells_ = cells;
+  sums_ = sums;
   diffOld_ = diffNew_ = diffErased_ = 0;
   for (auto& m : mismatches_) m = 0;
   Count(0, static_cast<std::uint32_t>(cells.size()), 1);
@@ -172,15 +228,30 @@ ClassTable::Seen ClassTable::Look(const sim::CutPreview& preview, std::uint64_t 
   // cells.
   if (hint && *hint < classes_.size() && answers(*hint)) {
     seen.cutClass = *hint;
-    return seen;
-  }
-  for (std::size_t c = 0; c < classes_.size(); ++c) {
-    if (answers(c)) {
-      seen.cutClass = static_cast<std::uint32_t>(c);
-      break;
+  } else {
+    for (std::size_t c = 0; c < classes_.size(); ++c) {
+      if (answers(c)) {
+        seen.cutClass = static_cast<std::uint32_t>(c);
+        break;
+      }
     }
   }
+  if (seen.cutClass) Unread(classes_[*seen.cutClass], preview, seen);
   return seen;
+}
+
+void ClassTable::Unread(const CutClass& c, const sim::CutPreview& preview, Seen& seen) const {
+  auto sum = [&](const FlashFate& fate, CellDiffs::Counts& into) {
+    into = {};
+    for (std::size_t i = 0; i < fate.unreadCount; ++i) {
+      const CellDiffs::Counts part = sums_->Sum(fate.unread[i].first, fate.unread[i].second, preview);
+      into.old += part.old;
+      into.fresh += part.fresh;
+      into.erased += part.erased;
+    }
+  };
+  sum(c.retryFate, seen.retryUnread);
+  if (c.cleanRun) sum(c.cleanFate, seen.cleanUnread);
 }
 
 std::uint32_t ClassTable::Add(CutClass c, const sim::CutPreview& preview) {
@@ -209,13 +280,13 @@ SweepPoint ClassTable::Verdict(const Seen& seen, std::uint32_t filesLeft) const 
   p.cutHappened = true;
   p.flash = seen.flash;
   p.filesLeft = filesLeft;
-  const auto [retryFlash, retryNew] = FlashAfter(c.retryFate, seen);
+  const auto [retryFlash, retryNew] = FlashAfter(c.retryFate, seen, seen.retryUnread);
   p.retryRestored = retryNew;
   p.afterRetry = {retryFlash, c.retryFiles};
   p.retryTrace = c.retry;
   bool falseSuccess = c.retry.panel == kSuccessPanel && !retryNew;
   if (c.cleanRun) {
-    const auto [cleanFlash, cleanNew] = FlashAfter(c.cleanFate, seen);
+    const auto [cleanFlash, cleanNew] = FlashAfter(c.cleanFate, seen, seen.cleanUnread);
     p.cleanRun = true;
     p.afterClean = {cleanFlash, c.cleanFiles};
     p.cleanTrace = c.clean;

@@ -8,8 +8,10 @@
 // answers with what the power-ups did; a cut state belongs to it when it gives the same answers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <span>
 #include <vector>
 
@@ -25,17 +27,41 @@ FlashAfterCut Classify(std::span<const std::uint8_t> flash, std::span<const std:
 // What the flash holds after a power-up, as far as the state before the first power-up decides it.
 struct FlashFate {
   enum class Kind : std::uint8_t {
-    kKnown,     // every cell was read or set: `flash` holds for every state of the class
-    kWithDeps,  // the cells set were read first; the rest hold what the cut left
-    kUnknown,   // cells set unread and cells never touched: only a run can say
+    kKnown,    // every cell was read or set: `flash` holds for every state of the class
+    kPartly,   // some cells were never touched: they hold what the cut left
+    kUnknown,  // too scattered to say: `flash` is the founder's own, and the class has no other state
   };
+  static constexpr std::size_t kMaxUnread = 8;
   Kind kind = Kind::kUnknown;
-  FlashAfterCut flash = FlashAfterCut::kOld;
-  bool isNew = false;  // kKnown: the new image, byte for byte
-  // kWithDeps: whether the cells read or set so far hold the old image, the new one, 0xFF; and how many of
-  // them differed from each when the cut left them.
+  FlashAfterCut flash = FlashAfterCut::kOld;  // the founder's
+  bool isNew = false;                         // the founder's flash is the new image, byte for byte
+  // kPartly: whether the cells read or set so far hold the old image, the new one, 0xFF; how many of the
+  // cells read differed from each when the cut left them; and the stretches set without being read.
   bool sameOld = false, sameNew = false, sameErased = false;
   std::uint32_t depDiffOld = 0, depDiffNew = 0, depDiffErased = 0;
+  std::uint8_t unreadCount = 0;
+  std::array<std::pair<std::uint32_t, std::uint32_t>, kMaxUnread> unread{};  // [from, to)
+};
+
+// For each cell of the uncut run's flash, whether it differs from the old image, the new one and 0xFF, summed
+// over any stretch in O(log n): what a class needs of the cells it set without reading them.
+class CellDiffs {
+ public:
+  struct Counts {
+    std::int64_t old = 0, fresh = 0, erased = 0;
+  };
+  void Reset(std::span<const std::uint8_t> cells, std::span<const std::uint8_t> old,
+             std::span<const std::uint8_t> fresh);
+  void Changing(std::uint32_t offset, std::uint32_t length) { Add(offset, length, -1); }
+  void Changed(std::uint32_t offset, std::uint32_t length) { Add(offset, length, 1); }
+  // Over [from, to) of the uncut run's cells, with `preview`'s cells as the cut leaves them.
+  Counts Sum(std::uint32_t from, std::uint32_t to, const sim::CutPreview& preview) const;
+
+ private:
+  void Add(std::uint32_t offset, std::uint32_t length, int sign);
+  std::int64_t Prefix(const std::vector<std::int32_t>& tree, std::uint32_t end) const;
+  std::span<const std::uint8_t> cells_, old_, fresh_;
+  std::vector<std::int32_t> old2_, fresh2_, erased2_;  // Fenwick trees over the cells
 };
 
 // Watches the flash through the power-ups after a cut: what they read of the cut state before they set it.
@@ -90,8 +116,8 @@ class ClassTable final : public sim::FlashObserver {
  public:
   ClassTable(std::span<const std::uint8_t> old, std::span<const std::uint8_t> fresh, KeyFault fault)
       : old_(old), fresh_(fresh), fault_(fault) {}
-  // The uncut run's cells, as they are when the walk starts.
-  void Attach(std::span<const std::uint8_t> cells);
+  // The uncut run's cells, as they are when the walk starts, and their sums (kept by the walk, shared).
+  void Attach(std::span<const std::uint8_t> cells, const CellDiffs* sums);
 
   void CellsRead(std::uint32_t /*offset*/, std::uint32_t /*length*/) override {}
   void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override;
@@ -103,6 +129,8 @@ class ClassTable final : public sim::FlashObserver {
     FlashAfterCut flash = FlashAfterCut::kOld;
     std::uint32_t diffOld = 0, diffNew = 0, diffErased = 0;
     std::optional<std::uint32_t> cutClass;
+    // Of the class's stretches set unread by the retry and by the clean power-up: differences of this state.
+    CellDiffs::Counts retryUnread, cleanUnread;
   };
   // `hint`, a class to try first: the last state's, which the next usually shares.
   Seen Look(const sim::CutPreview& preview, std::uint64_t cardEpoch, std::optional<std::uint32_t> region,
@@ -117,7 +145,9 @@ class ClassTable final : public sim::FlashObserver {
 
  private:
   void Count(std::uint32_t offset, std::uint32_t length, int sign);
+  void Unread(const CutClass& c, const sim::CutPreview& preview, Seen& seen) const;
   std::span<const std::uint8_t> old_, fresh_, cells_;
+  const CellDiffs* sums_ = nullptr;
   KeyFault fault_;
   std::uint32_t diffOld_ = 0, diffNew_ = 0, diffErased_ = 0;
   std::vector<CutClass> classes_;

@@ -246,13 +246,17 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
     }
     ranges.push_back(std::move(j));
   }
-  nlohmann::json classes = nlohmann::json::array();
-  for (const auto& c : r.classes) {
-    classes.push_back({{"founder_op", c.founder},
-                       {"points", c.points},
-                       {"dependencies", c.dependencies},
-                       {"shared", c.shareable}});
-  }
+  auto classList = [](const std::vector<vupdate::SweepResult::ClassSummary>& list) {
+    nlohmann::json classes = nlohmann::json::array();
+    for (const auto& c : list) {
+      classes.push_back({{"founder_op", c.founder},
+                         {"points", c.points},
+                         {"dependencies", c.dependencies},
+                         {"shared", c.shareable}});
+    }
+    return classes;
+  };
+  const nlohmann::json classes = classList(r.classes);
   nlohmann::json faultSweeps = nlohmann::json::array();
   for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
     std::uint64_t lost = 0;
@@ -264,7 +268,7 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
     }
     faultSweeps.push_back({{"fault_kind", vupdate::KindName(r.retryFaults[f].kind)},
                            {"fault", vupdate::EscapeBytes(r.retryFaults[f].name)},
-                           {"classes", r.faultSweeps[f].classes.size()},
+                           {"classes", classList(r.faultSweeps[f].classes)},
                            {"lost_operations", lost},
                            {"lost_ranges", lostRanges}});
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -160,64 +161,76 @@ TEST_F(Sweep, EveryRetryFaultKindRunsAfterEveryCutAndIsJudged) {
 }
 
 // The classes of cut states against every point run for real, on updates that reach every corner of the walk:
-// a half word at the end of the image, a log written at the end, a retry that meets a card fault and is
-// followed by a clean power-up. Each verdict, with every power-up's panel, error, bus operations and virtual
-// time, must be the one its class gave.
-TEST_F(Sweep, EveryPointRunForRealAgreesWithItsClass) {
+// a half word at the end of the image, an EEPROM rewrite, a log written at the end, a retry that meets a card
+// fault or a second cut and is followed by a clean power-up. Each verdict, with every power-up's panel, error,
+// bus operations and virtual time, must be the one its class gave.
+struct ClassRow {
+  const char* name;
+  std::function<std::string()> code;
+  sim::FaultProfile first;
+  std::optional<sim::FaultProfile> retry;
+  const char* retryFaults;
+  bool logWritten;
+};
+
+std::string DebugFile(std::uint32_t region) {
   std::vector<std::uint8_t> image(48);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  auto debugFile = [&](std::uint32_t region) {
-    vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
-    meta.debug = "BENCH";
-    meta.region = region;
-    const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(image, meta));
-    return std::string(bytes.begin(), bytes.end());
-  };
-  sim::FaultProfile eepromFails;
-  eepromFails.eepromWriteFail = true;
-  sim::FaultProfile readOnly;
-  readOnly.cardReadOnlyAtNs = 0;
-  sim::FaultProfile readError;
-  readError.cardReadErrors.push_back({.file = "SYSTEM/QR40A.BIN", .offset = 70, .fromRead = 1, .times = 1});
-  const struct {
-    const char* name;
-    std::string code;
-    sim::FaultProfile first;
-    std::optional<sim::FaultProfile> retry;
-    bool logWritten;
-  } rows[] = {
-      {"an odd-length image", UpdateFile(37, 3), {}, std::nullopt, false},
-      {"a debug file that moves the camera to its region", debugFile(2), {}, std::nullopt, false},
-      {"a debug file whose region write fails, over an existing log", debugFile(2), eepromFails, std::nullopt,
-       true},
-      {"a card that is read-only on the retry", UpdateFile(40, 4), {}, readOnly, false},
-      {"a card read error on the retry", UpdateFile(40, 5), {}, readError, false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    sim_test::WriteFile(options_.card / "SYSTEM" / "QR40A.BIN", row.code);
-    if (row.logWritten) sim_test::WriteFile(options_.card / "SYSTEM" / "UPDATE.LOG", "an earlier update\n");
-    options_.profile.faults = row.first;
-    options_.profile.retry = row.retry;
-    options_.points = "all";
-    options_.verifyClasses = true;
-    const vupdate::SweepResult r = vupdate::RunSweep(options_);
-    fs::remove(options_.card / "SYSTEM" / "UPDATE.LOG");
-    ASSERT_EQ(r.error, "");
-    ASSERT_TRUE(r.installed);
-    EXPECT_GT(r.verified, 100u);
-    EXPECT_TRUE(r.disagreements.empty()) << r.disagreements.front();
-    std::uint64_t judged = 0;
-    for (const auto& range : r.ranges) judged += range.lastOp - range.point.busOp + 1;
-    EXPECT_EQ(judged, r.operations) << "a verdict for every bus operation";
-    EXPECT_LT(r.classes.size() * 4, r.verified) << "the classes spare most of the runs";
-    const auto log = std::find_if(r.points.begin(), r.points.end(), [](const vupdate::SweepPoint& p) {
-      return p.cut.at == sim::PowerCutPoint::At::kLogWrite;
-    });
-    ASSERT_NE(log, r.points.end());
-    EXPECT_EQ(log->cutHappened, row.logWritten);
-  }
+  vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
+  meta.debug = "BENCH";
+  meta.region = region;
+  const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(image, meta));
+  return {bytes.begin(), bytes.end()};
 }
+
+const ClassRow kClassRows[] = {
+    {"OddLengthImage", [] { return UpdateFile(37, 3); }, {}, std::nullopt, "none", false},
+    {"DebugFileMovesTheRegion", [] { return DebugFile(2); }, {}, std::nullopt, "none", false},
+    {"DebugFileWhoseRegionWriteFailsOverALog", [] { return DebugFile(2); }, {.eepromWriteFail = true},
+     std::nullopt, "none", true},
+    {"CardReadOnlyOnTheRetry", [] { return UpdateFile(40, 4); }, {}, sim::FaultProfile{.cardReadOnlyAtNs = 0},
+     "none", false},
+    {"CardReadErrorOnTheRetry",
+     [] { return UpdateFile(40, 5); },
+     {},
+     sim::FaultProfile{.cardReadErrors = {{.file = "SYSTEM/QR40A.BIN", .offset = 70, .fromRead = 1, .times = 1}}},
+     "none",
+     false},
+    {"SecondCutsAndLowBatteries", [] { return UpdateFile(21, 6); }, {}, std::nullopt, "cut,battery", false},
+};
+
+class SweepClasses : public Sweep, public ::testing::WithParamInterface<ClassRow> {};
+
+TEST_P(SweepClasses, EveryPointRunForRealAgreesWithItsClass) {
+  const ClassRow& row = GetParam();
+  sim_test::WriteFile(options_.card / "SYSTEM" / "QR40A.BIN", row.code());
+  if (row.logWritten) sim_test::WriteFile(options_.card / "SYSTEM" / "UPDATE.LOG", "an earlier update\n");
+  options_.profile.faults = row.first;
+  options_.profile.retry = row.retry;
+  options_.retryFaults = row.retryFaults;
+  options_.points = "all";
+  options_.verifyClasses = true;
+  const vupdate::SweepResult r = vupdate::RunSweep(options_);
+  ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.installed);
+  EXPECT_GT(r.verified, 100u);
+  EXPECT_TRUE(r.disagreements.empty()) << r.disagreements.front();
+  std::uint64_t judged = 0;
+  for (const auto& range : r.ranges) judged += range.lastOp - range.point.busOp + 1;
+  EXPECT_EQ(judged, r.operations) << "a verdict for every bus operation";
+  EXPECT_LT(r.classes.size() * 4, r.verified) << "the classes spare most of the runs";
+  EXPECT_EQ(r.faultSweeps.size(), r.retryFaults.size());
+  EXPECT_EQ(r.faultChecks.empty(), r.retryFaults.empty());
+  const auto log = std::find_if(r.points.begin(), r.points.end(), [](const vupdate::SweepPoint& p) {
+    return p.cut.at == sim::PowerCutPoint::At::kLogWrite;
+  });
+  ASSERT_NE(log, r.points.end());
+  EXPECT_EQ(log->cutHappened, row.logWritten);
+  EXPECT_FALSE(r.lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(Updates, SweepClasses, ::testing::ValuesIn(kClassRows),
+                         [](const ::testing::TestParamInfo<ClassRow>& info) { return info.param.name; });
 
 // The cross-check catches a class key that leaves something out: here the flash past its first block, which
 // the blank check of a power-up after a cut in the erase reads.
