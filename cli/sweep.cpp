@@ -518,7 +518,6 @@ void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
   if (out.error.empty() && (childFailed || done != items)) out.error = "a sweep job failed";
 }
 
-
 bool WriteAll(int fd, const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   while (size > 0) {
@@ -583,14 +582,15 @@ sweep::CutClass RunClass(const Plan& plan, const Run& cut, const RetryFault* fau
 
 bool SameVerdict(const SweepPoint& a, const SweepPoint& b) {
   return a.phase == b.phase && a.cutHappened == b.cutHappened && a.flash == b.flash &&
-         a.filesLeft == b.filesLeft && a.retryRestored == b.retryRestored && a.falseSuccess == b.falseSuccess &&
-         a.cleanRun == b.cleanRun && a.afterRetry.flash == b.afterRetry.flash &&
-         a.afterRetry.filesLeft == b.afterRetry.filesLeft && a.afterClean.flash == b.afterClean.flash &&
-         a.afterClean.filesLeft == b.afterClean.filesLeft && a.retryTrace == b.retryTrace &&
-         a.cleanTrace == b.cleanTrace;
+         a.filesLeft == b.filesLeft && a.retryRestored == b.retryRestored &&
+         a.falseSuccess == b.falseSuccess && a.cleanRun == b.cleanRun &&
+         a.afterRetry.flash == b.afterRetry.flash && a.afterRetry.filesLeft == b.afterRetry.filesLeft &&
+         a.afterClean.flash == b.afterClean.flash && a.afterClean.filesLeft == b.afterClean.filesLeft &&
+         a.retryTrace == b.retryTrace && a.cleanTrace == b.cleanTrace;
 }
 
-// What the power-ups after a cut are: a plain retry, or one meeting a retry fault; each has classes of its own.
+// What the power-ups after a cut are: a plain retry, or one meeting a retry fault; each has classes of its
+// own.
 struct Sequence {
   const RetryFault* fault;
   sweep::ClassTable table;
@@ -607,8 +607,10 @@ class Walk final : public sim::FlashObserver {
     sequences_.push_back({nullptr, {plan.old, plan.fresh, plan.o.keyFault}, &out.ranges, std::nullopt});
     out.faultSweeps.resize(out.retryFaults.size());
     for (std::size_t f = 0; f < out.retryFaults.size(); ++f) {
-      sequences_.push_back(
-          {&out.retryFaults[f], {plan.old, plan.fresh, plan.o.keyFault}, &out.faultSweeps[f].ranges, std::nullopt});
+      sequences_.push_back({&out.retryFaults[f],
+                            {plan.old, plan.fresh, plan.o.keyFault},
+                            &out.faultSweeps[f].ranges,
+                            std::nullopt});
     }
   }
 
@@ -800,8 +802,10 @@ class Walk final : public sim::FlashObserver {
 std::vector<SweepResult::ClassSummary> Summaries(const sweep::ClassTable& table) {
   std::vector<SweepResult::ClassSummary> out;
   for (const sweep::CutClass& c : table.classes()) {
-    out.push_back(
-        {.founder = c.founder, .points = c.points, .dependencies = c.depOffsets.size(), .shareable = c.Shareable()});
+    out.push_back({.founder = c.founder,
+                   .points = c.points,
+                   .dependencies = c.depOffsets.size(),
+                   .shareable = c.Shareable()});
   }
   return out;
 }
@@ -838,7 +842,8 @@ std::string Describe(const SweepPoint& p, std::uint32_t updateFiles) {
   };
   auto trace = [](const PowerUpTrace& t) {
     return "panel " + std::to_string(t.panel) + " err " + std::to_string(t.errCode) + " " +
-           std::to_string(t.busOps) + " ops " + std::to_string(t.nanoseconds) + " ns" + (t.powerCut ? " cut" : "");
+           std::to_string(t.busOps) + " ops " + std::to_string(t.nanoseconds) + " ns" +
+           (t.powerCut ? " cut" : "");
   };
   std::string text = "cut " + held({p.flash, p.filesLeft}) + ", retry " + held(p.afterRetry) + " (" +
                      trace(p.retryTrace) + ")";
@@ -862,7 +867,8 @@ void CrossCheck(SweepResult& out) {
     const SweepPoint& q = std::prev(it)->point;
     if (!p.cutHappened || !SameVerdict(p, q) || p.Lost(out.updateFiles) != q.Lost(out.updateFiles)) {
       out.disagreements.push_back(at + ": run " + Describe(p, out.updateFiles) + "; class " +
-                                  std::to_string(std::prev(it)->cutClass) + " " + Describe(q, out.updateFiles));
+                                  std::to_string(std::prev(it)->cutClass) + " " +
+                                  Describe(q, out.updateFiles));
     }
   };
   for (const SweepPoint& p : out.points) {
@@ -957,8 +963,9 @@ SweepResult RunSweep(const SweepOptions& o) {
     const std::vector<std::uint8_t> uncutFlash = std::move(reference.flash);
     reference = {};  // a large update's recording is hundreds of megabytes: the jobs need none of it
     if (reduced) {
-      if (o.progress) std::fprintf(stderr, "classing the cut states of %llu bus operations\n",
-                                   static_cast<unsigned long long>(out.operations));
+      if (o.progress)
+        std::fprintf(stderr, "classing the cut states of %llu bus operations\n",
+                     static_cast<unsigned long long>(out.operations));
       WalkEveryOperation(plan, phases, out.operations, uncutFlash, out);
       if (!out.error.empty()) return out;
     }

@@ -19,8 +19,8 @@ void DepsIn(const CutClass& c, std::uint32_t offset, std::uint32_t length, F&& e
 }
 
 FlashAfterCut KindOf(std::uint32_t diffOld, std::uint32_t diffNew, std::uint32_t diffErased) {
-  return diffOld == 0     ? FlashAfterCut::kOld
-         : diffNew == 0   ? FlashAfterCut::kNew
+  return diffOld == 0      ? FlashAfterCut::kOld
+         : diffNew == 0    ? FlashAfterCut::kNew
          : diffErased == 0 ? FlashAfterCut::kErased
                            : FlashAfterCut::kPartial;
 }
@@ -188,9 +188,8 @@ void ClassTable::Count(std::uint32_t offset, std::uint32_t length, int sign) {
   diffNew_ = static_cast<std::uint32_t>(diffNew_ + sign * fresh);
   diffErased_ = static_cast<std::uint32_t>(diffErased_ + sign * erased);
   for (std::size_t c = 0; c < classes_.size(); ++c) {
-    DepsIn(classes_[c], offset, length, [&](std::uint32_t b, std::uint8_t v) {
-      mismatches_[c] += sign * (cells_[b] != v ? 1 : 0);
-    });
+    DepsIn(classes_[c], offset, length,
+           [&](std::uint32_t b, std::uint8_t v) { mismatches_[c] += sign * (cells_[b] != v ? 1 : 0); });
   }
 }
 
@@ -203,7 +202,8 @@ void ClassTable::CellsChanged(std::uint32_t offset, std::uint32_t length) {
 }
 
 ClassTable::Seen ClassTable::Look(const sim::CutPreview& preview, std::uint64_t cardEpoch,
-                                  std::optional<std::uint32_t> region, std::optional<std::uint32_t> hint) const {
+                                  std::optional<std::uint32_t> region,
+                                  std::optional<std::uint32_t> hint) const {
   Seen seen{.diffOld = diffOld_, .diffNew = diffNew_, .diffErased = diffErased_};
   const auto length = static_cast<std::uint32_t>(preview.before.size());
   for (std::uint32_t i = 0; i < length; ++i) {

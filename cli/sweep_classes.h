@@ -11,8 +11,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <utility>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "cli/sweep.h"
@@ -106,7 +106,8 @@ struct CutClass {
   std::uint64_t founder = 0;  // the bus operation whose cut was run
   std::uint64_t points = 0;   // cut states in the class
   bool Shareable() const {
-    return retryFate.kind != FlashFate::Kind::kUnknown && (!cleanRun || cleanFate.kind != FlashFate::Kind::kUnknown);
+    return retryFate.kind != FlashFate::Kind::kUnknown &&
+           (!cleanRun || cleanFate.kind != FlashFate::Kind::kUnknown);
   }
 };
 

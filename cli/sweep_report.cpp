@@ -119,8 +119,9 @@ void PrintPoints(const vupdate::SweepResult& r) {
   if (!r.ranges.empty()) {
     std::size_t own = 0;
     for (const auto& c : r.classes) own += c.shareable ? 0 : 1;
-    std::printf("every one of %llu bus operations judged: %zu classes of cut states, %zu cut and retried for real",
-                static_cast<unsigned long long>(r.operations), r.classes.size(), r.classes.size());
+    std::printf(
+        "every one of %llu bus operations judged: %zu classes of cut states, %zu cut and retried for real",
+        static_cast<unsigned long long>(r.operations), r.classes.size(), r.classes.size());
     if (own != 0) std::printf(" (%zu with a verdict of their own)", own);
     std::printf("\n");
   }
@@ -264,7 +265,8 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
     for (const auto& range : r.faultSweeps[f].ranges) {
       if (!range.point.Lost(r.updateFiles)) continue;
       lost += range.lastOp - range.point.busOp + 1;
-      lostRanges.push_back({{"first_op", range.point.busOp}, {"last_op", range.lastOp}, {"class", range.cutClass}});
+      lostRanges.push_back(
+          {{"first_op", range.point.busOp}, {"last_op", range.lastOp}, {"class", range.cutClass}});
     }
     faultSweeps.push_back({{"fault_kind", vupdate::KindName(r.retryFaults[f].kind)},
                            {"fault", vupdate::EscapeBytes(r.retryFaults[f].name)},
@@ -282,19 +284,19 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
               {"last_seconds", r.brickWindow->lastSeconds}};
   }
   nlohmann::json j = {{"swept", true},
-          {"installed", true},
-          {"code_file", vupdate::EscapeBytes(r.codeFile)},
-          {"operations", r.operations},
-          {"seconds", r.seconds},
-          {"update_files", r.updateFiles},
-          {"points", points},
-          {"operation_ranges", ranges},
-          {"classes", classes},
-          {"every_operation_retry_faults", faultSweeps},
-          {"retry_cuts", cuts},
-          {"retry_faults", retries},
-          {"brick_window", window},
-          {"lost", r.lost}};
+                      {"installed", true},
+                      {"code_file", vupdate::EscapeBytes(r.codeFile)},
+                      {"operations", r.operations},
+                      {"seconds", r.seconds},
+                      {"update_files", r.updateFiles},
+                      {"points", points},
+                      {"operation_ranges", ranges},
+                      {"classes", classes},
+                      {"every_operation_retry_faults", faultSweeps},
+                      {"retry_cuts", cuts},
+                      {"retry_faults", retries},
+                      {"brick_window", window},
+                      {"lost", r.lost}};
   if (r.verified != 0) {
     j["cross_check"] = {{"points", r.verified}, {"disagreements", r.disagreements}};
   }

@@ -165,8 +165,8 @@ TEST_F(Sweep, EveryRetryFaultKindRunsAfterEveryCutAndIsJudged) {
 
 // The classes of cut states against every point run for real, on updates that reach every corner of the walk:
 // a half word at the end of the image, an EEPROM rewrite, a log written at the end, a retry that meets a card
-// fault or a second cut and is followed by a clean power-up. Each verdict, with every power-up's panel, error,
-// bus operations and virtual time, must be the one its class gave.
+// fault or a second cut and is followed by a clean power-up. Each verdict, with every power-up's panel,
+// error, bus operations and virtual time, must be the one its class gave.
 struct ClassRow {
   const char* name;
   std::function<std::string()> code;
@@ -189,14 +189,23 @@ std::string DebugFile(std::uint32_t region) {
 const ClassRow kClassRows[] = {
     {"OddLengthImage", [] { return UpdateFile(37, 3); }, {}, std::nullopt, "none", false},
     {"DebugFileMovesTheRegion", [] { return DebugFile(2); }, {}, std::nullopt, "none", false},
-    {"DebugFileWhoseRegionWriteFailsOverALog", [] { return DebugFile(2); }, {.eepromWriteFail = true},
-     std::nullopt, "none", true},
-    {"CardReadOnlyOnTheRetry", [] { return UpdateFile(40, 4); }, {}, sim::FaultProfile{.cardReadOnlyAtNs = 0},
-     "none", false},
+    {"DebugFileWhoseRegionWriteFailsOverALog",
+     [] { return DebugFile(2); },
+     {.eepromWriteFail = true},
+     std::nullopt,
+     "none",
+     true},
+    {"CardReadOnlyOnTheRetry",
+     [] { return UpdateFile(40, 4); },
+     {},
+     sim::FaultProfile{.cardReadOnlyAtNs = 0},
+     "none",
+     false},
     {"CardReadErrorOnTheRetry",
      [] { return UpdateFile(40, 5); },
      {},
-     sim::FaultProfile{.cardReadErrors = {{.file = "SYSTEM/QR40A.BIN", .offset = 70, .fromRead = 1, .times = 1}}},
+     sim::FaultProfile{
+         .cardReadErrors = {{.file = "SYSTEM/QR40A.BIN", .offset = 70, .fromRead = 1, .times = 1}}},
      "none",
      false},
     {"SecondCutsAndLowBatteries", [] { return UpdateFile(21, 6); }, {}, std::nullopt, "cut,battery", false},
