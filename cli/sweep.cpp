@@ -311,7 +311,7 @@ struct Plan {
   std::vector<CutState> crossStates;  // one per cross cut
 
   Held HeldBy(const Run& run) const {
-    Held h{sweep::Classify(run.flash, old, fresh), 0};
+    Held h{harness::ClassifyFlash(run.flash, old, fresh), 0};
     for (const auto& f : updateFiles) h.filesLeft += run.card->Get(f).has_value() ? 1 : 0;
     return h;
   }

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "harness/flash_contents.h"
 #include "sim/profile.h"
 
 namespace vupdate {
 
-enum class FlashAfterCut : std::uint8_t { kOld, kErased, kPartial, kNew };
+using FlashAfterCut = harness::FlashContents;
 
 // What the camera held at one moment: the flash, and how many of the update files were on the card.
 struct Held {

@@ -40,15 +40,6 @@ std::pair<FlashAfterCut, bool> FlashAfter(const FlashFate& fate, const ClassTabl
 
 }  // namespace
 
-FlashAfterCut Classify(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
-                       std::span<const std::uint8_t> fresh) {
-  if (std::equal(flash.begin(), flash.end(), old.begin(), old.end())) return FlashAfterCut::kOld;
-  if (std::equal(flash.begin(), flash.end(), fresh.begin(), fresh.end())) return FlashAfterCut::kNew;
-  if (std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }))
-    return FlashAfterCut::kErased;
-  return FlashAfterCut::kPartial;
-}
-
 Taint::Taint()
     : state_(sim::kFlashBusSize, kUntouched), initial_(sim::kFlashBusSize), untouched_(sim::kFlashBusSize) {}
 
@@ -95,7 +86,7 @@ std::vector<std::uint8_t> Taint::DependencyValues(const std::vector<std::uint32_
 FlashFate Taint::Fate(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
                       std::span<const std::uint8_t> fresh) const {
   FlashFate fate;
-  fate.flash = Classify(flash, old, fresh);
+  fate.flash = harness::ClassifyFlash(flash, old, fresh);
   fate.isNew = std::equal(flash.begin(), flash.end(), fresh.begin(), fresh.end());
   if (untouched_ == 0) {
     fate.kind = FlashFate::Kind::kKnown;

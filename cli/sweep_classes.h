@@ -20,10 +20,6 @@
 
 namespace vupdate::sweep {
 
-// The flash's contents: the old image, the new one, blank, or anything else.
-FlashAfterCut Classify(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
-                       std::span<const std::uint8_t> fresh);
-
 // What the flash holds after a power-up, as far as the state before the first power-up decides it.
 struct FlashFate {
   enum class Kind : std::uint8_t {
