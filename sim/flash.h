@@ -259,11 +259,11 @@ class FlashBus {
   PowerCutPoint cutPoint_;
   bool recording_ = false;
   bool interruptsLocked_ = false;
-  FlashObserver* observer_ = nullptr;
-  std::vector<std::uint8_t> previewBefore_;
   bool watchOps_ = false;
   std::vector<BusOp> recorded_;
   std::vector<std::uint64_t> recordedNs_;
+  FlashObserver* observer_ = nullptr;
+  std::vector<std::uint8_t> previewBefore_;
 };
 
 // The two accesses every programmed word makes several times over: inline, so that the platform's bus calls
