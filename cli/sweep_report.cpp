@@ -10,8 +10,10 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/junit.h"
 #include "cli/paths.h"
 #include "cli/sweep.h"
+#include "harness/names.h"
 #include "sim/events.h"
 #include "sim/profile_toml.h"
 #include "updatefile/inspect_file.h"
@@ -38,6 +40,7 @@ struct SweepArgs {
   bool json = false;
   bool verifyClasses = false;
   bool bruteForce = false;
+  std::string junit;
 };
 
 // Every input, before anything is read: a fifo would block the sweep, a bad number would run forever.
@@ -45,6 +48,9 @@ std::optional<std::string> Validate(const SweepArgs& a) {
   if (auto problem = paths::CheckInputFolder("--card", a.card)) return problem;
   if (auto problem = paths::CheckInputFile("--camera", a.camera)) return problem;
   if (auto problem = paths::CheckFlashFile("--flash", a.flash, false)) return problem;
+  if (!a.junit.empty()) {
+    if (auto problem = paths::CheckOutputFile("--junit", a.junit, false)) return problem;
+  }
   if (auto problem = vupdate::CheckPoints(a.points)) return vupdate::EscapeBytes(*problem);
   if (auto problem = vupdate::CheckRetryFaults(a.retryFaults)) return vupdate::EscapeBytes(*problem);
   for (const auto& [name, keys] :
@@ -303,6 +309,81 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
   return j;
 }
 
+std::string PowerUpText(const vupdate::PowerUpTrace& t) {
+  return "panel " + std::to_string(t.panel) + " (" + std::string(vupdate::PanelName(t.panel)) + "), result " +
+         std::to_string(t.errCode) + " (" + std::string(vupdate::ErrorCodeName(t.errCode)) + ")" +
+         (t.powerCut ? ", cut" : "");
+}
+
+std::string PointText(const vupdate::SweepPoint& p, std::uint32_t updateFiles) {
+  std::string text = std::string("cut leaves ") + FlashName(p.flash) + " flash, " +
+                     std::to_string(p.filesLeft) + "/" + std::to_string(updateFiles) + " files; retry " +
+                     FlashName(p.afterRetry.flash);
+  if (p.retryTrace.panel >= 0) text += ", " + PowerUpText(p.retryTrace);
+  if (p.cleanRun) {
+    text += "; clean power-up " + std::string(FlashName(p.afterClean.flash));
+    if (p.cleanTrace.panel >= 0) text += ", " + PowerUpText(p.cleanTrace);
+  }
+  return text;
+}
+
+// One case per class of cut states (or per point, when the sweep ran points), and per cut and retry fault.
+std::vector<vupdate::JunitCase> JunitCases(const vupdate::SweepResult& r) {
+  std::vector<vupdate::JunitCase> cases;
+  auto classCases = [&](const std::vector<vupdate::SweepResult::PointRange>& ranges, std::size_t classes,
+                        const std::string& classname) {
+    std::vector<vupdate::JunitCase> byClass(classes);
+    std::vector<std::uint64_t> points(classes), lost(classes);
+    for (const auto& range : ranges) {
+      const std::uint64_t count = range.lastOp - range.point.busOp + 1;
+      auto& c = byClass[range.cutClass];
+      if (points[range.cutClass] == 0) c.output = PointText(range.point, r.updateFiles);
+      points[range.cutClass] += count;
+      if (range.point.Lost(r.updateFiles)) {
+        lost[range.cutClass] += count;
+        c.failure = "lost from operation " + std::to_string(range.point.busOp) + ": " +
+                    PointText(range.point, r.updateFiles);
+      }
+    }
+    for (std::size_t k = 0; k < classes; ++k) {
+      byClass[k].classname = classname;
+      byClass[k].name = "class " + std::to_string(k) + " (" + std::to_string(points[k]) + " operations)";
+      if (lost[k] != 0) *byClass[k].failure += " (" + std::to_string(lost[k]) + " operations lost)";
+      cases.push_back(std::move(byClass[k]));
+    }
+  };
+  classCases(r.ranges, r.classes.size(), "sweep.classes");
+  for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
+    classCases(r.faultSweeps[f].ranges, r.faultSweeps[f].classes.size(),
+               "sweep.classes." + vupdate::EscapeBytes(r.retryFaults[f].name));
+  }
+  for (const auto& p : r.points) {
+    if (!r.ranges.empty() && p.cut.at == sim::PowerCutPoint::At::kBusOp) continue;
+    vupdate::JunitCase c{
+        .name = std::string(vupdate::PhaseName(p.phase)) + ", operation " + std::to_string(p.busOp),
+        .classname = "sweep.points"};
+    if (!p.cutHappened) {
+      c.output = "never reached";
+    } else {
+      c.output = PointText(p, r.updateFiles);
+      if (p.Lost(r.updateFiles)) c.failure = "lost: " + c.output;
+    }
+    cases.push_back(std::move(c));
+  }
+  for (const auto& x : r.retryOutcomes) {
+    vupdate::JunitCase c{
+        .name = r.crossCuts[x.cut].name + " / " + vupdate::EscapeBytes(r.retryFaults[x.fault].name),
+        .classname = "sweep.retry_faults"};
+    c.output = std::string("retry ") + FlashName(x.afterRetry.flash) + ", panel " +
+               std::to_string(x.retryPanel) + " (" + std::string(vupdate::PanelName(x.retryPanel)) +
+               "); clean power-up " + FlashName(x.afterClean.flash) + ", panel " +
+               std::to_string(x.cleanPanel) + " (" + std::string(vupdate::PanelName(x.cleanPanel)) + ")";
+    if (x.Lost()) c.failure = "lost: " + c.output;
+    cases.push_back(std::move(c));
+  }
+  return cases;
+}
+
 int Sweep(const SweepArgs& a) {
   if (auto problem = Validate(a)) {
     std::cerr << "vupdate sweep: " << *problem << "\n";
@@ -331,6 +412,13 @@ int Sweep(const SweepArgs& a) {
     return kExitUsage;
   }
   if (!r.installed) return NotSwept(r, a.json);
+  if (!a.junit.empty()) {
+    const std::vector<vupdate::JunitCase> cases = JunitCases(r);
+    if (auto problem = vupdate::WriteJunit(a.junit, "vupdate sweep", cases)) {
+      std::cerr << "vupdate sweep: " << vupdate::EscapeBytes(*problem) << "\n";
+      return kExitFailed;
+    }
+  }
   if (a.json) {
     std::cout << Json(r).dump(2) << "\n";
   } else {
@@ -376,6 +464,10 @@ void AddSweepCommand(CLI::App& app, int* exitCode) {
       ->capture_default_str();
   sweep->add_option("--jobs", args->jobs, "Parallel jobs")->check(CLI::Range(1u, 64u))->capture_default_str();
   sweep->add_flag("--json", args->json, "JSON instead of the tables");
+  sweep->add_option(
+      "--junit", args->junit,
+      "Also write JUnit XML: a test case per class of cut states (or per point) and per cut and "
+      "retry fault");
   sweep->add_flag("--verify-classes", args->verifyClasses,
                   "With --points all: run every point for real too and compare it with its class's verdict");
   sweep->add_flag("--brute-force", args->bruteForce,

@@ -374,6 +374,20 @@ TEST_F(SweepCommand, BadInputsAreRefusedInOneLineBeforeAnythingRuns) {
   EXPECT_FALSE(fs::exists(flash_)) << "a sweep only reads the flash file";
 }
 
+// A release gate reads the JUnit report: a case per class of cut states, failing where the update is lost
+// (here a retry that takes the files off the card), with names of panels and result codes.
+TEST_F(SweepCommand, JunitHasACasePerClassAndFailsTheLostOnes) {
+  const fs::path junit = work_ / "sweep.xml";
+  const cli_test::Outcome o =
+      Sweep({"--points", "all", "--junit", junit.string(), "--retry-keys",
+             "remove:SYSTEM/UPDATE.CAM,remove:SYSTEM/UPDATE.CRS,remove:SYSTEM/QR40A.BIN"});
+  EXPECT_EQ(o.exit, 1) << o.out << o.err;
+  const std::string xml = sim_test::ReadFile(junit);
+  EXPECT_NE(xml.find("classname=\"sweep.classes\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<failure"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("result 0 (accepted)"), std::string::npos) << "result codes by name";
+}
+
 // Sweep and serve say in their help what they do when an option is left out, and what each exit code means.
 TEST_F(SweepCommand, HelpListsDefaultsAndExitCodes) {
   const std::pair<const char*, std::vector<const char*>> rows[] = {
