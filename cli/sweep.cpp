@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/sweep_classes.h"
 #include "cli/sweep_points.h"
 #include "harness/runner.h"
 #include "package/file_layout.h"
@@ -91,6 +93,7 @@ struct CardWatch {
   std::string pullFile;
   std::uint64_t pullAtRead = 0;  // of pullFile; 0: never
   std::uint64_t pullFileReads = 0;
+  std::uint64_t epoch = 0;  // moves on with every change of the card, and every attempt at one
 };
 
 class WatchedHandle final : public sim::CardHandle {
@@ -114,6 +117,7 @@ class WatchedHandle final : public sim::CardHandle {
   }
   std::int64_t Write(const void* buffer, std::size_t count) override {
     const std::int64_t put = inner_->Write(buffer, count);
+    ++watch_->epoch;
     if (put > 0) position_ += static_cast<std::uint64_t>(put);
     return put;
   }
@@ -141,6 +145,7 @@ class WatchedCard final : public sim::CardStorage {
     return inner_->Kind(path, followLinks);
   }
   std::unique_ptr<sim::CardHandle> Open(const std::string& path, sim::CardOpenMode mode) override {
+    if (mode.write || mode.create || mode.truncate || mode.append) ++watch_->epoch;
     auto handle = inner_->Open(path, mode);
     if (!handle) return nullptr;
     return std::make_unique<WatchedHandle>(std::move(handle), path, watch_);
@@ -148,7 +153,10 @@ class WatchedCard final : public sim::CardStorage {
   std::optional<std::vector<std::string>> List(const std::string& path) const override {
     return inner_->List(path);
   }
-  bool Remove(const std::string& path) override { return inner_->Remove(path); }
+  bool Remove(const std::string& path) override {
+    ++watch_->epoch;
+    return inner_->Remove(path);
+  }
 
  private:
   std::shared_ptr<sim::CardStorage> inner_;
@@ -163,6 +171,9 @@ struct PowerUp {
   const sweep::Landmarks* landmarks = nullptr;  // where the fault falls
   std::uint32_t updateKey = 0;                  // the key event that starts the installation (from 1)
   bool record = false;                          // the uncut run: bus operations and card reads
+  std::optional<std::uint32_t> region;          // the EEPROM's, when an earlier power-up rewrote it
+  // Called once the camera is set up, before the module starts.
+  std::function<void(sim::Camera&, CardWatch&)> onCamera;
 };
 
 struct Run {
@@ -173,7 +184,16 @@ struct Run {
   std::vector<std::uint64_t> opNanoseconds;
   std::vector<CardWatch::Read> reads;
   std::uint32_t updateKey = 0;
+  std::optional<std::uint32_t> region;  // the EEPROM's, for the next power-up
 };
+
+PowerUpTrace TraceOf(const Run& run) {
+  return {.panel = run.result.finalPanel,
+          .errCode = run.result.errCode,
+          .busOps = run.result.flash ? run.result.flash->busOps : 0,
+          .nanoseconds = static_cast<std::uint64_t>(std::llround(run.result.virtualSeconds * 1e9)),
+          .powerCut = run.result.powerCut};
+}
 
 // The fault's share that the profile can say.
 sim::Profile WithFault(sim::Profile p, const RetryFault& f) {
@@ -210,6 +230,7 @@ Run RunOnce(const PowerUp& up, std::shared_ptr<sim::MemoryCard> card,
   watch->record = up.record;
   sim::CameraOptions options;
   options.profile = f != nullptr ? WithFault(up.profile, *f) : up.profile;
+  if (up.region) options.profile.region = up.region;
   options.cardStorage = std::make_shared<WatchedCard>(card, watch);
   options.keys = batteryAtKey ? "" : up.keys;  // the script comes step by step, to catch the Update key
   options.drawPixels = false;  // what a cut leaves is in the flash and on the card, not on the screen
@@ -219,6 +240,7 @@ Run RunOnce(const PowerUp& up, std::shared_ptr<sim::MemoryCard> card,
   watch->pull = [&camera] { camera.PullCardNow(); };
   camera.flash().Preload(0, flash);
   camera.flash().Record(up.record);
+  if (up.onCamera) up.onCamera(camera, *watch);
 
   Run run;
   std::vector<sim::ScriptStep> script;
@@ -264,21 +286,13 @@ Run RunOnce(const PowerUp& up, std::shared_ptr<sim::MemoryCard> card,
   auto cells = camera.flash().contents();
   run.flash.assign(cells.begin(), cells.end());
   run.card = std::move(card);
+  run.region = run.result.eepromRegion ? run.result.eepromRegion : up.region;
   if (up.record) {
     run.ops = camera.flash().recorded();
     run.opNanoseconds = camera.flash().recordedNanoseconds();
     run.reads = std::move(watch->reads);
   }
   return run;
-}
-
-FlashAfterCut Classify(const std::vector<std::uint8_t>& flash, const std::vector<std::uint8_t>& old,
-                       const std::vector<std::uint8_t>& fresh) {
-  if (flash == old) return FlashAfterCut::kOld;
-  if (flash == fresh) return FlashAfterCut::kNew;
-  if (std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }))
-    return FlashAfterCut::kErased;
-  return FlashAfterCut::kPartial;
 }
 
 // Everything the jobs share, set up before they start.
@@ -292,11 +306,12 @@ struct Plan {
   struct CutState {
     CardImage card;
     std::vector<std::uint8_t> flash;
+    std::optional<std::uint32_t> region;
   };
   std::vector<CutState> crossStates;  // one per cross cut
 
   Held HeldBy(const Run& run) const {
-    Held h{Classify(run.flash, old, fresh), 0};
+    Held h{harness::ClassifyFlash(run.flash, old, fresh), 0};
     for (const auto& f : updateFiles) h.filesLeft += run.card->Get(f).has_value() ? 1 : 0;
     return h;
   }
@@ -310,18 +325,19 @@ struct Plan {
     up.profile.faults.powerCut = cut;
     return up;
   }
-  PowerUp Clean() const {
-    PowerUp up{.profile = o.profile, .keys = o.keys};
+  PowerUp Clean(const Run& before) const {
+    PowerUp up{.profile = o.profile, .keys = o.keys, .region = before.region};
     up.profile.faults = {};
     up.profile.retry.reset();
     return up;
   }
-  PowerUp Retry(const RetryFault* fault) const {
+  PowerUp Retry(const RetryFault* fault, std::optional<std::uint32_t> region) const {
     return {.profile = sim::RetryOf(o.profile),
             .keys = o.retryKeys.value_or(o.keys),
             .fault = fault,
             .landmarks = &landmarks,
-            .updateKey = updateKey};
+            .updateKey = updateKey,
+            .region = region};
   }
 };
 
@@ -332,11 +348,12 @@ struct Record {
   std::uint8_t retryCut;
   std::uint32_t filesLeft, retryFiles, cleanFiles;
   std::int32_t retryPanel, cleanPanel;
+  PowerUpTrace retryTrace, cleanTrace;
   std::uint64_t busOp;
   double seconds;
 };
 
-void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
+void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r, const RetryFault* fault = nullptr) {
   Run cut = RunOnce(plan.First(p.cut), plan.card.Make(), plan.old);
   r.cutHappened = cut.result.powerCut;
   r.busOp = cut.result.cutAt.busOp;
@@ -346,16 +363,18 @@ void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
   r.filesLeft = afterCut.filesLeft;
   bool falseSuccess = !cut.result.powerCut && plan.FalseSuccess(cut);
   // The owner starts the updater again from the card, on the camera as the cut left it.
-  Run retry = RunOnce(plan.Retry(nullptr), cut.card, cut.flash);
+  Run retry = RunOnce(plan.Retry(fault, cut.region), cut.card, cut.flash);
+  r.retryTrace = TraceOf(retry);
   falseSuccess = falseSuccess || plan.FalseSuccess(retry);
   r.retryRestored = retry.flash == plan.fresh;
   const Held afterRetry = plan.HeldBy(retry);
   r.retryFlash = static_cast<std::uint8_t>(afterRetry.flash);
   r.retryFiles = afterRetry.filesLeft;
   r.retryPanel = retry.result.finalPanel;
-  if (plan.RetryDiffers()) {
+  if (plan.RetryDiffers() || fault != nullptr) {
     // The retry met faults or keys of its own: a clean power-up must still end with the new image.
-    Run clean = RunOnce(plan.Clean(), retry.card, retry.flash);
+    Run clean = RunOnce(plan.Clean(retry), retry.card, retry.flash);
+    r.cleanTrace = TraceOf(clean);
     falseSuccess = falseSuccess || plan.FalseSuccess(clean);
     const Held afterClean = plan.HeldBy(clean);
     r.cleanRun = 1;
@@ -367,13 +386,13 @@ void SweepPointJob(const Plan& plan, const SweepPoint& p, Record& r) {
 }
 
 void RetryFaultJob(const Plan& plan, const RetryFault& fault, const Plan::CutState& state, Record& r) {
-  Run retry = RunOnce(plan.Retry(&fault), state.card.Make(), state.flash);
+  Run retry = RunOnce(plan.Retry(&fault, state.region), state.card.Make(), state.flash);
   const Held afterRetry = plan.HeldBy(retry);  // before the clean power-up changes the card
   r.retryFlash = static_cast<std::uint8_t>(afterRetry.flash);
   r.retryFiles = afterRetry.filesLeft;
   r.retryPanel = retry.result.finalPanel;
   r.retryCut = retry.result.powerCut;
-  Run clean = RunOnce(plan.Clean(), retry.card, retry.flash);
+  Run clean = RunOnce(plan.Clean(retry), retry.card, retry.flash);
   const Held afterClean = plan.HeldBy(clean);
   r.cleanFlash = static_cast<std::uint8_t>(afterClean.flash);
   r.cleanFiles = afterClean.filesLeft;
@@ -382,8 +401,8 @@ void RetryFaultJob(const Plan& plan, const RetryFault& fault, const Plan::CutSta
 }
 
 void Store(const Record& r, SweepResult& out) {
-  if (r.cross == 0) {
-    SweepPoint& p = out.points[r.index];
+  if (r.cross != 1) {
+    SweepPoint& p = r.cross == 0 ? out.points[r.index] : out.faultChecks[r.index].point;
     p.cutHappened = r.cutHappened != 0;
     p.busOp = r.busOp;
     p.seconds = r.seconds;
@@ -394,6 +413,8 @@ void Store(const Record& r, SweepResult& out) {
     p.afterRetry = {static_cast<FlashAfterCut>(r.retryFlash), r.retryFiles};
     p.cleanRun = r.cleanRun != 0;
     p.afterClean = {static_cast<FlashAfterCut>(r.cleanFlash), r.cleanFiles};
+    p.retryTrace = r.retryTrace;
+    p.cleanTrace = r.cleanTrace;
     return;
   }
   RetryOutcome& x = out.retryOutcomes[r.index];
@@ -426,7 +447,7 @@ std::optional<std::vector<std::uint8_t>> ImageOf(const std::string& bytes, sweep
 // Runs the work items over `jobs` processes: each is a process of its own, since the module's globals are the
 // camera's, one camera at a time.
 void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
-  const std::size_t items = out.points.size() + out.retryOutcomes.size();
+  const std::size_t items = out.points.size() + out.retryOutcomes.size() + out.faultChecks.size();
   jobs = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(std::max<std::size_t>(items, 1))));
   std::vector<int> readers;
   std::vector<pid_t> children;
@@ -446,11 +467,16 @@ void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
           if (i < out.points.size()) {
             r.index = static_cast<std::uint32_t>(i);
             SweepPointJob(plan, out.points[i], r);
-          } else {
+          } else if (i < out.points.size() + out.retryOutcomes.size()) {
             r.index = static_cast<std::uint32_t>(i - out.points.size());
             r.cross = 1;
             const RetryOutcome& x = out.retryOutcomes[r.index];
             RetryFaultJob(plan, out.retryFaults[x.fault], plan.crossStates[x.cut], r);
+          } else {
+            r.index = static_cast<std::uint32_t>(i - out.points.size() - out.retryOutcomes.size());
+            r.cross = 2;
+            const SweepResult::FaultCheck& check = out.faultChecks[r.index];
+            SweepPointJob(plan, check.point, r, &out.retryFaults[check.fault]);
           }
           if (::write(fds[1], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) ::_exit(1);
         }
@@ -492,6 +518,365 @@ void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
   if (out.error.empty() && (childFailed || done != items)) out.error = "a sweep job failed";
 }
 
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t put = ::write(fd, bytes, size);
+    if (put <= 0) return false;
+    bytes += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, void* data, std::size_t size) {
+  auto* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t got = ::read(fd, bytes, size);
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// A class as its founding job sends it back: the fixed part, then the dependencies.
+struct ClassWire {
+  PowerUpTrace retry, clean;
+  std::uint8_t cleanRun;
+  std::uint32_t retryFiles, cleanFiles;
+  sweep::FlashFate retryFate, cleanFate;
+  std::uint64_t dependencies;
+};
+
+// The power-ups after one cut state, watched by a taint: what they did and what of the state they read. A
+// retry that meets a fault, or faults or keys of its own, is followed by a clean power-up.
+sweep::CutClass RunClass(const Plan& plan, const Run& cut, const RetryFault* fault) {
+  sweep::Taint taint;
+  auto watch = [&taint](sim::Camera& camera, CardWatch&) {
+    // Only a power-up that starts where every other starts can stand for them.
+    if (camera.clock().Nanoseconds() != 0) throw std::logic_error("a power-up does not start its clock at 0");
+    taint.Attach(camera.flash().contents());
+    camera.flash().Observe(&taint);
+  };
+  sweep::CutClass c;
+  PowerUp retryUp = plan.Retry(fault, cut.region);
+  retryUp.onCamera = watch;
+  Run retry = RunOnce(retryUp, cut.card, cut.flash);
+  c.retry = TraceOf(retry);
+  c.retryFiles = plan.HeldBy(retry).filesLeft;
+  c.retryFate = taint.Fate(retry.flash, plan.old, plan.fresh);
+  if (plan.RetryDiffers() || fault != nullptr) {
+    PowerUp cleanUp = plan.Clean(retry);
+    cleanUp.onCamera = watch;
+    Run clean = RunOnce(cleanUp, retry.card, retry.flash);
+    c.cleanRun = true;
+    c.clean = TraceOf(clean);
+    c.cleanFiles = plan.HeldBy(clean).filesLeft;
+    c.cleanFate = taint.Fate(clean.flash, plan.old, plan.fresh);
+  }
+  c.depOffsets = taint.DependencyOffsets();
+  c.depValues = taint.DependencyValues(c.depOffsets);
+  return c;
+}
+
+bool SameVerdict(const SweepPoint& a, const SweepPoint& b) {
+  return a.phase == b.phase && a.cutHappened == b.cutHappened && a.flash == b.flash &&
+         a.filesLeft == b.filesLeft && a.retryRestored == b.retryRestored &&
+         a.falseSuccess == b.falseSuccess && a.cleanRun == b.cleanRun &&
+         a.afterRetry.flash == b.afterRetry.flash && a.afterRetry.filesLeft == b.afterRetry.filesLeft &&
+         a.afterClean.flash == b.afterClean.flash && a.afterClean.filesLeft == b.afterClean.filesLeft &&
+         a.retryTrace == b.retryTrace && a.cleanTrace == b.cleanTrace;
+}
+
+// What the power-ups after a cut are: a plain retry, or one meeting a retry fault; each has classes of its
+// own.
+struct Sequence {
+  const RetryFault* fault;
+  sweep::ClassTable table;
+  std::vector<SweepResult::PointRange>* ranges;
+  std::optional<std::uint32_t> last;  // the class of the last state: the likeliest for the next
+};
+
+// The uncut run once more, stopping at every bus operation to class the state a cut there leaves. A state no
+// class knows is cut for real in a child process (a fork at that operation is that state exactly), whose
+// power-ups found a new class.
+class Walk final : public sim::FlashObserver {
+ public:
+  Walk(const Plan& plan, const std::vector<Phase>& phases, SweepResult& out) : plan_(plan), phases_(phases) {
+    sequences_.push_back({nullptr, {plan.old, plan.fresh, plan.o.keyFault}, &out.ranges, std::nullopt});
+    out.faultSweeps.resize(out.retryFaults.size());
+    for (std::size_t f = 0; f < out.retryFaults.size(); ++f) {
+      sequences_.push_back({&out.retryFaults[f],
+                            {plan.old, plan.fresh, plan.o.keyFault},
+                            &out.faultSweeps[f].ranges,
+                            std::nullopt});
+    }
+  }
+
+  void Start(sim::Camera& camera, CardWatch& watch) {
+    camera_ = &camera;
+    watch_ = &watch;
+    sums_.Reset(camera.flash().contents(), plan_.old, plan_.fresh);
+    for (Sequence& s : sequences_) s.table.Attach(camera.flash().contents(), &sums_);
+    camera.flash().Observe(this);
+    camera.flash().WatchEveryOp();
+  }
+  bool child() const { return childFd_ >= 0; }
+  int childFd() const { return childFd_; }
+  const RetryFault* childFault() const { return sequences_[childSequence_].fault; }
+  const std::string& error() const { return error_; }
+  const std::vector<Sequence>& sequences() const { return sequences_; }
+  void SetCard(const sim::MemoryCard* card) { card_ = card; }
+
+  bool OpBegins(std::uint64_t op) override {
+    if (!error_.empty()) return false;
+    if (watch_->epoch != epoch_ || !counted_) {
+      epoch_ = watch_->epoch;
+      counted_ = true;
+      filesLeft_ = 0;
+      for (const auto& f : plan_.updateFiles) filesLeft_ += card_->Get(f).has_value() ? 1 : 0;
+    }
+    const std::optional<std::uint32_t> region = camera_->eepromRegion;
+    seen_.resize(sequences_.size());
+    double seconds = 0;
+    std::vector<std::size_t> unknown;
+    camera_->flash().PreviewCut([&](const sim::CutPreview& p) {
+      seconds = static_cast<double>(p.nanoseconds) / 1e9;
+      for (std::size_t i = 0; i < sequences_.size(); ++i) {
+        seen_[i] = sequences_[i].table.Look(p, epoch_, region, sequences_[i].last);
+        if (!seen_[i].cutClass) unknown.push_back(i);
+      }
+    });
+    if (!unknown.empty()) {
+      std::vector<std::optional<sweep::CutClass>> found = Found(unknown);
+      if (child()) return true;
+      if (!error_.empty()) return false;
+      camera_->flash().PreviewCut([&](const sim::CutPreview& p) {
+        for (std::size_t k = 0; k < unknown.size(); ++k) {
+          Sequence& s = sequences_[unknown[k]];
+          sweep::CutClass& c = *found[k];
+          c.cardEpoch = epoch_;
+          c.region = region;
+          c.founder = op;
+          const std::uint32_t added = s.table.Add(std::move(c), p);
+          seen_[unknown[k]] = s.table.Look(p, epoch_, region, added);
+          if (!seen_[unknown[k]].cutClass) {
+            if (s.table.classes().back().Shareable()) error_ = "a cut state does not answer its own class";
+            // The power-ups left cells the class cannot tell apart: this state has its own verdict.
+            seen_[unknown[k]].cutClass = added;
+          }
+        }
+      });
+      if (!error_.empty()) return false;
+    }
+    const Phase phase = op - 1 < phases_.size() ? phases_[op - 1] : Phase::kAfterProgramming;
+    for (std::size_t i = 0; i < sequences_.size(); ++i) {
+      Sequence& s = sequences_[i];
+      const std::uint32_t cls = *seen_[i].cutClass;
+      s.last = cls;
+      ++s.table.classes()[cls].points;
+      SweepPoint p = s.table.Verdict(seen_[i], filesLeft_);
+      p.cut = {sim::PowerCutPoint::At::kBusOp, op};
+      p.phase = phase;
+      p.busOp = op;
+      p.seconds = seconds;
+      auto& ranges = *s.ranges;
+      if (!ranges.empty() && ranges.back().lastOp + 1 == op && ranges.back().cutClass == cls &&
+          SameVerdict(ranges.back().point, p)) {
+        ranges.back().lastOp = op;
+      } else {
+        ranges.push_back({p, op, cls});
+      }
+    }
+    return false;
+  }
+  void CellsRead(std::uint32_t, std::uint32_t) override {}
+  void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override {
+    sums_.Changing(offset, length);
+    for (Sequence& s : sequences_) s.table.CellsChanging(offset, length, erase);
+  }
+  void CellsChanged(std::uint32_t offset, std::uint32_t length) override {
+    sums_.Changed(offset, length);
+    for (Sequence& s : sequences_) s.table.CellsChanged(offset, length);
+  }
+
+ private:
+  // Forks a child for each sequence without a class, `jobs` at a time: each child goes on to be cut here; the
+  // parent waits for the classes their power-ups found.
+  std::vector<std::optional<sweep::CutClass>> Found(const std::vector<std::size_t>& unknown) {
+    std::vector<std::optional<sweep::CutClass>> found(unknown.size());
+    const std::size_t jobs = std::max(1u, plan_.o.jobs);
+    for (std::size_t from = 0; from < unknown.size() && error_.empty(); from += jobs) {
+      std::vector<std::pair<pid_t, int>> children;
+      for (std::size_t k = from; k < std::min(unknown.size(), from + jobs); ++k) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+          error_ = "cannot start a job";
+          break;
+        }
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+          ::close(fds[0]);
+          for (const auto& [other, fd] : children) ::close(fd);
+          childFd_ = fds[1];
+          childSequence_ = unknown[k];
+          return {};
+        }
+        ::close(fds[1]);
+        if (pid < 0) {
+          ::close(fds[0]);
+          error_ = "cannot start a job";
+          break;
+        }
+        children.emplace_back(pid, fds[0]);
+      }
+      for (std::size_t c = 0; c < children.size(); ++c) {
+        const auto [pid, fd] = children[c];
+        std::optional<sweep::CutClass>& out = found[from + c];
+        ClassWire wire{};
+        if (ReadAll(fd, &wire, sizeof wire)) {
+          out.emplace();
+          out->retry = wire.retry;
+          out->clean = wire.clean;
+          out->cleanRun = wire.cleanRun != 0;
+          out->retryFiles = wire.retryFiles;
+          out->cleanFiles = wire.cleanFiles;
+          out->retryFate = wire.retryFate;
+          out->cleanFate = wire.cleanFate;
+          out->depOffsets.resize(wire.dependencies);
+          out->depValues.resize(wire.dependencies);
+          if (!ReadAll(fd, out->depOffsets.data(), out->depOffsets.size() * sizeof(std::uint32_t)) ||
+              !ReadAll(fd, out->depValues.data(), out->depValues.size())) {
+            out.reset();
+          }
+        }
+        ::close(fd);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!out || !WIFEXITED(status) || WEXITSTATUS(status) != 0) error_ = "a sweep job failed";
+      }
+    }
+    return found;
+  }
+
+  const Plan& plan_;
+  const std::vector<Phase>& phases_;
+  std::vector<Sequence> sequences_;
+  sweep::CellDiffs sums_;
+  std::vector<sweep::ClassTable::Seen> seen_;
+  sim::Camera* camera_ = nullptr;
+  CardWatch* watch_ = nullptr;
+  const sim::MemoryCard* card_ = nullptr;
+  std::uint64_t epoch_ = 0;
+  bool counted_ = false;
+  std::uint32_t filesLeft_ = 0;
+  int childFd_ = -1;
+  std::size_t childSequence_ = 0;
+  std::string error_;
+};
+
+// The child's part of Walk::Found, once its run has been cut: the class, down the pipe.
+[[noreturn]] void FinishFounder(const Plan& plan, const Run& cut, int fd, const RetryFault* fault) {
+  try {
+    const sweep::CutClass c = RunClass(plan, cut, fault);
+    const ClassWire wire{.retry = c.retry,
+                         .clean = c.clean,
+                         .cleanRun = c.cleanRun ? std::uint8_t{1} : std::uint8_t{0},
+                         .retryFiles = c.retryFiles,
+                         .cleanFiles = c.cleanFiles,
+                         .retryFate = c.retryFate,
+                         .cleanFate = c.cleanFate,
+                         .dependencies = c.depOffsets.size()};
+    if (WriteAll(fd, &wire, sizeof wire) &&
+        WriteAll(fd, c.depOffsets.data(), c.depOffsets.size() * sizeof(std::uint32_t)) &&
+        WriteAll(fd, c.depValues.data(), c.depValues.size())) {
+      ::_exit(0);
+    }
+  } catch (const std::exception&) {
+  }
+  ::_exit(1);
+}
+
+std::vector<SweepResult::ClassSummary> Summaries(const sweep::ClassTable& table) {
+  std::vector<SweepResult::ClassSummary> out;
+  for (const sweep::CutClass& c : table.classes()) {
+    out.push_back({.founder = c.founder,
+                   .points = c.points,
+                   .dependencies = c.depOffsets.size(),
+                   .shareable = c.Shareable()});
+  }
+  return out;
+}
+
+// Every bus operation of the update classed, for the plain retry and for each retry fault.
+void WalkEveryOperation(const Plan& plan, const std::vector<Phase>& phases, std::uint64_t operations,
+                        const std::vector<std::uint8_t>& uncutFlash, SweepResult& out) {
+  Walk walk(plan, phases, out);
+  std::shared_ptr<sim::MemoryCard> card = plan.card.Make();
+  walk.SetCard(card.get());
+  PowerUp up = plan.First({});
+  up.onCamera = [&walk](sim::Camera& camera, CardWatch& watch) { walk.Start(camera, watch); };
+  Run run = RunOnce(up, card, plan.old);
+  if (walk.child()) FinishFounder(plan, run, walk.childFd(), walk.childFault());
+  if (!walk.error().empty()) {
+    out.error = walk.error();
+    return;
+  }
+  // The walk is the recorded run once more, or the reduction stands on nothing.
+  if (run.result.powerCut || !run.result.flash || run.result.flash->busOps != operations ||
+      run.flash != uncutFlash) {
+    out.error = "the update did not repeat itself operation for operation; the camera is not deterministic";
+    return;
+  }
+  out.classes = Summaries(walk.sequences()[0].table);
+  for (std::size_t f = 0; f < out.faultSweeps.size(); ++f)
+    out.faultSweeps[f].classes = Summaries(walk.sequences()[f + 1].table);
+}
+
+std::string Describe(const SweepPoint& p, std::uint32_t updateFiles) {
+  auto held = [](const Held& h) {
+    static constexpr const char* kFlash[] = {"old", "erased", "partial", "new"};
+    return std::string(kFlash[static_cast<int>(h.flash)]) + "/" + std::to_string(h.filesLeft);
+  };
+  auto trace = [](const PowerUpTrace& t) {
+    return "panel " + std::to_string(t.panel) + " err " + std::to_string(t.errCode) + " " +
+           std::to_string(t.busOps) + " ops " + std::to_string(t.nanoseconds) + " ns" +
+           (t.powerCut ? " cut" : "");
+  };
+  std::string text = "cut " + held({p.flash, p.filesLeft}) + ", retry " + held(p.afterRetry) + " (" +
+                     trace(p.retryTrace) + ")";
+  if (p.cleanRun) text += ", clean " + held(p.afterClean) + " (" + trace(p.cleanTrace) + ")";
+  if (p.falseSuccess) text += ", false success";
+  return text + (p.Lost(updateFiles) ? ", lost" : "");
+}
+
+// Every point run for real against the verdict its class gave it.
+void CrossCheck(SweepResult& out) {
+  auto check = [&out](const SweepPoint& p, const std::vector<SweepResult::PointRange>& ranges,
+                      const std::string& what) {
+    const auto it = std::upper_bound(ranges.begin(), ranges.end(), p.cut.value,
+                                     [](std::uint64_t op, const auto& r) { return op < r.point.busOp; });
+    ++out.verified;
+    const std::string at = "operation " + std::to_string(p.cut.value) + what;
+    if (it == ranges.begin() || std::prev(it)->lastOp < p.cut.value) {
+      out.disagreements.push_back(at + ": no class");
+      return;
+    }
+    const SweepPoint& q = std::prev(it)->point;
+    if (!p.cutHappened || !SameVerdict(p, q) || p.Lost(out.updateFiles) != q.Lost(out.updateFiles)) {
+      out.disagreements.push_back(at + ": run " + Describe(p, out.updateFiles) + "; class " +
+                                  std::to_string(std::prev(it)->cutClass) + " " +
+                                  Describe(q, out.updateFiles));
+    }
+  };
+  for (const SweepPoint& p : out.points) {
+    if (p.cut.at == At::kBusOp) check(p, out.ranges, "");
+  }
+  for (const SweepResult::FaultCheck& c : out.faultChecks)
+    check(c.point, out.faultSweeps[c.fault].ranges, ", " + out.retryFaults[c.fault].name);
+}
 }  // namespace
 
 SweepResult RunSweep(const SweepOptions& o) {
@@ -562,13 +947,39 @@ SweepResult RunSweep(const SweepOptions& o) {
   l.words = reference.result.flash ? reference.result.flash->wordsProgrammed : 0;
   plan.updateKey = reference.updateKey;
   out.brickWindow = sweep::FindBrickWindow(reference.ops, reference.opNanoseconds);
-  out.points = sweep::ChoosePoints(o.points, reference.ops, sweep::Phases(reference.ops));
-  reference = {};  // a large update's recording is hundreds of megabytes: the jobs need none of it
-
-  // Each cut that retry faults are crossed with runs once; every fault starts from what it left.
+  const bool reduced = o.points == "all" && o.reduce;
   out.retryFaults = sweep::MakeRetryFaults(o.retryFaults, l);
+  {
+    const std::vector<Phase> phases = sweep::Phases(reference.ops);
+    out.points = !reduced || o.verifyClasses ? sweep::ChoosePoints(o.points, reference.ops, phases)
+                                             : sweep::CardPoints();
+    if (reduced && o.verifyClasses && !out.retryFaults.empty()) {
+      // Every fault after each default point, run for real: every point would be too many runs for a check.
+      for (const SweepPoint& p : sweep::ChoosePoints("default", reference.ops, phases)) {
+        if (p.cut.at != At::kBusOp) continue;
+        for (std::uint32_t f = 0; f < out.retryFaults.size(); ++f) out.faultChecks.push_back({p, f});
+      }
+    }
+    const std::vector<std::uint8_t> uncutFlash = std::move(reference.flash);
+    reference = {};  // a large update's recording is hundreds of megabytes: the jobs need none of it
+    if (reduced) {
+      if (o.progress)
+        std::fprintf(stderr, "classing the cut states of %llu bus operations\n",
+                     static_cast<unsigned long long>(out.operations));
+      WalkEveryOperation(plan, phases, out.operations, uncutFlash, out);
+      if (!out.error.empty()) return out;
+    }
+  }
+
+  // Each cut that retry faults are crossed with runs once; every fault starts from what it left. With the
+  // classes, every bus operation's cut has met every fault already: only the card's cuts are left.
   if (!out.retryFaults.empty()) {
     out.crossCuts = sweep::CrossCuts(l.words);
+    if (reduced) {
+      std::erase_if(out.crossCuts, [](const CrossCut& c) {
+        return c.cut.at != At::kBetweenDeletes && c.cut.at != At::kLogWrite && c.cut.at != At::kBeforeDelete;
+      });
+    }
     for (std::uint32_t c = 0; c < out.crossCuts.size(); ++c) {
       CrossCut& cut = out.crossCuts[c];
       Run run = RunOnce(plan.First(cut.cut), plan.card.Make(), plan.old);
@@ -576,6 +987,7 @@ SweepResult RunSweep(const SweepOptions& o) {
       cut.afterCut = plan.HeldBy(run);
       Plan::CutState& state = plan.crossStates.emplace_back();
       state.flash = std::move(run.flash);
+      state.region = run.region;
       Snapshot(*run.card, "", state.card);
       if (!cut.reached) continue;
       for (std::uint32_t f = 0; f < out.retryFaults.size(); ++f)
@@ -590,7 +1002,12 @@ SweepResult RunSweep(const SweepOptions& o) {
     std::fprintf(stderr, ": %zu runs\n", runs);
   }
   RunJobs(plan, out, o.jobs);
+  if (reduced && o.verifyClasses) CrossCheck(out);
   for (const SweepPoint& p : out.points) out.lost = out.lost || p.Lost(out.updateFiles);
+  for (const auto& range : out.ranges) out.lost = out.lost || range.point.Lost(out.updateFiles);
+  for (const auto& sweep : out.faultSweeps) {
+    for (const auto& range : sweep.ranges) out.lost = out.lost || range.point.Lost(out.updateFiles);
+  }
   for (const RetryOutcome& x : out.retryOutcomes) out.lost = out.lost || x.Lost();
   return out;
 }

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "harness/flash_contents.h"
 #include "sim/profile.h"
 
 namespace vupdate {
 
-enum class FlashAfterCut : std::uint8_t { kOld, kErased, kPartial, kNew };
+using FlashAfterCut = harness::FlashContents;
 
 // What the camera held at one moment: the flash, and how many of the update files were on the card.
 struct Held {
@@ -34,6 +35,14 @@ enum class Phase : std::uint8_t {
 };
 const char* PhaseName(Phase phase);
 
+// A power-up after a cut as the cross-check compares it: where it ended and how it got there.
+struct PowerUpTrace {
+  int panel = -1, errCode = 0;
+  std::uint64_t busOps = 0, nanoseconds = 0;
+  bool powerCut = false;
+  bool operator==(const PowerUpTrace&) const = default;
+};
+
 struct SweepPoint {
   sim::PowerCutPoint cut;
   Phase phase;
@@ -48,6 +57,7 @@ struct SweepPoint {
   // A retry that meets the profile's [faults.retry] is followed by a clean power-up.
   bool cleanRun = false;
   Held afterRetry, afterClean;
+  PowerUpTrace retryTrace, cleanTrace;
   bool Lost(std::uint32_t updateFiles) const {
     if (!cutHappened) return falseSuccess;  // the update ended before this point: no cut to judge
     if (falseSuccess ||
@@ -91,6 +101,10 @@ struct RetryOutcome {
   bool Lost() const { return falseSuccess || afterClean.flash != FlashAfterCut::kNew; }
 };
 
+// A planted fault in the class key of the reduced sweep, for the cross-check's own test: the key leaves this
+// out.
+enum class KeyFault : std::uint8_t { kNone, kCard, kFlashBeyondFirstBlock };
+
 struct SweepOptions {
   std::filesystem::path card;
   sim::Profile profile;
@@ -101,6 +115,11 @@ struct SweepOptions {
   std::string retryFaults = "none";      // none, default, or a comma list of read, param, battery, card, cut
   unsigned jobs = 1;
   bool progress = false;  // a bar on standard error
+  // --points all classes the cut states and runs one of each class (cli/sweep_classes.h); false runs every
+  // point.
+  bool reduce = true;
+  bool verifyClasses = false;  // runs every point too and compares the verdicts point by point
+  KeyFault keyFault = KeyFault::kNone;
 };
 
 struct BrickWindow {
@@ -124,6 +143,35 @@ struct SweepResult {
   std::vector<CrossCut> crossCuts;
   std::vector<RetryFault> retryFaults;
   std::vector<RetryOutcome> retryOutcomes;
+  // --points all, reduced: a verdict for every bus operation, in runs of operations that share it.
+  struct PointRange {
+    SweepPoint point;  // the first operation's
+    std::uint64_t lastOp = 0;
+    std::uint32_t cutClass = 0;
+  };
+  std::vector<PointRange> ranges;
+  struct ClassSummary {
+    std::uint64_t founder = 0, points = 0;
+    std::size_t dependencies = 0;  // cells of the flash the power-ups read of the cut state
+    bool shareable = true;
+  };
+  std::vector<ClassSummary> classes;
+  // --points all with retry faults, reduced: for each fault, every bus operation's cut followed by a retry
+  // meeting that fault and a clean power-up.
+  struct FaultSweep {
+    std::vector<PointRange> ranges;
+    std::vector<ClassSummary> classes;
+  };
+  std::vector<FaultSweep> faultSweeps;  // by RetryFault index
+  // --verify-classes with retry faults: cut, retry with the fault and clean power-up run for real.
+  struct FaultCheck {
+    SweepPoint point;
+    std::uint32_t fault = 0;
+  };
+  std::vector<FaultCheck> faultChecks;
+  // --verify-classes: the points run both ways, and where the verdicts differ.
+  std::uint64_t verified = 0;
+  std::vector<std::string> disagreements;
   bool lost = false;  // some cut lost the update or something was reported as success that was not
 };
 

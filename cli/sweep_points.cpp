@@ -158,11 +158,14 @@ std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vecto
     if (op == 0 || op > n) continue;
     out.push_back({{At::kBusOp, op}, phases[op - 1]});
   }
-  // The card's part of the update: each file deletion and the log.
-  out.push_back({{At::kBeforeDelete, 1}, Phase::kDeletingFiles});
-  out.push_back({{At::kBetweenDeletes, 1}, Phase::kDeletingFiles});
-  out.push_back({{At::kLogWrite, 1}, Phase::kWritingLog});
+  for (SweepPoint& p : CardPoints()) out.push_back(std::move(p));
   return out;
+}
+
+std::vector<SweepPoint> CardPoints() {
+  return {{{At::kBeforeDelete, 1}, Phase::kDeletingFiles},
+          {{At::kBetweenDeletes, 1}, Phase::kDeletingFiles},
+          {{At::kLogWrite, 1}, Phase::kWritingLog}};
 }
 
 std::optional<BrickWindow> FindBrickWindow(const std::vector<sim::FlashBus::BusOp>& ops,

@@ -22,6 +22,9 @@ std::vector<Phase> Phases(const std::vector<sim::FlashBus::BusOp>& ops);
 std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vector<sim::FlashBus::BusOp>& ops,
                                      const std::vector<Phase>& phases);
 
+// The cuts of the card's part of the update: before and between the file deletions, and at the log write.
+std::vector<SweepPoint> CardPoints();
+
 // From the erase command to the status read that saw the last word done, in the recorded run.
 std::optional<BrickWindow> FindBrickWindow(const std::vector<sim::FlashBus::BusOp>& ops,
                                            const std::vector<std::uint64_t>& nanoseconds);

@@ -10,8 +10,10 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/junit.h"
 #include "cli/paths.h"
 #include "cli/sweep.h"
+#include "harness/names.h"
 #include "sim/events.h"
 #include "sim/profile_toml.h"
 #include "updatefile/inspect_file.h"
@@ -38,6 +40,9 @@ struct SweepArgs {
   std::optional<std::string> retryKeys;
   unsigned jobs = 1;
   bool json = false;
+  bool verifyClasses = false;
+  bool bruteForce = false;
+  std::string junit;
 };
 
 // Every input, before anything is read: a fifo would block the sweep, a bad number would run forever.
@@ -45,6 +50,9 @@ std::optional<std::string> Validate(const SweepArgs& a) {
   if (auto problem = paths::CheckInputFolder("--card", a.card)) return problem;
   if (auto problem = paths::CheckInputFile("--camera", a.camera)) return problem;
   if (auto problem = paths::CheckFlashFile("--flash", a.flash, false)) return problem;
+  if (!a.junit.empty()) {
+    if (auto problem = paths::CheckOutputFile("--junit", a.junit, false)) return problem;
+  }
   if (auto problem = vupdate::CheckPoints(a.points)) return vupdate::EscapeBytes(*problem);
   if (auto problem = vupdate::CheckRetryFaults(a.retryFaults)) return vupdate::EscapeBytes(*problem);
   for (const auto& [name, keys] :
@@ -87,30 +95,79 @@ void PrintPoints(const vupdate::SweepResult& r) {
   };
   std::vector<std::pair<vupdate::Phase, Row>> rows;
   std::size_t unreached = 0;
-  for (const auto& p : r.points) {
+  auto add = [&](const vupdate::SweepPoint& p, std::size_t count) {
     if (!p.cutHappened) {
-      ++unreached;
-      continue;
+      unreached += count;
+      return;
     }
     auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& e) { return e.first == p.phase; });
     if (it == rows.end()) it = rows.insert(rows.end(), {p.phase, Row{}});
     Row& row = it->second;
-    ++row.points;
+    row.points += count;
     (p.flash == FlashAfterCut::kOld       ? row.old
      : p.flash == FlashAfterCut::kErased  ? row.erased
      : p.flash == FlashAfterCut::kPartial ? row.partial
-                                          : row.fresh)++;
-    row.kept += p.filesLeft == r.updateFiles ? 1 : 0;
-    row.restored += (p.cleanRun ? p.afterClean.flash == FlashAfterCut::kNew : p.retryRestored) ? 1 : 0;
-    row.lost += p.Lost(r.updateFiles) ? 1 : 0;
+                                          : row.fresh) += count;
+    row.kept += p.filesLeft == r.updateFiles ? count : 0;
+    row.restored += (p.cleanRun ? p.afterClean.flash == FlashAfterCut::kNew : p.retryRestored) ? count : 0;
+    row.lost += p.Lost(r.updateFiles) ? count : 0;
+  };
+  for (const auto& range : r.ranges) add(range.point, range.lastOp - range.point.busOp + 1);
+  for (const auto& p : r.points) {
+    // With the classes, the bus operations are theirs; the points run beside them are the cross-check's.
+    if (r.ranges.empty() || p.cut.at != sim::PowerCutPoint::At::kBusOp) add(p, 1);
   }
-  std::printf("%-20s %6s %5s %6s %7s %5s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
+  std::printf("%-20s %8s %8s %7s %8s %8s %10s %9s %5s\n", "phase", "points", "old", "erased", "partial",
               "new", "files kept", "restored", "lost");
   for (const auto& [phase, row] : rows) {
-    std::printf("%-20s %6zu %5zu %6zu %7zu %5zu %10zu %9zu %5zu\n", vupdate::PhaseName(phase), row.points,
+    std::printf("%-20s %8zu %8zu %7zu %8zu %8zu %10zu %9zu %5zu\n", vupdate::PhaseName(phase), row.points,
                 row.old, row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
   }
   if (unreached != 0) std::printf("%zu points never reached: the update ended before them\n", unreached);
+  if (!r.ranges.empty()) {
+    std::size_t own = 0;
+    for (const auto& c : r.classes) own += c.shareable ? 0 : 1;
+    std::printf(
+        "every one of %llu bus operations judged: %zu classes of cut states, %zu cut and retried for real",
+        static_cast<unsigned long long>(r.operations), r.classes.size(), r.classes.size());
+    if (own != 0) std::printf(" (%zu with a verdict of their own)", own);
+    std::printf("\n");
+  }
+}
+
+// With the classes: every bus operation's cut followed by each retry fault, lost operations by fault kind.
+void PrintFaultSweeps(const vupdate::SweepResult& r) {
+  struct Row {
+    std::uint64_t lost = 0, operations = 0;
+    std::size_t faults = 0, classes = 0;
+  };
+  std::vector<std::pair<vupdate::RetryFaultKind, Row>> rows;
+  for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
+    const auto kind = r.retryFaults[f].kind;
+    auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& e) { return e.first == kind; });
+    if (it == rows.end()) it = rows.insert(rows.end(), {kind, Row{}});
+    ++it->second.faults;
+    it->second.classes += r.faultSweeps[f].classes.size();
+    for (const auto& range : r.faultSweeps[f].ranges) {
+      const std::uint64_t count = range.lastOp - range.point.busOp + 1;
+      it->second.operations += count;
+      it->second.lost += range.point.Lost(r.updateFiles) ? count : 0;
+    }
+  }
+  std::printf("\nevery bus operation's cut, then each retry fault and a clean power-up\n");
+  std::printf("%-8s %6s %8s %14s %10s\n", "kind", "faults", "classes", "cuts x faults", "lost");
+  for (const auto& [kind, row] : rows) {
+    std::printf("%-8s %6zu %8zu %14llu %10llu\n", vupdate::KindName(kind), row.faults, row.classes,
+                static_cast<unsigned long long>(row.operations), static_cast<unsigned long long>(row.lost));
+  }
+}
+
+// The cross-check: every point run for real, compared with the verdict of its class.
+void PrintCrossCheck(const vupdate::SweepResult& r) {
+  std::printf("cross-check: %llu points run for real, %zu disagree with their class\n",
+              static_cast<unsigned long long>(r.verified), r.disagreements.size());
+  for (std::size_t i = 0; i < r.disagreements.size() && i < 20; ++i)
+    std::printf("  %s\n", vupdate::EscapeBytes(r.disagreements[i]).c_str());
 }
 
 // Cut by kind of retry fault: how many pairs lose the update, of how many.
@@ -147,6 +204,7 @@ void PrintRetryFaults(const vupdate::SweepResult& r) {
 nlohmann::json Json(const vupdate::SweepResult& r) {
   nlohmann::json points = nlohmann::json::array();
   for (const auto& p : r.points) {
+    if (!r.ranges.empty() && p.cut.at == sim::PowerCutPoint::At::kBusOp) continue;
     nlohmann::json point = {{"phase", vupdate::PhaseName(p.phase)},
                             {"cut", p.cutHappened},
                             {"bus_op", p.busOp},
@@ -179,6 +237,51 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
                        {"false_success", x.falseSuccess},
                        {"lost", x.Lost()}});
   }
+  nlohmann::json ranges = nlohmann::json::array();
+  for (const auto& range : r.ranges) {
+    const auto& p = range.point;
+    nlohmann::json j = {{"first_op", p.busOp},
+                        {"last_op", range.lastOp},
+                        {"class", range.cutClass},
+                        {"phase", vupdate::PhaseName(p.phase)},
+                        {"flash", FlashName(p.flash)},
+                        {"files_left", p.filesLeft},
+                        {"retry_restored", p.retryRestored},
+                        {"false_success", p.falseSuccess},
+                        {"lost", p.Lost(r.updateFiles)}};
+    if (p.cleanRun) {
+      j["after_retry"] = HeldJson(p.afterRetry);
+      j["after_clean"] = HeldJson(p.afterClean);
+    }
+    ranges.push_back(std::move(j));
+  }
+  auto classList = [](const std::vector<vupdate::SweepResult::ClassSummary>& list) {
+    nlohmann::json classes = nlohmann::json::array();
+    for (const auto& c : list) {
+      classes.push_back({{"founder_op", c.founder},
+                         {"points", c.points},
+                         {"dependencies", c.dependencies},
+                         {"shared", c.shareable}});
+    }
+    return classes;
+  };
+  const nlohmann::json classes = classList(r.classes);
+  nlohmann::json faultSweeps = nlohmann::json::array();
+  for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
+    std::uint64_t lost = 0;
+    nlohmann::json lostRanges = nlohmann::json::array();
+    for (const auto& range : r.faultSweeps[f].ranges) {
+      if (!range.point.Lost(r.updateFiles)) continue;
+      lost += range.lastOp - range.point.busOp + 1;
+      lostRanges.push_back(
+          {{"first_op", range.point.busOp}, {"last_op", range.lastOp}, {"class", range.cutClass}});
+    }
+    faultSweeps.push_back({{"fault_kind", vupdate::KindName(r.retryFaults[f].kind)},
+                           {"fault", vupdate::EscapeBytes(r.retryFaults[f].name)},
+                           {"classes", classList(r.faultSweeps[f].classes)},
+                           {"lost_operations", lost},
+                           {"lost_ranges", lostRanges}});
+  }
   nlohmann::json cuts = nlohmann::json::array();
   for (const auto& c : r.crossCuts) cuts.push_back({{"cut", c.name}, {"reached", c.reached}});
   nlohmann::json window = nullptr;
@@ -188,17 +291,99 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
               {"first_seconds", r.brickWindow->firstSeconds},
               {"last_seconds", r.brickWindow->lastSeconds}};
   }
-  return {{"swept", true},
-          {"installed", true},
-          {"code_file", vupdate::EscapeBytes(r.codeFile)},
-          {"operations", r.operations},
-          {"seconds", r.seconds},
-          {"update_files", r.updateFiles},
-          {"points", points},
-          {"retry_cuts", cuts},
-          {"retry_faults", retries},
-          {"brick_window", window},
-          {"lost", r.lost}};
+  nlohmann::json j = {{"swept", true},
+                      {"installed", true},
+                      {"code_file", vupdate::EscapeBytes(r.codeFile)},
+                      {"operations", r.operations},
+                      {"seconds", r.seconds},
+                      {"update_files", r.updateFiles},
+                      {"points", points},
+                      {"operation_ranges", ranges},
+                      {"classes", classes},
+                      {"every_operation_retry_faults", faultSweeps},
+                      {"retry_cuts", cuts},
+                      {"retry_faults", retries},
+                      {"brick_window", window},
+                      {"lost", r.lost}};
+  if (r.verified != 0) {
+    j["cross_check"] = {{"points", r.verified}, {"disagreements", r.disagreements}};
+  }
+  return j;
+}
+
+std::string PowerUpText(const vupdate::PowerUpTrace& t) {
+  return "panel " + std::to_string(t.panel) + " (" + std::string(harness::PanelName(t.panel)) + "), result " +
+         std::to_string(t.errCode) + " (" + std::string(harness::ErrorCodeName(t.errCode)) + ")" +
+         (t.powerCut ? ", cut" : "");
+}
+
+std::string PointText(const vupdate::SweepPoint& p, std::uint32_t updateFiles) {
+  std::string text = std::string("cut leaves ") + FlashName(p.flash) + " flash, " +
+                     std::to_string(p.filesLeft) + "/" + std::to_string(updateFiles) + " files; retry " +
+                     FlashName(p.afterRetry.flash);
+  if (p.retryTrace.panel >= 0) text += ", " + PowerUpText(p.retryTrace);
+  if (p.cleanRun) {
+    text += "; clean power-up " + std::string(FlashName(p.afterClean.flash));
+    if (p.cleanTrace.panel >= 0) text += ", " + PowerUpText(p.cleanTrace);
+  }
+  return text;
+}
+
+// One case per class of cut states (or per point, when the sweep ran points), and per cut and retry fault.
+std::vector<vupdate::JunitCase> JunitCases(const vupdate::SweepResult& r) {
+  std::vector<vupdate::JunitCase> cases;
+  auto classCases = [&](const std::vector<vupdate::SweepResult::PointRange>& ranges, std::size_t classes,
+                        const std::string& classname) {
+    std::vector<vupdate::JunitCase> byClass(classes);
+    std::vector<std::uint64_t> points(classes), lost(classes);
+    for (const auto& range : ranges) {
+      const std::uint64_t count = range.lastOp - range.point.busOp + 1;
+      auto& c = byClass[range.cutClass];
+      if (points[range.cutClass] == 0) c.output = PointText(range.point, r.updateFiles);
+      points[range.cutClass] += count;
+      if (range.point.Lost(r.updateFiles)) {
+        lost[range.cutClass] += count;
+        c.failure = "lost from operation " + std::to_string(range.point.busOp) + ": " +
+                    PointText(range.point, r.updateFiles);
+      }
+    }
+    for (std::size_t k = 0; k < classes; ++k) {
+      byClass[k].classname = classname;
+      byClass[k].name = "class " + std::to_string(k) + " (" + std::to_string(points[k]) + " operations)";
+      if (lost[k] != 0) *byClass[k].failure += " (" + std::to_string(lost[k]) + " operations lost)";
+      cases.push_back(std::move(byClass[k]));
+    }
+  };
+  classCases(r.ranges, r.classes.size(), "sweep.classes");
+  for (std::size_t f = 0; f < r.faultSweeps.size(); ++f) {
+    classCases(r.faultSweeps[f].ranges, r.faultSweeps[f].classes.size(),
+               "sweep.classes." + vupdate::EscapeBytes(r.retryFaults[f].name));
+  }
+  for (const auto& p : r.points) {
+    if (!r.ranges.empty() && p.cut.at == sim::PowerCutPoint::At::kBusOp) continue;
+    vupdate::JunitCase c{
+        .name = std::string(vupdate::PhaseName(p.phase)) + ", operation " + std::to_string(p.busOp),
+        .classname = "sweep.points"};
+    if (!p.cutHappened) {
+      c.output = "never reached";
+    } else {
+      c.output = PointText(p, r.updateFiles);
+      if (p.Lost(r.updateFiles)) c.failure = "lost: " + c.output;
+    }
+    cases.push_back(std::move(c));
+  }
+  for (const auto& x : r.retryOutcomes) {
+    vupdate::JunitCase c{
+        .name = r.crossCuts[x.cut].name + " / " + vupdate::EscapeBytes(r.retryFaults[x.fault].name),
+        .classname = "sweep.retry_faults"};
+    c.output = std::string("retry ") + FlashName(x.afterRetry.flash) + ", panel " +
+               std::to_string(x.retryPanel) + " (" + std::string(harness::PanelName(x.retryPanel)) +
+               "); clean power-up " + FlashName(x.afterClean.flash) + ", panel " +
+               std::to_string(x.cleanPanel) + " (" + std::string(harness::PanelName(x.cleanPanel)) + ")";
+    if (x.Lost()) c.failure = "lost: " + c.output;
+    cases.push_back(std::move(c));
+  }
+  return cases;
 }
 
 int Sweep(const SweepArgs& a) {
@@ -214,6 +399,8 @@ int Sweep(const SweepArgs& a) {
   o.points = a.points;
   o.retryFaults = a.retryFaults;
   o.jobs = a.jobs;
+  o.verifyClasses = a.verifyClasses;
+  o.reduce = !a.bruteForce;
   o.progress = !a.json && ::isatty(2) != 0;
   try {
     o.profile = sim::LoadProfile(a.camera);
@@ -227,6 +414,13 @@ int Sweep(const SweepArgs& a) {
     return kExitUsage;
   }
   if (!r.installed) return NotSwept(r, a.json);
+  if (!a.junit.empty()) {
+    const std::vector<vupdate::JunitCase> cases = JunitCases(r);
+    if (auto problem = vupdate::WriteJunit(a.junit, "vupdate sweep", cases)) {
+      std::cerr << "vupdate sweep: " << vupdate::EscapeBytes(*problem) << "\n";
+      return kExitFailed;
+    }
+  }
   if (a.json) {
     std::cout << Json(r).dump(2) << "\n";
   } else {
@@ -241,10 +435,12 @@ int Sweep(const SweepArgs& a) {
           static_cast<unsigned long long>(r.brickWindow->lastOp), r.brickWindow->firstSeconds,
           r.brickWindow->lastSeconds);
     }
+    if (!r.faultSweeps.empty()) PrintFaultSweeps(r);
     if (!r.retryFaults.empty()) PrintRetryFaults(r);
+    if (a.verifyClasses) PrintCrossCheck(r);
     std::printf(r.lost ? "LOST: some cut loses the update\n" : "no cut loses the update\n");
   }
-  return r.lost ? kExitFailed : kExitOk;
+  return r.lost || !r.disagreements.empty() ? kExitFailed : kExitOk;
 }
 
 }  // namespace
@@ -270,6 +466,14 @@ void AddSweepCommand(CLI::App& app, int* exitCode) {
       ->capture_default_str();
   sweep->add_option("--jobs", args->jobs, "Parallel jobs")->check(CLI::Range(1u, 64u))->capture_default_str();
   sweep->add_flag("--json", args->json, "JSON instead of the tables");
+  sweep->add_option(
+      "--junit", args->junit,
+      "Also write JUnit XML: a test case per class of cut states (or per point) and per cut and "
+      "retry fault");
+  sweep->add_flag("--verify-classes", args->verifyClasses,
+                  "With --points all: run every point for real too and compare it with its class's verdict");
+  sweep->add_flag("--brute-force", args->bruteForce,
+                  "With --points all: run every point for real instead of classing the cut states");
   sweep->footer(
       "Retry fault kinds, each crossed with a cut before, during and after the erase, at the first, a "
       "middle\n"
@@ -279,7 +483,8 @@ void AddSweepCommand(CLI::App& app, int* exitCode) {
       "card (pulled at power-on, during verification, the erase or programming), cut (a second cut at each\n"
       "phase). The profile's [faults.retry] applies to every power-up after a cut.\n"
       "Exit status: 0 no cut loses the update; 1 some cut, or cut and retry fault, loses it, or a success\n"
-      "panel stands over a flash without the new image; 2 bad arguments, inputs or profile; 4 nothing "
+      "panel stands over a flash without the new image, or --verify-classes found a point whose class\n"
+      "says otherwise; 2 bad arguments, inputs or profile; 4 nothing "
       "swept:\n"
       "the uncut run did not install the update.");
   sweep->callback([args, exitCode] { *exitCode = Sweep(*args); });

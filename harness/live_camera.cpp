@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/panel.h"
+#include "harness/flash_contents.h"
 #include "harness/runner.h"
 #include "package/file_set.h"
 #include "panels/panels.h"
@@ -34,9 +35,14 @@ std::string Classify(std::span<const std::uint8_t> contents) {
     sim::FlashBus::FillOldFirmware(cells);
     return cells;
   }();
-  if (std::equal(contents.begin(), contents.end(), kOld.begin(), kOld.end())) return "old image";
-  const bool blank = std::all_of(contents.begin(), contents.end(), [](std::uint8_t b) { return b == 0xFF; });
-  return blank ? "blank" : "other image";
+  switch (ClassifyFlash(contents, kOld)) {
+    case FlashContents::kOld:
+      return "old image";
+    case FlashContents::kErased:
+      return "blank";
+    default:
+      return "other image";
+  }
 }
 
 }  // namespace

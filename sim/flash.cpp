@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace sim {
 
@@ -142,15 +143,79 @@ void FlashBus::PowerOffAt(std::uint64_t nanoseconds) {
   errors_ = 0;
 }
 
-void FlashBus::CutNow() {
+std::uint64_t FlashBus::CutInstant() const {
   std::uint64_t at = std::min(clock_.Nanoseconds(), cutAtNs_);
   // A cut on a status read of a busy device falls halfway through the wait that read stands for.
   if (mode_ == Mode::Busy && at == clock_.Nanoseconds() && readyAtNs_ > at) {
     at += std::min(readyAtNs_ - at, kPollSliceNs) / 2;
-    clock_.AdvanceNanoseconds(at - clock_.Nanoseconds());
   }
+  return at;
+}
+
+void FlashBus::CutNow() {
+  const std::uint64_t at = CutInstant();
+  if (at > clock_.Nanoseconds()) clock_.AdvanceNanoseconds(at - clock_.Nanoseconds());
   PowerOffAt(at);
   throw PowerCut{};
+}
+
+void FlashBus::CutOrWatch() {
+  if (watchOps_ && observer_ != nullptr && counters_.busOps == cutAtOp_ && clock_.Nanoseconds() < cutAtNs_ &&
+      !observer_->OpBegins(counters_.busOps)) {
+    ++cutAtOp_;
+    return;
+  }
+  CutNow();
+}
+
+void FlashBus::PreviewCut(const std::function<void(const CutPreview&)>& look) {
+  CutPreview preview{.nanoseconds = CutInstant()};
+  std::uint32_t length = 0;
+  if (mode_ == Mode::Busy && !profile_.neverReady) {
+    if (pending_ == Pending::Program) {
+      preview.offset = pendingOffset_;
+      length = 2;
+    } else if (pending_ == Pending::Erase) {
+      preview.offset = erasedUpTo_;
+      length = kFlashBusSize - erasedUpTo_;
+    }
+  }
+  previewBefore_.assign(Cells() + preview.offset, Cells() + preview.offset + length);
+  preview.before = previewBefore_;
+  if (length == 0) {
+    look(preview);
+    return;
+  }
+  // What PowerOffAt would do at that instant, without the clock moving and unseen by the observer.
+  FlashObserver* const observer = std::exchange(observer_, nullptr);
+  const Mode mode = mode_;
+  const std::uint8_t errors = errors_;
+  const Pending pending = pending_;
+  const std::uint32_t erasedUpTo = erasedUpTo_;
+  const std::vector<ReadFlip> flips = readFlips_;
+  if (preview.nanoseconds >= readyAtNs_) {
+    Complete();
+  } else if (pending_ == Pending::Erase) {
+    SettleErase(preview.nanoseconds);
+  } else {
+    TearProgram(preview.nanoseconds);
+  }
+  auto restore = [&] {
+    std::copy(previewBefore_.begin(), previewBefore_.end(), Cells() + preview.offset);
+    mode_ = mode;
+    errors_ = errors;
+    pending_ = pending;
+    erasedUpTo_ = erasedUpTo;
+    readFlips_ = flips;
+    observer_ = observer;
+  };
+  try {
+    look(preview);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
 }
 
 void FlashBus::SetCutPoint(const PowerCutPoint& point) {
@@ -188,10 +253,12 @@ void FlashBus::SettleErase(std::uint64_t nowNs) {
                                                            : elapsed / (busyNs_ / kFlashBusSize));
   }
   if (upTo <= erasedUpTo_) return;
+  if (observer_ != nullptr) observer_->CellsChanging(erasedUpTo_, upTo - erasedUpTo_, true);
   std::fill(Cells() + erasedUpTo_, Cells() + upTo, std::uint8_t{0xFF});
   for (auto [offset, stuckLow] : neverEraseBytes_) {
     if (offset >= erasedUpTo_ && offset < upTo) Cells()[offset] &= static_cast<std::uint8_t>(~stuckLow);
   }
+  if (observer_ != nullptr) observer_->CellsChanged(erasedUpTo_, upTo - erasedUpTo_);
   erasedUpTo_ = upTo;
 }
 
@@ -211,8 +278,19 @@ void FlashBus::TearProgram(std::uint64_t nowNs) {
     --done;
     if ((stuckHigh & m) == 0) word = static_cast<std::uint16_t>(word & ~m);
   }
+  if (observer_ != nullptr) observer_->CellsChanging(pendingOffset_, 2, false);
   Cells()[pendingOffset_] = static_cast<std::uint8_t>(word >> 8);
   Cells()[pendingOffset_ + 1] = static_cast<std::uint8_t>(word);
+  if (observer_ != nullptr) observer_->CellsChanged(pendingOffset_, 2);
+}
+
+void FlashBus::FinishObservedProgram() {
+  observer_->CellsChanging(pendingOffset_, 2, false);
+  Cells()[pendingOffset_] &= static_cast<std::uint8_t>(pendingData_ >> 8);
+  Cells()[pendingOffset_ + 1] &= static_cast<std::uint8_t>(pendingData_);
+  observer_->CellsChanged(pendingOffset_, 2);
+  pending_ = Pending::None;
+  mode_ = Mode::ReadStatus;
 }
 
 // Write enable taken away while the device works: the operation stops where it is, with SR.3 set.
@@ -243,6 +321,7 @@ void FlashBus::Complete() {
   }
   if (pending_ == Pending::Program) {
     bool fault = false;
+    if (observer_ != nullptr) observer_->CellsChanging(pendingOffset_, 2, false);
     for (std::uint32_t i = 0; i < 2; ++i) {
       std::uint32_t offset = pendingOffset_ + i;
       auto data = static_cast<std::uint8_t>(i == 0 ? pendingData_ >> 8 : pendingData_);
@@ -251,6 +330,7 @@ void FlashBus::Complete() {
       if ((cell & ~data & stuckHigh) != 0) fault = true;
       Cells()[offset] = cell;
     }
+    if (observer_ != nullptr) observer_->CellsChanged(pendingOffset_, 2);
     if (fault) errors_ |= kSrProgramError;
     for (ReadFlip& flip : readFlips_) {
       if (flip.offset - pendingOffset_ < 2) flip.armed = true;
@@ -367,6 +447,7 @@ std::uint32_t FlashBus::Load32Slow(std::uint32_t address) {
   std::uint32_t value;
   if (mode_ == Mode::ReadArray) {
     if (offset == 0) ++counters_.blankChecks;
+    ReadCells(offset, 4);
     value = (std::uint32_t{Cells()[offset]} << 24) | (std::uint32_t{Cells()[offset + 1]} << 16) |
             (std::uint32_t{Cells()[offset + 2]} << 8) | Cells()[offset + 3];
     if (!readFlips_.empty()) [[unlikely]] {

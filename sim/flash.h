@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -40,6 +41,30 @@ constexpr std::uint64_t kPollSliceNs = 1'000'000;
 class BusError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// Sees what the device does with its cells, for a sweep that reasons about the state a cut leaves instead of
+// running every cut: which cells each operation reads or is about to change, and where each bus operation
+// begins when asked for (FlashBus::WatchEveryOp).
+class FlashObserver {
+ public:
+  virtual ~FlashObserver() = default;
+  // Bus operation `op` (from 1) begins; true cuts the power there, as a cut at that operation would.
+  virtual bool OpBegins(std::uint64_t /*op*/) { return false; }
+  // An array read of the cells, before their value leaves the device.
+  virtual void CellsRead(std::uint32_t offset, std::uint32_t length) = 0;
+  // Before and after the cells change. A program (and a torn one) clears bits of what they hold; an erase
+  // sets them whatever they held.
+  virtual void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) = 0;
+  virtual void CellsChanged(std::uint32_t offset, std::uint32_t length) = 0;
+};
+
+// What a cut as the current bus operation begins would leave: the instant of the cut, and the cells it would
+// change ([offset, offset + length), as they are before it).
+struct CutPreview {
+  std::uint64_t nanoseconds = 0;
+  std::uint32_t offset = 0;
+  std::span<const std::uint8_t> before;
 };
 
 class FlashBus {
@@ -89,6 +114,17 @@ class FlashBus {
   // Told before the operation itself, so a test or a sweep can cut there: the word programs started so far.
   std::uint64_t programsStarted() const { return counters_.wordsProgrammed; }
 
+  // The observer sees every read and change of the cells from now on (nullptr: none).
+  void Observe(FlashObserver* observer) { observer_ = observer; }
+  // The observer's OpBegins is asked at every bus operation; for a run without a cut at an operation number.
+  void WatchEveryOp() {
+    if (cutAtOp_ != 0) throw std::logic_error("a cut at an operation number is set already");
+    watchOps_ = true;
+    cutAtOp_ = counters_.busOps + 1;
+  }
+  // Calls `look` with the cells as a cut now (at OpBegins) would leave them, and puts everything back after.
+  void PreviewCut(const std::function<void(const CutPreview&)>& look);
+
   // The platform layer tells the bus whether the kernel's interrupt lock is held, for the recording.
   void SetInterruptsLocked(bool locked) { interruptsLocked_ = locked; }
 
@@ -120,9 +156,11 @@ class FlashBus {
  private:
   void BeginOp() {
     if (++counters_.busOps == cutAtOp_ || clock_.Nanoseconds() >= cutAtNs_) [[unlikely]]
-      CutNow();
+      CutOrWatch();
   }
+  void CutOrWatch();
   [[noreturn]] void CutNow();
+  std::uint64_t CutInstant() const;
   // Every access settles the device first; only a busy one has anything to do, and nearly always that is a
   // word program on a sound chip, done once its time has come.
   void Settle() {
@@ -136,10 +174,19 @@ class FlashBus {
   }
   // Programming clears the bits the data clears, nothing else to track.
   void FinishPlainProgram() {
+    if (observer_ != nullptr) [[unlikely]] {
+      FinishObservedProgram();
+      return;
+    }
     Cells()[pendingOffset_] &= static_cast<std::uint8_t>(pendingData_ >> 8);
     Cells()[pendingOffset_ + 1] &= static_cast<std::uint8_t>(pendingData_);
     pending_ = Pending::None;
     mode_ = Mode::ReadStatus;
+  }
+  void FinishObservedProgram();
+  void ReadCells(std::uint32_t offset, std::uint32_t length) const {
+    if (observer_ != nullptr) [[unlikely]]
+      observer_->CellsRead(offset, length);
   }
   void SettleBusy();
   void SettleErase(std::uint64_t nowNs);
@@ -212,8 +259,11 @@ class FlashBus {
   PowerCutPoint cutPoint_;
   bool recording_ = false;
   bool interruptsLocked_ = false;
+  bool watchOps_ = false;
   std::vector<BusOp> recorded_;
   std::vector<std::uint64_t> recordedNs_;
+  FlashObserver* observer_ = nullptr;
+  std::vector<std::uint8_t> previewBefore_;
 };
 
 // The two accesses every programmed word makes several times over: inline, so that the platform's bus calls
@@ -242,6 +292,7 @@ inline std::uint16_t FlashBus::Load16(std::uint32_t address) {
   Settle();
   std::uint16_t value;
   if (mode_ == Mode::ReadArray) {
+    ReadCells(offset, 2);
     value = ArrayWord(offset);
     if (!readFlips_.empty()) [[unlikely]]
       value = FlipReadBits16(offset, value);
@@ -256,7 +307,7 @@ inline std::uint16_t FlashBus::Load16(std::uint32_t address) {
 inline std::uint32_t FlashBus::Load32(std::uint32_t address) {
   const std::uint32_t offset = address - kFlashBusBase;
   if (offset > kFlashBusSize - 4 || (address & 3) != 0 || mode_ != Mode::ReadArray || !readFlips_.empty() ||
-      recording_) [[unlikely]] {
+      recording_ || observer_ != nullptr) [[unlikely]] {
     return Load32Slow(address);
   }
   BeginOp();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -54,9 +55,12 @@ TEST_F(Sweep, NoCutLosesTheUpdateAndTheCardIsLeftAlone) {
   EXPECT_FALSE(r.lost);
   EXPECT_EQ(r.updateFiles, 3u);
   int states[4] = {};
-  for (const auto& p : r.points) {
-    if (!p.cutHappened) continue;
+  std::uint64_t judged = 0;
+  for (const auto& range : r.ranges) {
+    const vupdate::SweepPoint& p = range.point;
     SCOPED_TRACE(p.busOp);
+    judged += range.lastOp - p.busOp + 1;
+    ASSERT_TRUE(p.cutHappened);
     ++states[static_cast<int>(p.flash)];
     EXPECT_TRUE(p.retryRestored);
     EXPECT_FALSE(p.falseSuccess);
@@ -65,7 +69,7 @@ TEST_F(Sweep, NoCutLosesTheUpdateAndTheCardIsLeftAlone) {
     }
   }
   for (int s = 0; s < 4; ++s) EXPECT_GT(states[s], 0) << "flash state " << s << " never seen";
-  EXPECT_GT(r.points.size(), 32u * 4) << "every word's operations are cut points";
+  EXPECT_EQ(judged, r.operations) << "every bus operation is a cut point";
   EXPECT_FALSE(fs::exists(options_.flash)) << "the sweep works on copies";
   EXPECT_TRUE(fs::exists(options_.card / "SYSTEM" / "QR40A.BIN"));
 }
@@ -157,6 +161,103 @@ TEST_F(Sweep, EveryRetryFaultKindRunsAfterEveryCutAndIsJudged) {
       EXPECT_TRUE(x.retryCut) << "the retry installs again, so its cut falls";
     }
   }
+}
+
+// The classes of cut states against every point run for real, on updates that reach every corner of the walk:
+// a half word at the end of the image, an EEPROM rewrite, a log written at the end, a retry that meets a card
+// fault or a second cut and is followed by a clean power-up. Each verdict, with every power-up's panel,
+// error, bus operations and virtual time, must be the one its class gave.
+struct ClassRow {
+  const char* name;
+  std::function<std::string()> code;
+  sim::FaultProfile first;
+  std::optional<sim::FaultProfile> retry;
+  const char* retryFaults;
+  bool logWritten;
+};
+
+std::string DebugFile(std::uint32_t region) {
+  std::vector<std::uint8_t> image(48);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  vupdate::UpdateMetadata meta = vestra_test::GoodMetadata();
+  meta.debug = "BENCH";
+  meta.region = region;
+  const auto bytes = vupdate::BuildUpdateFile(vupdate::LayoutFor(image, meta));
+  return {bytes.begin(), bytes.end()};
+}
+
+const ClassRow kClassRows[] = {
+    {"OddLengthImage", [] { return UpdateFile(37, 3); }, {}, std::nullopt, "none", false},
+    {"DebugFileMovesTheRegion", [] { return DebugFile(2); }, {}, std::nullopt, "none", false},
+    {"DebugFileWhoseRegionWriteFailsOverALog",
+     [] { return DebugFile(2); },
+     {.eepromWriteFail = true},
+     std::nullopt,
+     "none",
+     true},
+    {"CardReadOnlyOnTheRetry",
+     [] { return UpdateFile(40, 4); },
+     {},
+     sim::FaultProfile{.cardReadOnlyAtNs = 0},
+     "none",
+     false},
+    {"CardReadErrorOnTheRetry",
+     [] { return UpdateFile(40, 5); },
+     {},
+     sim::FaultProfile{
+         .cardReadErrors = {{.file = "SYSTEM/QR40A.BIN", .offset = 70, .fromRead = 1, .times = 1}}},
+     "none",
+     false},
+    {"SecondCutsAndLowBatteries", [] { return UpdateFile(21, 6); }, {}, std::nullopt, "cut,battery", false},
+};
+
+// Rows print their names in test listings.
+void PrintTo(const ClassRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SweepClasses : public Sweep, public ::testing::WithParamInterface<ClassRow> {};
+
+TEST_P(SweepClasses, EveryPointRunForRealAgreesWithItsClass) {
+  const ClassRow& row = GetParam();
+  sim_test::WriteFile(options_.card / "SYSTEM" / "QR40A.BIN", row.code());
+  if (row.logWritten) sim_test::WriteFile(options_.card / "SYSTEM" / "UPDATE.LOG", "an earlier update\n");
+  options_.profile.faults = row.first;
+  options_.profile.retry = row.retry;
+  options_.retryFaults = row.retryFaults;
+  options_.points = "all";
+  options_.verifyClasses = true;
+  const vupdate::SweepResult r = vupdate::RunSweep(options_);
+  ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.installed);
+  EXPECT_GT(r.verified, 100u);
+  EXPECT_TRUE(r.disagreements.empty()) << r.disagreements.front();
+  std::uint64_t judged = 0;
+  for (const auto& range : r.ranges) judged += range.lastOp - range.point.busOp + 1;
+  EXPECT_EQ(judged, r.operations) << "a verdict for every bus operation";
+  EXPECT_LT(r.classes.size() * 4, r.verified) << "the classes spare most of the runs";
+  EXPECT_EQ(r.faultSweeps.size(), r.retryFaults.size());
+  EXPECT_EQ(r.faultChecks.empty(), r.retryFaults.empty());
+  const auto log = std::find_if(r.points.begin(), r.points.end(), [](const vupdate::SweepPoint& p) {
+    return p.cut.at == sim::PowerCutPoint::At::kLogWrite;
+  });
+  ASSERT_NE(log, r.points.end());
+  EXPECT_EQ(log->cutHappened, row.logWritten);
+  EXPECT_FALSE(r.lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(Updates, SweepClasses, ::testing::ValuesIn(kClassRows),
+                         [](const ::testing::TestParamInfo<ClassRow>& info) { return info.param.name; });
+
+// The cross-check catches a class key that leaves something out: here the flash past its first block, which
+// the blank check of a power-up after a cut in the erase reads.
+TEST_F(Sweep, TheCrossCheckCatchesAKeyThatLeavesTheFlashPastItsFirstBlockOut) {
+  options_.points = "all";
+  options_.verifyClasses = true;
+  options_.keyFault = vupdate::KeyFault::kFlashBeyondFirstBlock;
+  const vupdate::SweepResult r = vupdate::RunSweep(options_);
+  ASSERT_EQ(r.error, "");
+  EXPECT_FALSE(r.disagreements.empty());
 }
 
 // The command as a person runs it: what it says, and with which exit code.
@@ -271,6 +372,20 @@ TEST_F(SweepCommand, BadInputsAreRefusedInOneLineBeforeAnythingRuns) {
     EXPECT_EQ(o.out, "");
   }
   EXPECT_FALSE(fs::exists(flash_)) << "a sweep only reads the flash file";
+}
+
+// A release gate reads the JUnit report: a case per class of cut states, failing where the update is lost
+// (here a retry that takes the files off the card), with names of panels and result codes.
+TEST_F(SweepCommand, JunitHasACasePerClassAndFailsTheLostOnes) {
+  const fs::path junit = work_ / "sweep.xml";
+  const cli_test::Outcome o =
+      Sweep({"--points", "all", "--junit", junit.string(), "--retry-keys",
+             "remove:SYSTEM/UPDATE.CAM,remove:SYSTEM/UPDATE.CRS,remove:SYSTEM/QR40A.BIN"});
+  EXPECT_EQ(o.exit, 1) << o.out << o.err;
+  const std::string xml = sim_test::ReadFile(junit);
+  EXPECT_NE(xml.find("classname=\"sweep.classes\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<failure"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("result 0 (accepted)"), std::string::npos) << "result codes by name";
 }
 
 // Sweep and serve say in their help what they do when an option is left out, and what each exit code means.
