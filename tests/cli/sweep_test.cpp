@@ -1,12 +1,14 @@
 // vupdate sweep on a small update: every bus operation cut, the camera powered up again and the update
 // retried; faults on that power-up; verdicts that say what happened.
 #include "cli/sweep.h"
+#include "cli/sweep_points.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include "cli_fixture.h"
@@ -399,6 +401,64 @@ TEST_F(SweepCommand, HelpListsDefaultsAndExitCodes) {
     EXPECT_EQ(o.exit, 0);
     for (const char* text : says) EXPECT_NE(o.out.find(text), std::string::npos) << command << ": " << text;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A small update's bus trace: enable, chip erase with five polls, blank check, three 64 KiB blocks of 40
+// words each, read-back, disable.
+struct Trace {
+  using Op = sim::FlashBus::BusOp;
+  std::vector<Op> ops;
+  std::vector<std::uint64_t> erasePolls, boundaries, blockEnds;  // 1-based operation numbers
+  std::uint64_t Add(Op::Kind kind, std::uint32_t address, std::uint32_t value) {
+    ops.push_back({kind, address, value, false});
+    return ops.size();
+  }
+  Trace() {
+    const std::uint32_t base = sim::kFlashBusBase;
+    boundaries.push_back(Add(Op::Kind::Modify32, sim::kFlashRegister1, 0));
+    boundaries.push_back(Add(Op::Kind::Store16, base, vestra::kFlashChipErase));
+    Add(Op::Kind::Store16, base, vestra::kFlashConfirm);
+    for (int i = 0; i < 5; ++i) erasePolls.push_back(Add(Op::Kind::Load16, base, 0));
+    Add(Op::Kind::Store16, base, vestra::kFlashReadArray);
+    boundaries.push_back(Add(Op::Kind::Load32, base + 0x100, 0xFFFFFFFF));
+    for (std::uint32_t block = 0; block < 3; ++block) {
+      for (std::uint32_t word = 0; word < 40; ++word) {
+        const std::uint64_t command = Add(Op::Kind::Store16, base, vestra::kFlashWordProgram);
+        if (block == 0 && word == 0) boundaries.push_back(command);
+        Add(Op::Kind::Store16, base + (block << 16) + word * 2, 0x1234);
+        const std::uint64_t poll = Add(Op::Kind::Load16, base, vestra::kFlashStatusReady);
+        if (word == 0 || word == 39) blockEnds.push_back(poll);
+      }
+    }
+    boundaries.push_back(Add(Op::Kind::Store16, base, vestra::kFlashReadArray));
+    Add(Op::Kind::Load32, base, 0x12341234);
+    boundaries.push_back(Add(Op::Kind::Modify32, sim::kFlashRegister1, vestra::kWriteEnableBit));
+  }
+};
+
+// What the README promises `--points default` cuts at: every phase boundary, every erase poll, the first and
+// last word of every 64 KiB block, 50 evenly spaced words, and the card's three points.
+TEST(SweepPoints, DefaultCutsWhereTheReadmeSays) {
+  const Trace trace;
+  const auto points = vupdate::sweep::ChoosePoints("default", trace.ops, vupdate::sweep::Phases(trace.ops));
+  std::set<std::uint64_t> ops;
+  for (const auto& p : points)
+    if (p.cut.at == sim::PowerCutPoint::At::kBusOp) ops.insert(p.cut.value);
+  for (const auto* list : {&trace.boundaries, &trace.erasePolls, &trace.blockEnds})
+    for (std::uint64_t op : *list) EXPECT_TRUE(ops.count(op)) << "operation " << op;
+  // Word polls: the six block ends and 50 spaced words, three of which are block ends too.
+  std::size_t wordPolls = 0;
+  for (std::uint64_t op : ops) wordPolls += op >= 2 && trace.ops[op - 2].value == 0x1234;
+  EXPECT_EQ(wordPolls, 53U);
+  EXPECT_EQ(ops.size(), trace.boundaries.size() + trace.erasePolls.size() + 53);
+  ASSERT_GE(points.size(), 3U);
+  EXPECT_EQ(points[points.size() - 3].cut.at, sim::PowerCutPoint::At::kBeforeDelete);
+  EXPECT_EQ(points[points.size() - 2].cut.at, sim::PowerCutPoint::At::kBetweenDeletes);
+  EXPECT_EQ(points.back().cut.at, sim::PowerCutPoint::At::kLogWrite);
 }
 
 }  // namespace
