@@ -123,7 +123,8 @@ void PrintPoints(const vupdate::SweepResult& r) {
     std::printf("%-20s %8zu %8zu %7zu %8zu %8zu %10zu %9zu %5zu\n", vupdate::PhaseName(phase), row.points,
                 row.old, row.erased, row.partial, row.fresh, row.kept, row.restored, row.lost);
   }
-  if (unreached != 0) std::printf("%zu points never reached: the update ended before them\n", unreached);
+  if (unreached == 1) std::printf("1 point never reached: the update ended before it\n");
+  if (unreached > 1) std::printf("%zu points never reached: the update ended before them\n", unreached);
   if (!r.ranges.empty()) {
     std::size_t own = 0;
     for (const auto& c : r.classes) own += c.shareable ? 0 : 1;
