@@ -158,7 +158,8 @@ std::vector<SweepPoint> ChoosePoints(const std::string& points, const std::vecto
     if (op == 0 || op > n) continue;
     out.push_back({{At::kBusOp, op}, phases[op - 1]});
   }
-  for (SweepPoint& p : CardPoints()) out.push_back(std::move(p));
+  const std::vector<SweepPoint> card = CardPoints();
+  out.insert(out.end(), card.begin(), card.end());
   return out;
 }
 
