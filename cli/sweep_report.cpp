@@ -202,23 +202,29 @@ void PrintRetryFaults(const vupdate::SweepResult& r) {
   }
 }
 
+// What a cut at the point left and what came of it, shared by single points and ranges of them.
+nlohmann::json VerdictJson(const vupdate::SweepPoint& p, std::uint32_t updateFiles) {
+  nlohmann::json j = {{"phase", vupdate::PhaseName(p.phase)},
+                      {"flash", FlashName(p.flash)},
+                      {"files_left", p.filesLeft},
+                      {"retry_restored", p.retryRestored},
+                      {"false_success", p.falseSuccess},
+                      {"lost", p.Lost(updateFiles)}};
+  if (p.cleanRun) {
+    j["after_retry"] = HeldJson(p.afterRetry);
+    j["after_clean"] = HeldJson(p.afterClean);
+  }
+  return j;
+}
+
 nlohmann::json Json(const vupdate::SweepResult& r) {
   nlohmann::json points = nlohmann::json::array();
   for (const auto& p : r.points) {
     if (!r.ranges.empty() && p.cut.at == sim::PowerCutPoint::At::kBusOp) continue;
-    nlohmann::json point = {{"phase", vupdate::PhaseName(p.phase)},
-                            {"cut", p.cutHappened},
-                            {"bus_op", p.busOp},
-                            {"seconds", p.seconds},
-                            {"flash", FlashName(p.flash)},
-                            {"files_left", p.filesLeft},
-                            {"retry_restored", p.retryRestored},
-                            {"false_success", p.falseSuccess},
-                            {"lost", p.Lost(r.updateFiles)}};
-    if (p.cleanRun) {
-      point["after_retry"] = HeldJson(p.afterRetry);
-      point["after_clean"] = HeldJson(p.afterClean);
-    }
+    nlohmann::json point = VerdictJson(p, r.updateFiles);
+    point["cut"] = p.cutHappened;
+    point["bus_op"] = p.busOp;
+    point["seconds"] = p.seconds;
     points.push_back(std::move(point));
   }
   nlohmann::json retries = nlohmann::json::array();
@@ -241,19 +247,10 @@ nlohmann::json Json(const vupdate::SweepResult& r) {
   nlohmann::json ranges = nlohmann::json::array();
   for (const auto& range : r.ranges) {
     const auto& p = range.point;
-    nlohmann::json j = {{"first_op", p.busOp},
-                        {"last_op", range.lastOp},
-                        {"class", range.cutClass},
-                        {"phase", vupdate::PhaseName(p.phase)},
-                        {"flash", FlashName(p.flash)},
-                        {"files_left", p.filesLeft},
-                        {"retry_restored", p.retryRestored},
-                        {"false_success", p.falseSuccess},
-                        {"lost", p.Lost(r.updateFiles)}};
-    if (p.cleanRun) {
-      j["after_retry"] = HeldJson(p.afterRetry);
-      j["after_clean"] = HeldJson(p.afterClean);
-    }
+    nlohmann::json j = VerdictJson(p, r.updateFiles);
+    j["first_op"] = p.busOp;
+    j["last_op"] = range.lastOp;
+    j["class"] = range.cutClass;
     ranges.push_back(std::move(j));
   }
   auto classList = [](const std::vector<vupdate::SweepResult::ClassSummary>& list) {
