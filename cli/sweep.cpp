@@ -518,26 +518,24 @@ void RunJobs(const Plan& plan, SweepResult& out, unsigned jobs) {
   if (out.error.empty() && (childFailed || done != items)) out.error = "a sweep job failed";
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const char*>(data);
+// Moves all `size` bytes through a pipe, however the kernel splits them; false on an error or its end.
+template <typename Byte, typename Call>
+bool Transfer(Call call, int fd, Byte* bytes, std::size_t size) {
   while (size > 0) {
-    const ssize_t put = ::write(fd, bytes, size);
-    if (put <= 0) return false;
-    bytes += put;
-    size -= static_cast<std::size_t>(put);
+    const ssize_t moved = call(fd, bytes, size);
+    if (moved <= 0) return false;
+    bytes += moved;
+    size -= static_cast<std::size_t>(moved);
   }
   return true;
 }
 
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  return Transfer(::write, fd, static_cast<const char*>(data), size);
+}
+
 bool ReadAll(int fd, void* data, std::size_t size) {
-  auto* bytes = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t got = ::read(fd, bytes, size);
-    if (got <= 0) return false;
-    bytes += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
+  return Transfer(::read, fd, static_cast<char*>(data), size);
 }
 
 // A class as its founding job sends it back: the fixed part, then the dependencies.

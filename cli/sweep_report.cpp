@@ -389,17 +389,16 @@ int Sweep(const SweepArgs& a) {
     std::cerr << "vupdate sweep: " << *problem << "\n";
     return kExitUsage;
   }
-  vupdate::SweepOptions o;
-  o.card = a.card;
-  o.flash = a.flash;
-  o.keys = a.keys;
-  o.retryKeys = a.retryKeys;
-  o.points = a.points;
-  o.retryFaults = a.retryFaults;
-  o.jobs = a.jobs;
-  o.verifyClasses = a.verifyClasses;
-  o.reduce = !a.bruteForce;
-  o.progress = !a.json && ::isatty(2) != 0;
+  vupdate::SweepOptions o{.card = a.card,
+                          .flash = a.flash,
+                          .keys = a.keys,
+                          .retryKeys = a.retryKeys,
+                          .points = a.points,
+                          .retryFaults = a.retryFaults,
+                          .jobs = a.jobs,
+                          .progress = !a.json && ::isatty(2) != 0,
+                          .reduce = !a.bruteForce,
+                          .verifyClasses = a.verifyClasses};
   try {
     o.profile = sim::LoadProfile(a.camera);
   } catch (const sim::ProfileError& e) {
