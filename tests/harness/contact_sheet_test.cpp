@@ -25,7 +25,9 @@ TEST_F(SheetRun, EachTileNamesItsPanelAndFrameAndTheProgressTileShowsTheBarHalfW
                .keepPanelImages = true,
                .onFrame = [&frames](const sim::LcdFrame& f) { frames.push_back(sim::FrameToRgb(f)); }});
   ASSERT_EQ(run.finalPanel, kSuccessPanel);
+#ifdef VESTRA_WITH_PNG
   EXPECT_TRUE(run.shotErrors.empty());
+#endif
   ASSERT_EQ(run.sheetCaptions.size(), 6u);
   const std::string progress = run.sheetCaptions[4];
   ASSERT_EQ(progress.rfind("progress, frame ", 0), 0u) << progress;
@@ -39,12 +41,14 @@ TEST_F(SheetRun, EachTileNamesItsPanelAndFrameAndTheProgressTileShowsTheBarHalfW
   ASSERT_EQ(run.panelImages.size(), 6u);
   EXPECT_EQ(run.panelImages[4].rgb, frames[middle - 1].rgb) << "the tile is the frame its caption names";
   EXPECT_EQ(run.panelImages[1].rgb, frames[1].rgb);
+#ifdef VESTRA_WITH_PNG  // a build without zlib writes no pictures
   // sheet.png: two rows of tiles, each with its caption's band.
   const std::string png = sim_test::ReadFile(dir_.path() / "shots" / "sheet.png");
   ASSERT_GT(png.size(), 24u);
   EXPECT_EQ(vestra::LoadBE32(reinterpret_cast<const std::uint8_t*>(png.data()) + 20),
             static_cast<std::uint32_t>(2 * (sim::kLcdHeight + sim::kSheetCaptionHeight - sim::kSheetGap) +
                                        3 * sim::kSheetGap));
+#endif
 }
 
 }  // namespace
