@@ -62,6 +62,12 @@ void Watch(sigset_t set) {
   }
 }
 
+void SetDivert(std::function<void(int)> action) {
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  r.divert = std::move(action);
+}
+
 }  // namespace
 
 void Start() {
@@ -89,15 +95,15 @@ void RemoveOnSignal::Set(std::filesystem::path path) {
 }
 
 DivertSignal::DivertSignal(std::function<void(int)> action) {
-  Registry& r = TheRegistry();
-  std::lock_guard lock(r.mutex);
-  r.divert = std::move(action);
+  SetDivert(std::move(action));
 }
 
 DivertSignal::~DivertSignal() {
-  Registry& r = TheRegistry();
-  std::lock_guard lock(r.mutex);
-  r.divert = nullptr;
+  SetDivert(nullptr);
+}
+
+void DivertUntilExit(std::function<void(int)> action) {
+  SetDivert(std::move(action));
 }
 
 int DivertedSignal() {

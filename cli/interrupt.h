@@ -34,6 +34,11 @@ class DivertSignal {
   DivertSignal& operator=(const DivertSignal&) = delete;
 };
 
+// From now until the process ends, the first signal calls `action` instead of ending the process; a second
+// signal ends it. Unlike a DivertSignal that goes away, this leaves no moment in which a signal sent while
+// the action was in place (but not yet taken by the signal thread) ends the process instead.
+void DivertUntilExit(std::function<void(int)> action);
+
 // The signal taken while a DivertSignal existed, 0 for none.
 int DivertedSignal();
 

@@ -275,9 +275,10 @@ int Run(const RunArgs& args) {
     std::cerr << "vupdate run: " << *problem << "\n";
     return kExitUsage;
   }
-  // Held by the signal thread's copy of the action as long as that may run.
+  // Held by the signal thread's copy of the action as long as that may run. A signal sent once the run is
+  // over, while its outputs are written or the process ends, is still taken here, and changes nothing.
   const auto power = std::make_shared<PowerSwitch>();
-  interrupt::DivertSignal divert([power](int sig) { power->Signal(sig); });
+  interrupt::DivertUntilExit([power](int sig) { power->Signal(sig); });
   // A second signal ends the process; the flash file being made must not stay behind half written.
   interrupt::RemoveOnSignal flashTemporary;
   std::error_code ec;
