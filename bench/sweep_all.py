@@ -21,13 +21,17 @@ vupdate = os.path.realpath(os.path.join(build, "vupdate"))
 
 
 def timed(args):
-    """Wall seconds and standard output of one sweep, which must find nothing lost."""
+    """Wall seconds, standard output and peak resident memory (MiB, of the largest process: the walk) of one
+    sweep, which must find nothing lost."""
     started = time.monotonic()
-    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=False)
+    with subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True) as p:
+        out = p.stdout.read()
+        _, status, usage = os.wait4(p.pid, 0)
+        p.returncode = os.waitstatus_to_exitcode(status)
     wall = time.monotonic() - started
     if p.returncode != 0:
-        sys.exit(f"sweep_all.py: exit {p.returncode}: {' '.join(args)}\n{p.stdout}")
-    return wall, p.stdout
+        sys.exit(f"sweep_all.py: exit {p.returncode}: {' '.join(args)}\n{out}")
+    return wall, out, usage.ru_maxrss / 1024
 
 
 with tempfile.TemporaryDirectory(prefix="vestra-sweep-bench.") as work:
@@ -56,10 +60,12 @@ with tempfile.TemporaryDirectory(prefix="vestra-sweep-bench.") as work:
     }
     walls = {name: [] for name in commands}
     outputs = {}
+    peak = {name: 0.0 for name in commands}
     for _ in range(runs):
         for name, args in commands.items():
-            wall, outputs[name] = timed(args)
+            wall, outputs[name], mib = timed(args)
             walls[name].append(wall)
+            peak[name] = max(peak[name], mib)
     median = {name: statistics.median(v) for name, v in walls.items()}
 
     def classes(out):
@@ -71,4 +77,4 @@ with tempfile.TemporaryDirectory(prefix="vestra-sweep-bench.") as work:
     for row, ref, goal in (("all", "sampled", 60), ("all, faults", "sampled, faults", 600)):
         print(f"{'sweep --points all' + (' --retry-faults default' if 'faults' in row else ''):<52} "
               f"{median[row]:8.1f}s {median[ref]:9.1f}s {median[row] / median[ref]:6.1f}x  "
-              f"(goal <= {goal} s; {classes(outputs[row])})")
+              f"(goal <= {goal} s; {classes(outputs[row])}; peak {peak[row]:.0f} MiB)")

@@ -544,7 +544,7 @@ struct ClassWire {
   std::uint8_t cleanRun;
   std::uint32_t retryFiles, cleanFiles;
   sweep::FlashFate retryFate, cleanFate;
-  std::uint64_t dependencies;
+  std::uint64_t runs, dependencies;
 };
 
 // The power-ups after one cut state, watched by a taint: what they did and what of the state they read. A
@@ -573,8 +573,7 @@ sweep::CutClass RunClass(const Plan& plan, const Run& cut, const RetryFault* fau
     c.cleanFiles = plan.HeldBy(clean).filesLeft;
     c.cleanFate = taint.Fate(clean.flash, plan.old, plan.fresh);
   }
-  c.depOffsets = taint.DependencyOffsets();
-  c.depValues = taint.DependencyValues(c.depOffsets);
+  c.deps = taint.Read();
   return c;
 }
 
@@ -743,10 +742,13 @@ class Walk final : public sim::FlashObserver {
           out->cleanFiles = wire.cleanFiles;
           out->retryFate = wire.retryFate;
           out->cleanFate = wire.cleanFate;
-          out->depOffsets.resize(wire.dependencies);
-          out->depValues.resize(wire.dependencies);
-          if (!ReadAll(fd, out->depOffsets.data(), out->depOffsets.size() * sizeof(std::uint32_t)) ||
-              !ReadAll(fd, out->depValues.data(), out->depValues.size())) {
+          out->deps.runs.resize(wire.runs);
+          out->deps.values.resize(wire.dependencies);
+          if (!ReadAll(fd, out->deps.runs.data(), out->deps.runs.size() * sizeof(sweep::Dependencies::Run)) ||
+              !ReadAll(fd, out->deps.values.data(), out->deps.values.size()) ||
+              (!out->deps.runs.empty() &&
+               out->deps.runs.back().first + std::uint64_t{out->deps.runs.back().length} !=
+                   wire.dependencies)) {
             out.reset();
           }
         }
@@ -786,10 +788,11 @@ class Walk final : public sim::FlashObserver {
                          .cleanFiles = c.cleanFiles,
                          .retryFate = c.retryFate,
                          .cleanFate = c.cleanFate,
-                         .dependencies = c.depOffsets.size()};
+                         .runs = c.deps.runs.size(),
+                         .dependencies = c.deps.size()};
     if (WriteAll(fd, &wire, sizeof wire) &&
-        WriteAll(fd, c.depOffsets.data(), c.depOffsets.size() * sizeof(std::uint32_t)) &&
-        WriteAll(fd, c.depValues.data(), c.depValues.size())) {
+        WriteAll(fd, c.deps.runs.data(), c.deps.runs.size() * sizeof(sweep::Dependencies::Run)) &&
+        WriteAll(fd, c.deps.values.data(), c.deps.values.size())) {
       ::_exit(0);
     }
   } catch (const std::exception&) {
@@ -802,7 +805,7 @@ std::vector<SweepResult::ClassSummary> Summaries(const sweep::ClassTable& table)
   for (const sweep::CutClass& c : table.classes()) {
     out.push_back({.founder = c.founder,
                    .points = c.points,
-                   .dependencies = c.depOffsets.size(),
+                   .dependencies = c.deps.size(),
                    .shareable = c.Shareable()});
   }
   return out;

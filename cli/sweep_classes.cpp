@@ -9,15 +9,6 @@ namespace vupdate::sweep {
 
 namespace {
 
-// The cells of a class's dependencies that fall in [offset, offset + length).
-template <typename F>
-void DepsIn(const CutClass& c, std::uint32_t offset, std::uint32_t length, F&& each) {
-  if (c.depOffsets.empty() || offset > c.depOffsets.back() || offset + length <= c.depOffsets.front()) return;
-  auto it = std::lower_bound(c.depOffsets.begin(), c.depOffsets.end(), offset);
-  for (; it != c.depOffsets.end() && *it < offset + length; ++it)
-    each(*it, c.depValues[static_cast<std::size_t>(it - c.depOffsets.begin())]);
-}
-
 FlashAfterCut KindOf(std::uint32_t diffOld, std::uint32_t diffNew, std::uint32_t diffErased) {
   return diffOld == 0      ? FlashAfterCut::kOld
          : diffNew == 0    ? FlashAfterCut::kNew
@@ -68,19 +59,26 @@ void Taint::CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase
   }
 }
 
-std::vector<std::uint32_t> Taint::DependencyOffsets() const {
-  std::vector<std::uint32_t> offsets;
-  for (std::uint32_t b = 0; b < state_.size(); ++b) {
-    if (state_[b] == kRead || state_[b] == kReadThenSet) offsets.push_back(b);
+void Dependencies::Add(std::uint32_t offset, std::uint8_t value) {
+  if (runs.empty() || runs.back().offset + runs.back().length != offset) {
+    runs.push_back({.offset = offset, .length = 0, .first = static_cast<std::uint32_t>(values.size())});
   }
-  return offsets;
+  ++runs.back().length;
+  values.push_back(value);
 }
 
-std::vector<std::uint8_t> Taint::DependencyValues(const std::vector<std::uint32_t>& offsets) const {
-  std::vector<std::uint8_t> values;
-  values.reserve(offsets.size());
-  for (std::uint32_t b : offsets) values.push_back(initial_[b]);
-  return values;
+void Dependencies::KeepBelow(std::uint32_t end) {
+  while (!runs.empty() && runs.back().offset >= end) runs.pop_back();
+  if (!runs.empty()) runs.back().length = std::min(runs.back().length, end - runs.back().offset);
+  values.resize(runs.empty() ? 0 : runs.back().first + runs.back().length);
+}
+
+Dependencies Taint::Read() const {
+  Dependencies deps;
+  for (std::uint32_t b = 0; b < state_.size(); ++b) {
+    if (state_[b] == kRead || state_[b] == kReadThenSet) deps.Add(b, initial_[b]);
+  }
+  return deps;
 }
 
 FlashFate Taint::Fate(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
@@ -179,8 +177,9 @@ void ClassTable::Count(std::uint32_t offset, std::uint32_t length, int sign) {
   diffNew_ = static_cast<std::uint32_t>(diffNew_ + sign * fresh);
   diffErased_ = static_cast<std::uint32_t>(diffErased_ + sign * erased);
   for (std::size_t c = 0; c < classes_.size(); ++c) {
-    DepsIn(classes_[c], offset, length,
-           [&](std::uint32_t b, std::uint8_t v) { mismatches_[c] += sign * (cells_[b] != v ? 1 : 0); });
+    classes_[c].deps.ForEachIn(offset, length, [&](std::uint32_t b, std::uint8_t v) {
+      mismatches_[c] += sign * (cells_[b] != v ? 1 : 0);
+    });
   }
 }
 
@@ -210,7 +209,7 @@ ClassTable::Seen ClassTable::Look(const sim::CutPreview& preview, std::uint64_t 
     if (!k.Shareable() || k.region != region) return false;
     if (fault_ != KeyFault::kCard && k.cardEpoch != cardEpoch) return false;
     std::int64_t mismatches = mismatches_[c];
-    DepsIn(k, preview.offset, length, [&](std::uint32_t b, std::uint8_t v) {
+    k.deps.ForEachIn(preview.offset, length, [&](std::uint32_t b, std::uint8_t v) {
       mismatches += (cells_[b] != v ? 1 : 0) - (preview.before[b - preview.offset] != v ? 1 : 0);
     });
     return mismatches == 0;
@@ -248,18 +247,14 @@ void ClassTable::Unread(const CutClass& c, const sim::CutPreview& preview, Seen&
 std::uint32_t ClassTable::Add(CutClass c, const sim::CutPreview& preview) {
   if (fault_ == KeyFault::kFlashBeyondFirstBlock) {
     // The planted fault: the key forgets every cell past the first 64 KiB block.
-    const auto end = std::lower_bound(c.depOffsets.begin(), c.depOffsets.end(), 0x10000u);
-    c.depValues.resize(static_cast<std::size_t>(end - c.depOffsets.begin()));
-    c.depOffsets.erase(end, c.depOffsets.end());
+    c.deps.KeepBelow(0x10000);
   }
   std::int64_t mismatches = 0;
-  for (std::size_t i = 0; i < c.depOffsets.size(); ++i) {
-    const std::uint32_t b = c.depOffsets[i];
-    const std::uint8_t v = c.depValues[i];
+  c.deps.ForEach([&](std::uint32_t b, std::uint8_t v) {
     // Against the uncut run's cells, not the preview's.
     const bool previewed = b >= preview.offset && b - preview.offset < preview.before.size();
     mismatches += (previewed ? preview.before[b - preview.offset] : cells_[b]) != v ? 1 : 0;
-  }
+  });
   classes_.push_back(std::move(c));
   mismatches_.push_back(mismatches);
   return static_cast<std::uint32_t>(classes_.size() - 1);

@@ -8,6 +8,7 @@
 // answers with what the power-ups did; a cut state belongs to it when it gives the same answers.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -60,6 +61,47 @@ class CellDiffs {
   std::vector<std::int32_t> old2_, fresh2_, erased2_;  // Fenwick trees over the cells
 };
 
+// The cells a class depends on, with the values its founder's cut left there. Kept as runs of consecutive
+// cells, since the power-ups read the flash in stretches: a class founded during the erase depends on most
+// of the chip, and costs a byte a cell.
+class Dependencies {
+ public:
+  struct Run {
+    std::uint32_t offset = 0, length = 0;
+    std::uint32_t first = 0;  // into values, of the run's first cell
+  };
+  // Cells come in ascending order.
+  void Add(std::uint32_t offset, std::uint8_t value);
+  // Drops every cell from `end` on.
+  void KeepBelow(std::uint32_t end);
+  // Calls each(offset, value) for the cells in [offset, offset + length), in order.
+  template <typename F>
+  void ForEachIn(std::uint32_t offset, std::uint64_t length, F&& each) const;
+  template <typename F>
+  void ForEach(F&& each) const {
+    ForEachIn(0, std::uint64_t{1} << 32, each);
+  }
+  std::size_t size() const { return values.size(); }
+
+  std::vector<Run> runs;
+  std::vector<std::uint8_t> values;
+};
+
+template <typename F>
+void Dependencies::ForEachIn(std::uint32_t offset, std::uint64_t length, F&& each) const {
+  const std::uint64_t end = offset + length;
+  // The first run that ends past `offset`.
+  auto run = std::upper_bound(runs.begin(), runs.end(), offset,
+                              [](std::uint32_t o, const Run& r) { return o < r.offset; });
+  if (run != runs.begin() && std::prev(run)->offset + std::uint64_t{std::prev(run)->length} > offset) --run;
+  for (; run != runs.end() && run->offset < end; ++run) {
+    const std::uint32_t from = std::max(offset, run->offset);
+    const auto to =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(end, std::uint64_t{run->offset} + run->length));
+    for (std::uint32_t b = from; b < to; ++b) each(b, values[run->first + (b - run->offset)]);
+  }
+}
+
 // Watches the flash through the power-ups after a cut: what they read of the cut state before they set it.
 class Taint final : public sim::FlashObserver {
  public:
@@ -71,9 +113,8 @@ class Taint final : public sim::FlashObserver {
   void CellsChanging(std::uint32_t offset, std::uint32_t length, bool erase) override;
   void CellsChanged(std::uint32_t /*offset*/, std::uint32_t /*length*/) override {}
 
-  // The cells read before they were set, with what they held after the cut, by offset.
-  std::vector<std::uint32_t> DependencyOffsets() const;
-  std::vector<std::uint8_t> DependencyValues(const std::vector<std::uint32_t>& offsets) const;
+  // The cells read before they were set, with what they held after the cut.
+  Dependencies Read() const;
   // What `flash`, the cells at the end of a power-up, says of every state of the class.
   FlashFate Fate(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> old,
                  std::span<const std::uint8_t> fresh) const;
@@ -92,8 +133,7 @@ class Taint final : public sim::FlashObserver {
 struct CutClass {
   std::uint64_t cardEpoch = 0;
   std::optional<std::uint32_t> region;  // the EEPROM's
-  std::vector<std::uint32_t> depOffsets;
-  std::vector<std::uint8_t> depValues;
+  Dependencies deps;
   // What the power-ups did: the retry, and the clean one after it when there is one.
   PowerUpTrace retry, clean;
   bool cleanRun = false;

@@ -1,6 +1,7 @@
 // vupdate sweep on a small update: every bus operation cut, the camera powered up again and the update
 // retried; faults on that power-up; verdicts that say what happened.
 #include "cli/sweep.h"
+#include "cli/sweep_classes.h"
 #include "cli/sweep_points.h"
 
 #include <gtest/gtest.h>
@@ -459,6 +460,38 @@ TEST(SweepPoints, DefaultCutsWhereTheReadmeSays) {
   EXPECT_EQ(points[points.size() - 3].cut.at, sim::PowerCutPoint::At::kBeforeDelete);
   EXPECT_EQ(points[points.size() - 2].cut.at, sim::PowerCutPoint::At::kBetweenDeletes);
   EXPECT_EQ(points.back().cut.at, sim::PowerCutPoint::At::kLogWrite);
+}
+
+// A class's dependencies, kept as runs, give back exactly the cells of any window that a plain map of the
+// same cells gives: across run boundaries, inside one run, before, after and between runs, and after the cut
+// that the planted key fault makes.
+TEST(SweepDependencies, AWindowHasTheCellsAPlainMapHas) {
+  const std::vector<std::uint32_t> offsets = {0, 1, 2, 7, 9, 10, 11, 0x10000 - 1, 0x10000, 0x10001, 0x1FFFFF};
+  struct Window {
+    std::uint32_t offset;
+    std::uint64_t length;
+  };
+  const Window windows[] = {
+      {0, 1},      {1, 2},       {3, 4},        {2, 8}, {8, 3}, {11, 1},       {12, 0xFFF0},
+      {0xFFFF, 2}, {0x10001, 1}, {0x1FFFFF, 1}, {0, 0}, {5, 0}, {0, 1u << 21}, {0x20000, 0x1DFFFF}};
+  for (const std::uint32_t keepBelow : {0x200000u, 0x10000u, 10u, 9u, 0u}) {
+    vupdate::sweep::Dependencies deps;
+    std::map<std::uint32_t, std::uint8_t> plain;
+    for (const std::uint32_t b : offsets) {
+      deps.Add(b, static_cast<std::uint8_t>(b * 7 + 3));
+      if (b < keepBelow) plain[b] = static_cast<std::uint8_t>(b * 7 + 3);
+    }
+    deps.KeepBelow(keepBelow);
+    EXPECT_EQ(deps.size(), plain.size()) << "below " << keepBelow;
+    for (const Window& w : windows) {
+      std::vector<std::pair<std::uint32_t, std::uint8_t>> seen, want;
+      deps.ForEachIn(w.offset, w.length, [&](std::uint32_t b, std::uint8_t v) { seen.emplace_back(b, v); });
+      for (const auto& [b, v] : plain) {
+        if (b >= w.offset && b - w.offset < w.length) want.emplace_back(b, v);
+      }
+      EXPECT_EQ(seen, want) << "below " << keepBelow << ", window " << w.offset << "+" << w.length;
+    }
+  }
 }
 
 }  // namespace
