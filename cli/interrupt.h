@@ -39,7 +39,7 @@ class DivertSignal {
 // the action was in place (but not yet taken by the signal thread) ends the process instead.
 void DivertUntilExit(std::function<void(int)> action);
 
-// The signal taken while a DivertSignal existed, 0 for none.
+// The signal taken while an action was in place (a DivertSignal or DivertUntilExit), 0 for none.
 int DivertedSignal();
 
 }  // namespace vupdate::interrupt
